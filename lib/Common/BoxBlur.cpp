@@ -1,0 +1,120 @@
+// Moving-average passes of radius r: each output sample is trunc(sum * (1.0 / (2r + 1))) over
+// the 2r + 1 samples centred on it, coordinates beyond the edges taken at the edge. The sums
+// run: the sample entering the window is added and the one leaving it removed, so the cost
+// does not grow with the radius.
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "lib/Common/Kernels.h"
+
+namespace {
+
+// The widest window whose sum of full-scale samples still fits 32 bits; wider ones (only
+// from radii far beyond any frame) sum in 64 bits.
+template <class Tag>
+bool fitsNarrowSum(int64_t window) {
+    return window <= int64_t(std::numeric_limits<int32_t>::max()) / std::numeric_limits<typename Tag::Channel>::max();
+}
+
+// Sum of one channel over the window centred on pixel 0 of a row of n pixels: r + 1 copies
+// of the first pixel, then pixels 1..r, those past the end taken at the end.
+template <class Sum, class Channel>
+Sum leadingSum(const Channel* channel, int32_t n, int64_t radius) {
+    const int32_t inside = int32_t(std::min<int64_t>(radius, n - 1));
+    Sum sum = Sum(channel[0]) * Sum(radius + 1);
+    for (int32_t i = 1; i <= inside; ++i)
+        sum += channel[4 * i];
+    return sum + Sum(channel[4 * (n - 1)]) * Sum(radius - inside);
+}
+
+template <class Tag, class Sum>
+void horizontalPass(const RasterDesc& from, const RasterDesc& to, int32_t width, int32_t height, int64_t radius) {
+    using Channel = typename Tag::Channel;
+    const double reciprocal = 1.0 / double(2 * radius + 1);
+    // Indices are clamped to the line anyway, so a radius beyond the width walks the same.
+    const int32_t reach = int32_t(std::min<int64_t>(radius, width));
+    for (int32_t y = 0; y < height; ++y) {
+        const Channel* in = rowOf<Tag>(from, y);
+        Channel* out = rowOf<Tag>(to, y);
+        Sum sum[4];
+        for (int c = 0; c < 4; ++c)
+            sum[c] = leadingSum<Sum>(in + c, width, radius);
+        for (int32_t x = 0; x < width; ++x) {
+            const Channel* entering = in + 4 * std::min(x + reach + 1, width - 1);
+            const Channel* leaving = in + 4 * std::max(x - reach, 0);
+            for (int c = 0; c < 4; ++c) {
+                out[4 * x + c] = Channel(double(sum[c]) * reciprocal);
+                sum[c] += Sum(entering[c]) - Sum(leaving[c]);
+            }
+        }
+    }
+}
+
+// Column sums for a whole row at once, so rows are read and written in memory order.
+template <class Tag, class Sum>
+void verticalPass(const RasterDesc& from, const RasterDesc& to, int32_t width, int32_t height, int64_t radius) {
+    using Channel = typename Tag::Channel;
+    const double reciprocal = 1.0 / double(2 * radius + 1);
+    const int32_t reach = int32_t(std::min<int64_t>(radius, height));
+    const int32_t samples = 4 * width;
+    std::vector<Sum> sums(static_cast<size_t>(samples));
+    // The window centred on row 0: r + 1 copies of row 0, then rows 1..r, clamped at the bottom.
+    const int32_t inside = int32_t(std::min<int64_t>(radius, height - 1));
+    const Channel* first = rowOf<Tag>(from, 0);
+    for (int32_t i = 0; i < samples; ++i)
+        sums[size_t(i)] = Sum(first[i]) * Sum(radius + 1);
+    for (int32_t y = 1; y <= inside; ++y) {
+        const Channel* row = rowOf<Tag>(from, y);
+        for (int32_t i = 0; i < samples; ++i)
+            sums[size_t(i)] += row[i];
+    }
+    const Channel* last = rowOf<Tag>(from, height - 1);
+    for (int32_t i = 0; i < samples; ++i)
+        sums[size_t(i)] += Sum(last[i]) * Sum(radius - inside);
+    Sum* sum = sums.data();
+    for (int32_t y = 0; y < height; ++y) {
+        Channel* out = rowOf<Tag>(to, y);
+        const Channel* entering = rowOf<Tag>(from, std::min(y + reach + 1, height - 1));
+        const Channel* leaving = rowOf<Tag>(from, std::max(y - reach, 0));
+        for (int32_t i = 0; i < samples; ++i) {
+            out[i] = Channel(double(sum[i]) * reciprocal);
+            sum[i] += Sum(entering[i]) - Sum(leaving[i]);
+        }
+    }
+}
+
+}  // namespace
+
+template <class Tag>
+void BoxBlurHorizontal(const RasterDesc& from, const RasterDesc& to, int32_t radius) {
+    const int32_t width = std::min(from.width, to.width);
+    const int32_t height = std::min(from.height, to.height);
+    if (radius < 1 || width <= 0 || height <= 0)
+        return;
+    if (fitsNarrowSum<Tag>(2 * int64_t(radius) + 1))
+        horizontalPass<Tag, int32_t>(from, to, width, height, radius);
+    else
+        horizontalPass<Tag, int64_t>(from, to, width, height, radius);
+}
+
+template <class Tag>
+void BoxBlurVertical(const RasterDesc& from, const RasterDesc& to, int32_t radius) {
+    const int32_t width = std::min(from.width, to.width);
+    const int32_t height = std::min(from.height, to.height);
+    if (radius < 1 || width <= 0 || height <= 0)
+        return;
+    if (fitsNarrowSum<Tag>(2 * int64_t(radius) + 1))
+        verticalPass<Tag, int32_t>(from, to, width, height, radius);
+    else
+        verticalPass<Tag, int64_t>(from, to, width, height, radius);
+}
+
+template void BoxBlurHorizontal<PIXEL_ARGB8>(const RasterDesc&, const RasterDesc&, int32_t);
+template void BoxBlurHorizontal<PIXEL_BGRA8>(const RasterDesc&, const RasterDesc&, int32_t);
+template void BoxBlurHorizontal<PIXEL_ARGB14>(const RasterDesc&, const RasterDesc&, int32_t);
+template void BoxBlurHorizontal<PIXEL_BGRA14>(const RasterDesc&, const RasterDesc&, int32_t);
+template void BoxBlurVertical<PIXEL_ARGB8>(const RasterDesc&, const RasterDesc&, int32_t);
+template void BoxBlurVertical<PIXEL_BGRA8>(const RasterDesc&, const RasterDesc&, int32_t);
+template void BoxBlurVertical<PIXEL_ARGB14>(const RasterDesc&, const RasterDesc&, int32_t);
+template void BoxBlurVertical<PIXEL_BGRA14>(const RasterDesc&, const RasterDesc&, int32_t);

@@ -1,0 +1,121 @@
+// Rotate-and-scale placement of a texture, centred in the destination, with a five-tap cross
+// filter: RotateScaleCopy on rasters and TransformResample on 16-bit ImageBuffers share it.
+#include <algorithm>
+#include <cmath>
+
+#include "lib/Common/FloatMath.h"
+#include "lib/Common/ImageBuffer.h"
+#include "lib/Common/Kernels.h"
+
+namespace {
+
+// trunc(x) as an integer, held far inside 32 bits so that neighbours and differences of the
+// result cannot overflow (a zero scale divides to infinity); NaN gives 0.
+int32_t truncatedCoordinate(double x) {
+    constexpr double kLimit = 1 << 30;
+    if (!(x > -kLimit))
+        return x != x ? 0 : -(1 << 30);
+    return x < kLimit ? int32_t(x) : (1 << 30);
+}
+
+struct PixelGrid {
+    uint8_t* pixels;
+    int64_t stride;  // bytes per row
+    int32_t width;
+    int32_t height;
+};
+
+// Pixels of the destination that may be written: a rectangle, right and bottom exclusive.
+struct Window {
+    int32_t left, top, right, bottom;
+};
+
+// Places `source` centred in an area of areaWidth x areaHeight whose corner is (areaLeft,
+// areaTop) in the destination grid; only pixels inside `writable` change. `average` turns a
+// five-tap sum into a sample.
+template <class Tag, class Average>
+void placeRotated(const PixelGrid& source, const PixelGrid& destination, int32_t areaLeft, int32_t areaTop,
+                  int32_t areaWidth, int32_t areaHeight, const Window& writable, float sx, float sy, float angle,
+                  Average average) {
+    using Channel = typename Tag::Channel;
+    using F = typename Tag::FORMAT;
+    constexpr int64_t kPixelBytes = 4 * sizeof(Channel);
+    if (source.width <= 0 || source.height <= 0)
+        return;
+
+    // The margins are kept as 16-bit values.
+    const int16_t x0 = int16_t((int64_t(areaWidth) - truncatedCoordinate(float(source.width) * sx)) / 2);
+    const int16_t y0 = int16_t((int64_t(areaHeight) - truncatedCoordinate(float(source.height) * sy)) / 2);
+    const int32_t x1 = areaWidth - x0;
+    const int32_t y1 = areaHeight - y0;
+    if (y0 >= y1)
+        return;
+    const float cx = float((x1 - x0) * 0.5);
+    const float cy = float((y1 - y0) * 0.5);
+    const float theta = float(double(angle) * 0.017453292519943295);
+    const float c = fm::cosF(theta);
+    const float s = fm::sinF(theta);
+
+    const int32_t lastColumn = source.width - 1;
+    const int32_t lastRow = source.height - 1;
+    const auto pixel = [&](int32_t u, int32_t v) {
+        u = std::clamp(u, 0, lastColumn);
+        v = std::clamp(v, 0, lastRow);
+        return reinterpret_cast<const Channel*>(source.pixels + v * source.stride + u * kPixelBytes);
+    };
+
+    const int32_t firstI = std::max(0, writable.left - (areaLeft + x0));
+    const int32_t endI = std::min(x1 - x0, writable.right - (areaLeft + x0));
+    const int32_t firstJ = std::max(0, writable.top - (areaTop + y0));
+    const int32_t endJ = std::min(y1 - y0, writable.bottom - (areaTop + y0));
+    for (int32_t j = firstJ; j < endJ; ++j) {
+        const float Y = float(j) - cy;
+        auto* out = reinterpret_cast<Channel*>(destination.pixels + int64_t(areaTop + y0 + j) * destination.stride +
+                                               int64_t(areaLeft + x0 + firstI) * kPixelBytes);
+        for (int32_t i = firstI; i < endI; ++i, out += 4) {
+            const float X = float(i) - cx;
+            const int32_t u = truncatedCoordinate(double((X * c - Y * s + cx) / sx) + 0.5);
+            const int32_t v = truncatedCoordinate(double((X * s + Y * c + cy) / sy) + 0.5);
+            const Channel* centre = pixel(u, v);
+            const Channel* left = pixel(u - 1, v);
+            const Channel* right = pixel(u + 1, v);
+            const Channel* up = pixel(u, v - 1);
+            const Channel* down = pixel(u, v + 1);
+            for (int k : {F::R, F::G, F::B})
+                out[k] = Channel(average(int32_t(centre[k]) + left[k] + right[k] + up[k] + down[k]));
+            out[F::A] = centre[F::A];
+        }
+    }
+}
+
+}  // namespace
+
+template <class Tag>
+void RotateScaleCopy(const RasterDesc& source, const RasterDesc& destination, float sx, float sy, float angle) {
+    const PixelGrid from{source.pixels, source.rowBytes, source.width, source.height};
+    const PixelGrid to{destination.pixels, destination.rowBytes, destination.width, destination.height};
+    const Window whole{0, 0, destination.width, destination.height};
+    placeRotated<Tag>(from, to, 0, 0, destination.width, destination.height, whole, sx, sy, angle,
+                      [](int32_t sum) { return int32_t(sum * 0.2); });
+}
+
+template <class Tag>
+void TransformResample(const ImageBuffer& source, const ImageBuffer& destination, float sx, float sy, float angle) {
+    const PixelGrid from{source.pixels, source.stride, int32_t(source.mWidth), source.mHeight};
+    const PixelGrid to{destination.pixels, destination.stride, int32_t(destination.mWidth), destination.mHeight};
+    // The region of interest, and never past the buffer.
+    const Window writable{std::max(destination.roiLeft, 0), std::max(destination.roiTop, 0),
+                          std::min(destination.roiRight, int32_t(destination.mWidth)),
+                          std::min(destination.roiBottom, destination.mHeight)};
+    placeRotated<Tag>(from, to, destination.roiLeft, destination.roiTop, destination.roiRight - destination.roiLeft,
+                      destination.roiBottom - destination.roiTop, writable, sx, sy, angle,
+                      [](int32_t sum) { return int32_t(sum / 5.0); });
+}
+
+template void RotateScaleCopy<PIXEL_ARGB8>(const RasterDesc&, const RasterDesc&, float, float, float);
+template void RotateScaleCopy<PIXEL_BGRA8>(const RasterDesc&, const RasterDesc&, float, float, float);
+template void RotateScaleCopy<PIXEL_ARGB14>(const RasterDesc&, const RasterDesc&, float, float, float);
+template void RotateScaleCopy<PIXEL_BGRA14>(const RasterDesc&, const RasterDesc&, float, float, float);
+
+template void TransformResample<PIXEL_ARGB14>(const ImageBuffer&, const ImageBuffer&, float, float, float);
+template void TransformResample<PIXEL_BGRA14>(const ImageBuffer&, const ImageBuffer&, float, float, float);
