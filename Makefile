@@ -1,0 +1,49 @@
+# Tarnix: `make test` builds both builds and runs every test; `make demo` renders the demo.
+BUILD   ?= build
+NATIVE  := $(BUILD)/native
+WIN     := $(BUILD)/win
+OUT     ?= out
+WINE_ENV = WINEPREFIX=$(abspath $(WIN))/wineprefix WINEDEBUG=-all
+
+.PHONY: all test test-native test-win demo bench deps native win clean
+
+all: native win
+
+deps:
+	@tools/ensure-deps.sh
+
+native: deps
+	cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(NATIVE)
+
+win: deps
+	cmake -S . -B $(WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+	cmake --build $(WIN)
+
+# Wine's first start (about 10 s) happens once per build folder, not per test.
+$(WIN)/wineprefix/.ready:
+	mkdir -p $(WIN)/wineprefix
+	$(WINE_ENV) /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+	touch $@
+
+test: test-native test-win
+
+test-native: native
+	ctest --test-dir $(NATIVE) --output-on-failure
+
+test-win: win $(WIN)/wineprefix/.ready
+	@# A persistent server with its services started here, detached from ctest's output pipes:
+	@# a service started by the first test would hold that test's pipe open and hang ctest.
+	$(WINE_ENV) /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
+	$(WINE_ENV) /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || true
+	$(WINE_ENV) ctest --test-dir $(WIN) --output-on-failure; status=$$?; \
+	  $(WINE_ENV) /usr/lib/wine/wineserver -k || true; exit $$status
+
+bench: native
+	@for b in $(NATIVE)/bench/tarnix_bench_*; do [ -x "$$b" ] && "$$b"; done; true
+
+demo: native
+	@echo "The demo renderer arrives with the command-line renderer."
+
+clean:
+	rm -rf $(BUILD)

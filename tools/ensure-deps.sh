@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs the Debian packages the build and tests need, only when something is missing.
+set -e
+missing=""
+need() { # need PACKAGE TEST...
+    pkg=$1; shift
+    if ! "$@" >/dev/null 2>&1; then missing="$missing $pkg"; fi
+}
+need cmake command -v cmake
+need ninja-build command -v ninja
+need g++ command -v g++
+need clang command -v clang++
+need libgtest-dev test -f /usr/include/gtest/gtest.h
+need googletest test -f /usr/src/googletest/CMakeLists.txt
+need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
+need g++-mingw-w64-x86-64-posix command -v x86_64-w64-mingw32-g++-posix
+need mingw-w64-tools command -v x86_64-w64-mingw32-windres
+need wine64 test -x /usr/lib/wine/wine64
+need ffmpeg command -v ffmpeg
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO=sudo
+    $SUDO apt-get update -qq
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
+fi
