@@ -1,0 +1,79 @@
+#include "lib/Common/InstanceData.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "host/avx2/PluginHost_API.h"
+#include "host/avx2/PluginRaster_API.h"
+#include "platform/platform.h"
+#include "sdk/acf_base.h"
+
+namespace {
+GlobalData* gGlobalData = nullptr;
+
+struct ProcessLockGuard {
+    ProcessLockGuard() { platform::processLockEnter(); }
+    ~ProcessLockGuard() { platform::processLockLeave(); }
+};
+}  // namespace
+
+void RCObject::AddRef() {
+    ProcessLockGuard guard;
+    ++mCount;
+}
+
+void RCObject::Release() {
+    ProcessLockGuard guard;
+    --mCount;
+}
+
+bool RCObject::IsUnreferenced() {
+    ProcessLockGuard guard;
+    return mCount == 0;
+}
+
+GlobalData* currentGlobalData() { return gGlobalData; }
+
+float vignetteGammaEntry(int v, int k) {
+    const float g = float(k + 1) / 1000.0f;
+    return float(255.0 * std::pow(double(v) / 255.0, 1.0 / double(g)));
+}
+
+int32_t createInstanceData(PluginHost_API& host, InstanceData& data) {
+    data = InstanceData{};
+    void* memory = host.allocate(int32_t(sizeof(InstanceBlock)));
+    if (!memory) return ACF_E_OUTOFMEMORY;
+    std::memset(memory, 0, sizeof(InstanceBlock));
+    InstanceBlock* block = static_cast<InstanceBlock*>(memory);
+    new (&block->deepScratches) ScratchList();
+    new (&block->basicScratches) ScratchList();
+    for (int v = 0; v < kVignetteLevels; ++v)
+        for (int k = 0; k < kVignetteSteps; ++k) block->vignetteGammaTable[v][k] = vignetteGammaEntry(v, k);
+
+    if (!gGlobalData) gGlobalData = new GlobalData;
+    gGlobalData->AddRef();
+    data.block = block;
+    data.global = gGlobalData;
+    return ACF_OK;
+}
+
+void destroyInstanceData(PluginHost_API& host, InstanceData& data) {
+    if (GlobalData* global = data.global) {
+        global->Release();
+        // Without a funk raster the shared data stays for the next instance.
+        if (global->IsUnreferenced() && global->funkRaster) {
+            host.freeRasterMemory(global->funkRaster);
+            global->funkRaster->destroy();
+            global->funkRaster = nullptr;
+            if (gGlobalData == global) gGlobalData = nullptr;
+            delete global;
+        }
+    }
+    if (InstanceBlock* block = data.block) {
+        block->deepScratches.destroyAll();
+        block->basicScratches.destroyAll();
+        host.release(block);
+    }
+    data = InstanceData{};
+}

@@ -1,0 +1,27 @@
+// The stages' shared random source: one linear congruential generator per thread with the
+// C runtime's constants, reseeded from the frame number at fixed points of the chain.
+#pragma once
+
+#include <cstdint>
+
+class PluginHost_API;
+
+namespace rng {
+
+// state = state * 214013 + 2531011 (mod 2^32); the draw is bits 16..30, 0..32767.
+inline uint32_t step(uint32_t& state) {
+    state = state * 214013u + 2531011u;
+    return (state >> 16) & 0x7FFFu;
+}
+
+uint32_t& threadState();  // starts at 1 on every thread
+
+inline int32_t Draw() { return int32_t(step(threadState())); }
+// A draw divided by 32767: a double in [0, 1].
+inline double RandomUnit() { return double(Draw()) / 32767.0; }
+
+// |frame number| of the frame being rendered (the magnitude of INT32_MIN included).
+void SeedFromFrame(PluginHost_API& host);
+uint32_t seedFromFrameNumber(int32_t frame);
+
+}  // namespace rng

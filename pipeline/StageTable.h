@@ -1,0 +1,36 @@
+// The stage chain in its fixed order. Each entry is the stage's entry for one pixel format,
+// or null while that stage is not part of the build; the driver still makes the random
+// draws of a missing stage's gate, so the rest of the chain sees the same generator.
+#pragma once
+
+#include <cstdint>
+
+#include "pipeline/StageTypes.h"
+
+#define TX_STAGE_ARGS const FrameContext &frame, PluginHost_API &host, RasterHolder &source, RasterHolder &output
+
+struct StageTable {
+    // Prepares the shared funk raster (driver side); null leaves it as it is.
+    Status (*prepareFunk)(PluginHost_API& host, RasterHolder& output);
+    Status (*fading)(TX_STAGE_ARGS, float amount);
+    Status (*funk)(TX_STAGE_ARGS, PluginRaster_API* funkRaster, float opacity);
+    Status (*splotches)(TX_STAGE_ARGS, int32_t number, float scale, float transparency);
+    Status (*dust)(TX_STAGE_ARGS, bool black, bool white, float opacity, int32_t blackNumber, int32_t whiteNumber);
+    Status (*flicker)(TX_STAGE_ARGS, float amount);
+    Status (*vignette)(TX_STAGE_ARGS, float size, float intensity);
+    Status (*displacement)(TX_STAGE_ARGS, float amount);
+    Status (*microscratches)(TX_STAGE_ARGS, int32_t number, float opacity);
+    Status (*grain)(TX_STAGE_ARGS, bool colorNoise, float amount, float red, float green, float blue,
+                    float softnessRed, float softnessGreen, float softnessBlue, float suppressBlack,
+                    float suppressWhite);
+    Status (*deepScratches)(TX_STAGE_ARGS, int32_t number, int32_t duration, double red, double green, double blue);
+    Status (*basicScratches)(TX_STAGE_ARGS, int32_t number, int32_t duration, bool invert);
+    Status (*gateWeave)(TX_STAGE_ARGS, float frequency, float amplitude, float noiseFrequency);
+};
+
+template <class Tag>
+const StageTable& stageTable();
+
+// Tests may replace a format's table (e.g. with a stage that throws); null restores it.
+template <class Tag>
+void overrideStageTable(const StageTable* table);

@@ -1,0 +1,93 @@
+// Instance blocks and the shared data: tables as defined, separation between instances, and
+// every byte given back to the host's memory service.
+#include <cmath>
+
+#include "TestSupport.h"
+#include "host/avx2/PluginRaster_API.h"
+#include "lib/Common/InstanceData.h"
+#include "platform/platform.h"
+#include "refhost/Faults.h"
+
+using namespace refhost;
+using namespace testing_support;
+
+TEST(InstanceData, VignetteGammaTableAsDefined) {
+    AcfPtr<HostComponent> host(new HostComponent);
+    FrameSetup f(host.get(), ImageSpec{2, 2});
+    InstanceData data;
+    ASSERT_EQ(createInstanceData(*f.services, data), 0);
+    const auto& table = data.block->vignetteGammaTable;
+    for (int k = 0; k < kVignetteSteps; ++k) {
+        ASSERT_EQ(table[0][k], 0.0f) << k;
+        ASSERT_EQ(table[255][k], 255.0f) << k;
+    }
+    for (int v = 0; v < 256; ++v) ASSERT_EQ(table[v][999], float(v)) << "g = 1 is the identity";
+    // g = 0.5 squares: 128 -> 255 (128/255)^2.
+    EXPECT_NEAR(table[128][499], 255.0 * std::pow(128.0 / 255.0, 2.0), 1e-4);
+    // The curve darkens more as g falls.
+    for (int k = 1; k < kVignetteSteps; k += 37) ASSERT_GE(table[100][k], table[100][k - 1]);
+    // Every other byte starts at zero.
+    for (int c = 0; c < 3; ++c)
+        for (int i = 0; i < kCurveTableEntries; i += 101) ASSERT_EQ(data.block->curveTables[c][i], 0);
+    EXPECT_EQ(data.block->deepScratches.head, nullptr);
+    EXPECT_EQ(data.block->basicScratches.count, 0);
+    destroyInstanceData(*f.services, data);
+    EXPECT_EQ(host->memory().liveBlocks(), 0);
+}
+
+TEST(InstanceData, InstancesShareGlobalDataAndOwnTheirBlocks) {
+    platform::processLockCreate();
+    AcfPtr<HostComponent> host(new HostComponent);
+    FrameSetup f(host.get(), ImageSpec{8, 8});
+    InstanceData a, b;
+    ASSERT_EQ(createInstanceData(*f.services, a), 0);
+    ASSERT_EQ(createInstanceData(*f.services, b), 0);
+    EXPECT_EQ(a.global, b.global);
+    EXPECT_EQ(currentGlobalData(), a.global);
+    EXPECT_NE(a.block, b.block);
+    a.block->curveTables[1][7] = 1234;
+    a.block->grainSuppressionWeights[3] = 0.5f;
+    EXPECT_EQ(b.block->curveTables[1][7], 0);
+    EXPECT_EQ(b.block->grainSuppressionWeights[3], 0.0f);
+
+    // A funk raster in the shared data is freed by the instance that ends last.
+    int32_t status = 0;
+    a.global->funkRaster = f.services->allocateRaster(16, 16, 0, &status);
+    ASSERT_NE(a.global->funkRaster, nullptr);
+    EXPECT_EQ(host->memory().liveBlocks(), 3);
+    destroyInstanceData(*f.services, a);
+    EXPECT_EQ(host->memory().liveBlocks(), 2) << "the first to end leaves the funk raster";
+    EXPECT_NE(currentGlobalData(), nullptr);
+    destroyInstanceData(*f.services, b);
+    EXPECT_EQ(host->memory().liveBlocks(), 0);
+    EXPECT_EQ(host->memory().liveBytes(), 0);
+    EXPECT_EQ(currentGlobalData(), nullptr);
+    platform::processLockDelete();
+}
+
+TEST(InstanceData, UnreferencedSharedDataWithoutRasterStaysForTheNext) {
+    AcfPtr<HostComponent> host(new HostComponent);
+    FrameSetup f(host.get(), ImageSpec{2, 2});
+    InstanceData a;
+    ASSERT_EQ(createInstanceData(*f.services, a), 0);
+    GlobalData* shared = a.global;
+    destroyInstanceData(*f.services, a);
+    EXPECT_EQ(currentGlobalData(), shared);
+    EXPECT_TRUE(shared->IsUnreferenced());
+    InstanceData b;
+    ASSERT_EQ(createInstanceData(*f.services, b), 0);
+    EXPECT_EQ(b.global, shared);
+    destroyInstanceData(*f.services, b);
+}
+
+TEST(InstanceData, RefusedBlockIsAnOutOfMemoryStatus) {
+    AcfPtr<HostComponent> host(new HostComponent);
+    FrameSetup f(host.get(), ImageSpec{2, 2});
+    faults().reset();
+    faults().failAllocationAt = 1;
+    InstanceData data;
+    EXPECT_EQ(createInstanceData(*f.services, data), int32_t(0x80000002u));
+    faults().reset();
+    EXPECT_EQ(data.block, nullptr);
+    EXPECT_EQ(host->memory().liveBlocks(), 0);
+}
