@@ -28,15 +28,18 @@ enum BlendMode : int32_t {
 
 // Composites the source rectangle of `source` onto the destination rectangle of
 // `destination`, in place. Rectangles are top, left, bottom, right with bottom and right
-// exclusive. 1 when the two differ in width or height; 0 otherwise, also for modes not
-// handled. Destination pixels outside the destination raster are skipped with their sources.
-// `host` (may be null) is asked whether it composites itself; it always declines here.
+// exclusive. 1 when the two differ in width or height (nothing written); 0 otherwise, also
+// for modes not handled. A pixel pair is skipped when its destination pixel lies outside the
+// destination raster or its source pixel outside the source raster. The opacity is held to
+// 0..1. `host` (may be null) is asked whether it composites itself; our kernel runs anyway.
 template <class Tag>
 Status CompositeRect(PluginHost_API* host, int32_t mode, const RasterDesc& source, const RasterDesc& destination,
                      const Rect16& sourceRect, const Rect16& destinationRect, double opacity);
 
 // Composites `top` over `base` into `destination` over the base's full size; the
-// destination may be the base itself. Always 0.
+// destination may be the base or the top itself. A smaller top or destination limits the
+// extent rather than being overrun. Opacities are held to 0..1. Always 0; modes without a
+// kernel (1, 3, 13..22, 25 among them) do nothing.
 template <class Tag>
 Status BlendImages(PluginHost_API* host, int32_t mode, float topOpacity, float baseOpacity, const RasterDesc& top,
                    const RasterDesc& base, const RasterDesc& destination);
@@ -50,24 +53,28 @@ template <class Tag>
 void InvertColor(const RasterDesc& raster);
 
 // Copies source column `sourceX`, rows y0..y1, into destination column `destinationX`,
-// rows r0..r1, stretching or squeezing by nearest neighbour (Bresenham stepping).
+// rows r0..r1, stretching or squeezing by nearest neighbour (Bresenham stepping). Rows
+// outside either raster are passed over.
 template <class Tag>
 void ColumnStretchCopy(const RasterDesc& source, int32_t sourceX, int32_t y0, int32_t y1,
                        const RasterDesc& destination, int32_t destinationX, int32_t r0, int32_t r1);
 
 // Moving-average passes of radius r over all four channels, edges clamped; r < 1 does
-// nothing. The full blur is BoxBlurHorizontal(A -> B) then BoxBlurVertical(B -> A).
+// nothing. The full blur is BoxBlurHorizontal(A -> B) then BoxBlurVertical(B -> A); a pass
+// cannot work in place (`from` and `to` must differ).
 template <class Tag>
 void BoxBlurHorizontal(const RasterDesc& from, const RasterDesc& to, int32_t radius);
 template <class Tag>
 void BoxBlurVertical(const RasterDesc& from, const RasterDesc& to, int32_t radius);
 
 // Places `source` centred in `destination`, scaled by (sx, sy) and rotated by `angle`
-// degrees, with a five-tap cross filter (8-bit).
+// degrees, with a five-tap cross filter. A placement larger than the destination is cut at
+// its edges. TransformResample (ImageBuffer.h) is the 16-bit form on ImageBuffers.
 template <class Tag>
 void RotateScaleCopy(const RasterDesc& source, const RasterDesc& destination, float sx, float sy, float angle);
 
 // Level curves of White + 1 entries per channel. levels[c] = {gamma, input black,
-// input white, output black, output white}, fractions of White.
+// input white, output black, output white}, fractions of White. A null table is skipped;
+// the 16-bit value ranges (ImageProc.h) can allocate missing ones.
 template <class Channel>
 void BuildChannelCurves(int32_t white, const double levels[3][5], Channel* tables[3]);
