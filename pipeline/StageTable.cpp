@@ -1,12 +1,25 @@
 #include "pipeline/StageTable.h"
 
 #include "lib/Common/PixelFormats.h"
+#include "stages/tone/Fading.h"
+#include "stages/tone/Flicker.h"
+#include "stages/tone/Vignette.h"
+#include "stages/tone/Displacement.h"
+#include "stages/tone/Grain.h"
+#include "stages/tone/GateWeave.h"
 
 namespace {
 
 template <class Tag>
 StageTable makeTable() {
+    // Damage stages and funk join in a later round; their gates already draw.
     StageTable t{};
+    t.fading = &FadingStage<Tag>;
+    t.flicker = &FlickerStage<Tag>;
+    t.vignette = &VignetteStage<Tag>;
+    t.displacement = &DisplacementStage<Tag>;
+    t.grain = &GrainStage<Tag>;
+    t.gateWeave = &GateWeaveStage<Tag>;
     return t;
 }
 
