@@ -14,3 +14,13 @@ function(tarnix_test name)
   target_link_libraries(${name} PRIVATE tarnix_core refhost GTest::gtest GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
 endfunction()
+
+# End-to-end tests drive the built module through its exports only: they link the reference
+# host but none of the plug-in's code.
+function(tarnix_module_test name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE refhost GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE TARNIX_MODULE_PATH="$<TARGET_FILE:TarnixAVX2>")
+  add_dependencies(${name} TarnixAVX2)
+  add_test(NAME ${name} COMMAND ${name})
+endfunction()

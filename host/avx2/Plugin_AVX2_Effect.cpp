@@ -1,0 +1,130 @@
+#include "host/avx2/Plugin_AVX2_Effect.h"
+
+#include "host/avx2/PluginHost_AVX2_Impl.h"
+#include "host/avx2/Plugin_AVX2_Globals.h"
+#include "lib/Common/Diagnostics.h"
+#include "lib/Common/Status.h"
+#include "pipeline/Pipeline.h"
+#include "platform/platform.h"
+#include "sdk/sdk_ids.h"
+
+ACFRESULT Plugin_AVX2_Effect::InitializeInstance(IACFUnknown* host) {
+    if (!host) return ACF_E_INVALIDARG;
+    ACFRESULT r = ensureSlotTable(host);
+    if (ACFFailed(r)) return r;
+    mHost = AcfPtr<IACFUnknown>::share(host);
+    try {
+        PluginHost_AVX2_Impl services(host);
+        r = createInstanceData(services, mInstanceData);
+    } catch (int32_t status) {
+        r = status;
+    } catch (...) {
+        r = ACF_E_UNEXPECTED;
+    }
+    return r;
+}
+
+Plugin_AVX2_Effect::~Plugin_AVX2_Effect() {
+    if (mInstanceData.block || mInstanceData.global) {
+        try {
+            PluginHost_AVX2_Impl services(mHost.get());
+            destroyInstanceData(services, mInstanceData);
+        } catch (...) {
+            // Nothing may leave a destructor; what could not be given back is lost.
+        }
+    }
+}
+
+ACFRESULT Plugin_AVX2_Effect::NDQueryInterface(const acfUID& iid, void** out) {
+    if (!out) return ACF_E_INVALIDARG;
+    if (iid == IID_IAVXEffect) {
+        *out = static_cast<IAVXEffect*>(this);
+        NDAddRef();
+        return ACF_OK;
+    }
+    return CACFUnknown::NDQueryInterface(iid, out);
+}
+
+ACFRESULT Plugin_AVX2_Effect::ProcessFrame(IAVXEffectContext* effectContext, IACFUnknown* context2,
+                                           IACFUnknown* context3, IAVXFrameContext* frameContext,
+                                           IACFUnknown* context5, IAVXRenderContext* renderContext,
+                                           IAVXImageSource* output) {
+    if (!(effectContext && frameContext && renderContext && output)) {
+        diag::assertionFailed("effectContext && frameContext && renderContext && output", "Plugin_AVX2_Effect", 292);
+        return ACF_E_POINTER;
+    }
+    try {
+        return renderFrame(effectContext, context2, context3, frameContext, context5, renderContext, output);
+    } catch (int32_t status) {
+        return status;
+    } catch (...) {
+        return ACF_E_UNEXPECTED;
+    }
+}
+
+// Every host object obtained here is held by an owning pointer, so a raised status releases
+// all of them on its way to ProcessFrame.
+ACFRESULT Plugin_AVX2_Effect::renderFrame(IAVXEffectContext* effectContext, IACFUnknown* context2,
+                                          IACFUnknown* context3, IAVXFrameContext* frameContext,
+                                          IACFUnknown* context5, IAVXRenderContext* renderContext,
+                                          IAVXImageSource* output) {
+    AcfPtr<IAVXImage> image;
+    raiseIfFailed(output->GetImage(0, CLSID_HostImage, IID_IAVXImage, image.outVoid()));
+    uint32_t width = 0, height = 0, fieldLayout = 0, renderValue = 0;
+    raiseIfFailed(image->GetWidth(&width));
+    raiseIfFailed(image->GetHeight(&height));
+    raiseIfFailed(image->GetFieldLayout(&fieldLayout));
+    raiseIfFailed(renderContext->GetRenderValue(&renderValue));
+    AcfPtr<IAVXImageFormat> format;
+    raiseIfFailed(image->GetFormat(format.out()));
+
+    int32_t frameNumber = 0;
+    double time = 0;
+    raiseIfFailed(frameContext->GetFrameNumber(&frameNumber));
+    raiseIfFailed(renderContext->GetTime(&time));
+
+    AcfPtr<IAVXInputService> inputService;
+    raiseIfFailed(effectContext->GetService(CLSID_InputService, IID_IAVXInputService, inputService.outVoid()));
+    AcfPtr<IAVXImage> input;
+    raiseIfFailed(inputService->GetInputImage(frameNumber, renderValue, fieldLayout, input.out()));
+
+    const double fieldFactor = fieldLayout == 2 ? 2.0 : 1.0;
+
+    int32_t channels = 0, colorSpace = 0;
+    raiseIfFailed(format->GetChannelCount(&channels));
+    raiseIfFailed(format->GetColorSpace(&colorSpace));
+    if (colorSpace != AVX_COLORSPACE_RGB) {
+        platform::messageBox("Expected RGB colorspace", "Invalid Image Format");
+        return ACF_E_FAIL;
+    }
+    if (channels != 4) {
+        platform::messageBox("Expected 4 channels", "Invalid Image Format");
+        return ACF_E_FAIL;
+    }
+
+    PluginHost_AVX2_Impl services(mHost.get());
+    services.effect = static_cast<IAVXEffect*>(this);
+    services.effectContext = effectContext;
+    services.storedContext2 = context2;
+    services.storedContext3 = context3;
+    services.frameContext = frameContext;
+    services.storedObject5 = context5;
+    services.renderContext = renderContext;
+    services.output = output;
+    services.inputImage = input.get();
+    services.outputImage = image.get();
+    services.mFieldFactor = fieldFactor;
+    services.definitionContext().valueSource = effectContext;
+    services.definitionContext().time = time;
+    services.mFrameNumber = frameNumber;
+    services.mFieldLayout = fieldLayout;
+    services.mRenderValue = renderValue;
+    services.mWidth = width;
+    services.mHeight = height;
+    services.mFieldStart = 0;
+    services.mFieldStep = 1;
+    services.setInstanceData(&mInstanceData);
+
+    RenderFrame(services);  // its status is the core's; the host hears of host failures only
+    return ACF_OK;
+}

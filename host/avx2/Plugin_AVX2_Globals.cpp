@@ -1,0 +1,36 @@
+#include "host/avx2/Plugin_AVX2_Globals.h"
+
+#include "host/avx2/PluginHost_AVX2_Impl.h"
+#include "params/ParameterSet.h"
+#include "platform/platform.h"
+
+namespace {
+void* gHostWindow = nullptr;
+}
+
+void Plugin_AVX2_Globals::attach(void* module) {
+    platform::setModuleHandle(module);
+    gHostWindow = platform::findHostWindow();
+}
+
+void Plugin_AVX2_Globals::detach() {
+    platform::setModuleHandle(nullptr);
+    gHostWindow = nullptr;
+}
+
+void* Plugin_AVX2_Globals::hostWindow() { return gHostWindow; }
+
+ACFRESULT ensureSlotTable(IACFUnknown* host) {
+    if (slotTableReady()) return ACF_OK;
+    try {
+        PluginHost_AVX2_Impl services(host);
+        setupDefinitionContext(services.definitionContext(), host, nullptr, kParameterSlotCount);
+        defineParameters(services);
+        setSlotTableReady(true);
+        return ACF_OK;
+    } catch (int32_t status) {
+        return status;
+    } catch (...) {
+        return ACF_E_UNEXPECTED;
+    }
+}
