@@ -17,7 +17,7 @@ native: deps
 	cmake --build $(NATIVE)
 
 win: deps
-	cmake -S . -B $(WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+	cmake -S . -B $(WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DTARNIX_NATIVE_BUILD_DIR=$(abspath $(NATIVE))
 	cmake --build $(WIN)
 
 # Wine's first start (about 10 s) happens once per build folder, not per test.
