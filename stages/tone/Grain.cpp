@@ -1,11 +1,216 @@
 #include "stages/tone/Grain.h"
 
+#include <algorithm>
+#include <memory>
+
+#include "lib/Common/InstanceData.h"
+#include "lib/Common/Kernels.h"
 #include "lib/Common/PixelFormats.h"
+#include "pipeline/PostContrast.h"
+#include "pipeline/Random.h"
+#include "stages/tone/GrainBlur.h"
+
+namespace {
+
+// Hard light keyed on the layer: mid grey leaves the picture, lighter and darker noise
+// lighten and darken it.
+constexpr float kLayerOpacity = 0.56f;
+
+// v mod (2n + 1) - n for a draw v of 0..32767. The remainder comes from an exact reciprocal
+// rather than a division per draw; a modulus beyond every draw leaves v as it is.
+struct GrainOffset {
+    int64_t amplitude = 0;
+    uint64_t modulus = 0;
+    uint64_t reciprocal = 0;  // floor(2^32 / modulus) + 1: exact for 15-bit draws
+
+    explicit GrainOffset(int32_t n) : amplitude(n) {
+        // C's remainder by a negative divisor is the remainder by its magnitude.
+        const int64_t m = 2 * int64_t(n) + 1;
+        modulus = uint64_t(m < 0 ? -m : m);
+        if (modulus <= 32767)
+            reciprocal = (uint64_t(1) << 32) / modulus + 1;
+    }
+    int64_t operator()(uint32_t v) const {
+        const uint64_t quotient = (uint64_t(v) * reciprocal) >> 32;
+        return int64_t(v - quotient * modulus) - amplitude;
+    }
+};
+
+// The per-pixel work of the noise pass, with everything it needs decided for the frame.
+template <class Tag>
+struct GrainPixel {
+    using Channel = typename Tag::Channel;
+    static constexpr int32_t white = Tag::white;
+    // Mid grey as the fill hands it over: 128, or 8224 once widened to 16 bits.
+    static constexpr int32_t neutral = fromByte<Tag>(128);
+    static constexpr float invWhite = kIs16Bit<Tag> ? 1.0f / 16384.0f : 0.003921569f;
+    static constexpr Channel alpha = fromByte<Tag>(255);
+
+    GrainOffset offset;
+    const Channel* const* curves;
+    const float* weights;
+
+    // The noisy value through the channel's curve, drawn toward mid grey where the picture
+    // value p is suppressed: (mapped / W * w + (1 - w) * grey / W) * W, in single precision.
+    Channel grained(int c, int64_t d, Channel p) const {
+        const int64_t noisy = std::clamp<int64_t>(neutral + d, 0, white);
+        const float mapped = float(curves[c][noisy]);
+        // Samples past white (a host out of range) take the last weight.
+        const float w = weights[std::min<int32_t>(p, white)];
+        const float v = (mapped * invWhite * w + (1.0f - w) * float(neutral) * invWhite) * float(white);
+        return Channel(v > 0.0f ? (v < float(white) ? v : float(white)) : 0.0f);
+    }
+};
+
+// Rows top to bottom, pixels left to right; colour noise draws R, G, B in that order.
+template <class Tag, bool ColourNoise>
+void noiseRows(const GrainPixel<Tag>& px, uint32_t state, const RasterDesc& picture, const RasterDesc& layer,
+               int32_t width, int32_t height) {
+    using F = typename Tag::FORMAT;
+    for (int32_t y = 0; y < height; ++y) {
+        const auto* in = rowOf<Tag>(picture, y);
+        auto* out = rowOf<Tag>(layer, y);
+        for (int32_t x = 0; x < width; ++x, in += 4, out += 4) {
+            const int64_t dr = px.offset(rng::step(state));
+            const int64_t dg = ColourNoise ? px.offset(rng::step(state)) : dr;
+            const int64_t db = ColourNoise ? px.offset(rng::step(state)) : dr;
+            out[F::R] = px.grained(0, dr, in[F::R]);
+            out[F::G] = px.grained(1, dg, in[F::G]);
+            out[F::B] = px.grained(2, db, in[F::B]);
+            out[F::A] = px.alpha;
+        }
+    }
+}
+
+// The curve tables and weights of the instance, or the call's own when the host has no
+// instance data to give.
+template <class Tag>
+class GrainTables {
+public:
+    using Channel = typename Tag::Channel;
+
+    explicit GrainTables(PluginHost_API& host) {
+        InstanceData* data = host.instanceData();
+        if (InstanceBlock* block = data ? data->block : nullptr) {
+            for (int c = 0; c < 3; ++c) {
+                if constexpr (kIs16Bit<Tag>)
+                    curves[c] = block->curveTables[c];
+                else
+                    curves[c] = block->curveTable8(c);
+            }
+            weights = block->grainSuppressionWeights;
+        } else {
+            mOwn = std::make_unique<Own>();
+            for (int c = 0; c < 3; ++c) curves[c] = mOwn->curves[c];
+            weights = mOwn->weights;
+        }
+    }
+
+    Channel* curves[3];
+    float* weights;
+
+private:
+    struct Own {
+        Channel curves[3][Tag::white + 1];
+        float weights[Tag::white + 1];
+    };
+    std::unique_ptr<Own> mOwn;
+};
+
+}  // namespace
+
+void GrainSuppressionWeights(int32_t white, float suppressBlack, float suppressWhite, float* weights) {
+    // Thresholds truncated as the host's runtime would; NaN and huge values saturate.
+    const int64_t black = truncToInt32(suppressBlack);
+    const int64_t fadeFrom = truncToInt32(suppressWhite);
+    for (int32_t i = 0; i <= white; ++i) {
+        // Neither ramp can divide by zero: i < black needs black >= 1, i > fadeFrom with
+        // i <= white needs white - fadeFrom >= 1.
+        if (i < black)
+            weights[i] = float(i) / float(black);
+        else if (i > fadeFrom)
+            weights[i] = float(white - i) / float(white - fadeFrom);
+        else
+            weights[i] = 1.0f;
+    }
+}
+
+template <class Tag>
+void GrainChannelCurves(float red, float green, float blue, typename Tag::Channel* const curves[3]) {
+    // f = half - (p / 100) * half squeezes the output range to f .. white - f. Always built,
+    // 100 % included, so the grain never depends on what post contrast left in the tables.
+    constexpr double white = Tag::white;
+    constexpr double half = white / 2.0;
+    const float strengths[3] = {red / 100.0f, green / 100.0f, blue / 100.0f};
+    double levels[3][5];
+    for (int c = 0; c < 3; ++c) {
+        const double f = half - double(strengths[c]) * half;
+        levels[c][0] = 1.0;
+        levels[c][1] = 0.0;
+        levels[c][2] = 1.0;
+        levels[c][3] = f / white;
+        levels[c][4] = (white - f) / white;
+    }
+    typename Tag::Channel* tables[3] = {curves[0], curves[1], curves[2]};
+    BuildChannelCurves<typename Tag::Channel>(Tag::white, levels, tables);
+}
+
+template <class Tag>
+void GrainNoise(bool colorNoise, float amount, uint32_t seed, const typename Tag::Channel* const curves[3],
+                const float* weights, const RasterDesc& picture, const RasterDesc& layer) {
+    // n = trunc(amount * W + 0.5): the product in float, the half added in double.
+    const float scaled = amount * float(Tag::white);
+    const GrainPixel<Tag> px{GrainOffset(truncToInt32(double(scaled) + 0.5)), curves, weights};
+    const int32_t width = std::min(picture.width, layer.width);
+    const int32_t height = std::min(picture.height, layer.height);
+    if (colorNoise)
+        noiseRows<Tag, true>(px, seed, picture, layer, width, height);
+    else
+        noiseRows<Tag, false>(px, seed, picture, layer, width, height);
+}
 
 template <class Tag>
 Status GrainStage(TX_STAGE_ARGS, bool colorNoise, float amount, float red, float green, float blue, float softnessRed, float softnessGreen, float softnessBlue, float suppressBlack, float suppressWhite) {
-    return STATUS_OK;  // not written yet
+    (void)frame;
+    (void)source;
+    // The generator restarts from the frame number, sign included, on every call; its
+    // state lives in this call only, so concurrent renders cannot disturb each other.
+    const uint32_t seed = uint32_t(host.frameNumber());
+    const RasterDesc picture = output.describe();
+
+    ScratchRaster layer(host, output.raster);
+    if (!layer)
+        return STATUS_NO_RASTER;
+    GrainTables<Tag> tables(host);
+    GrainSuppressionWeights(Tag::white, suppressBlack, suppressWhite, tables.weights);
+    GrainChannelCurves<Tag>(red, green, blue, tables.curves);
+    GrainNoise<Tag>(colorNoise, amount, seed, tables.curves, tables.weights, picture, layer.desc());
+
+    ScratchRaster blurred(host, output.raster);
+    if (!blurred)
+        return STATUS_NO_RASTER;
+    // Radius = softness / 2: the product in double, narrowed.
+    const float radii[3] = {float(double(softnessRed) * 0.5), float(double(softnessGreen) * 0.5),
+                            float(double(softnessBlue) * 0.5)};
+    GrainBlur<Tag>(radii[0], radii[1], radii[2], false, layer.desc(), blurred.desc());
+    GrainBlur<Tag>(radii[0], radii[1], radii[2], true, blurred.desc(), layer.desc());
+
+    return BlendImages<Tag>(&host, BLEND_HARD_LIGHT, kLayerOpacity, 1.0f, layer.desc(), picture, picture);
 }
+
+template void GrainChannelCurves<PIXEL_ARGB8>(float, float, float, uint8_t* const[3]);
+template void GrainChannelCurves<PIXEL_BGRA8>(float, float, float, uint8_t* const[3]);
+template void GrainChannelCurves<PIXEL_ARGB14>(float, float, float, uint16_t* const[3]);
+template void GrainChannelCurves<PIXEL_BGRA14>(float, float, float, uint16_t* const[3]);
+
+template void GrainNoise<PIXEL_ARGB8>(bool, float, uint32_t, const uint8_t* const[3], const float*, const RasterDesc&,
+                                      const RasterDesc&);
+template void GrainNoise<PIXEL_BGRA8>(bool, float, uint32_t, const uint8_t* const[3], const float*, const RasterDesc&,
+                                      const RasterDesc&);
+template void GrainNoise<PIXEL_ARGB14>(bool, float, uint32_t, const uint16_t* const[3], const float*,
+                                       const RasterDesc&, const RasterDesc&);
+template void GrainNoise<PIXEL_BGRA14>(bool, float, uint32_t, const uint16_t* const[3], const float*,
+                                       const RasterDesc&, const RasterDesc&);
 
 template Status GrainStage<PIXEL_ARGB8>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, bool, float, float, float, float, float, float, float, float, float);
 template Status GrainStage<PIXEL_BGRA8>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, bool, float, float, float, float, float, float, float, float, float);

@@ -1,0 +1,20 @@
+// The grain's softening: one pass of a box of fractional width per colour channel.
+#pragma once
+
+#include "lib/Common/RasterDesc.h"
+
+// Radius r gives the kernel 1 at offsets -(R-1)..R-1 and f = 1 - (R - r) at +-R, with
+// R = ceil(r), normalised by 1 / (2r + 1): radius 1 is a 3-tap box, 0.5 the taps
+// 0.5, 1, 0.5 over 2, and 0 the identity. Each line is filtered with integer running sums
+// whose weighted terms are truncated as they enter and leave; samples past the ends repeat
+// the end pixels. Colour channels are filtered, alpha is copied from the source.
+//
+// `vertical` filters columns instead of rows. When no radius is above 0 the destination is
+// left untouched; a radius below 0 or NaN acts as 0, and radii are held to kMaxGrainRadius
+// (the work per line stays proportional to the line). Source and destination must differ;
+// only their common area is filtered.
+constexpr float kMaxGrainRadius = 1048576.0f;
+
+template <class Tag>
+void GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vertical, const RasterDesc& source,
+               const RasterDesc& destination);
