@@ -1,10 +1,65 @@
 #include "stages/tone/GateWeave.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "lib/Common/FloatMath.h"
+#include "lib/Common/Kernels.h"
 #include "lib/Common/PixelFormats.h"
+#include "pipeline/Random.h"
+
+namespace {
+
+constexpr double kRadiansPerDegree = 0.017453292519943295;
+
+// A cos(2 pi F n / 24): the frame number read as 24 frames per second, in single precision
+// with the degree products taken in double and narrowed.
+float swing(int32_t frameNumber, float frequency, float amplitude) {
+    const float seconds = float(frameNumber) / 24.0f;
+    const float angle = float(double(seconds) * 360.0);
+    const float phase = float(double(angle) * kRadiansPerDegree) * frequency;
+    return fm::cosF(phase) * amplitude;
+}
+
+}  // namespace
 
 template <class Tag>
 Status GateWeaveStage(TX_STAGE_ARGS, float frequency, float amplitude, float noiseFrequency) {
-    return STATUS_OK;  // not written yet
+    (void)frame;
+    (void)source;
+    const RasterDesc out = output.describe();
+    ScratchRaster copy(host, output.raster);
+    if (!copy)
+        return STATUS_NO_RASTER;
+    host.copyImage(output.raster, copy.raster());
+    // What the moved picture uncovers is opaque black.
+    FillRaster<Tag>(out, 0, 0, 0, 255);
+
+    const int32_t n = host.frameNumber();
+    float offset = swing(n, frequency, amplitude);
+    // The first draw is made on every frame; frame 0 never jolts.
+    const double u1 = rng::RandomUnit();
+    if (n != 0 && noiseFrequency > float(u1 * 100.0)) {
+        const double u2 = rng::RandomUnit();
+        offset += float(u2 * (2.0 * double(amplitude)) - double(amplitude));
+    }
+    float shift = float(std::floor(double(offset) + 0.5));
+    // Any shift of the frame's width or more leaves it black, so wider ones (and infinite
+    // amplitudes) are held there; NaN moves nothing.
+    const float width = float(out.width);
+    shift = shift == shift ? std::clamp(shift, -width, width) : 0.0f;
+
+    const RasterDesc& from = copy.desc();
+    Rect16 sourceRect{0, 0, int16_t(from.height), int16_t(from.width)};
+    Rect16 destinationRect{0, 0, int16_t(out.height), int16_t(out.width)};
+    if (shift >= 0.0f) {
+        sourceRect.right = int16_t(int32_t(float(from.width) - shift));
+        destinationRect.left = int16_t(int32_t(shift));
+    } else {
+        sourceRect.left = int16_t(int32_t(-shift));
+        destinationRect.right = int16_t(int32_t(width + shift));
+    }
+    return CompositeRect<Tag>(&host, BLEND_NORMAL, from, out, sourceRect, destinationRect, 1.0);
 }
 
 template Status GateWeaveStage<PIXEL_ARGB8>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, float, float);
