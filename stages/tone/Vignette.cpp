@@ -1,10 +1,220 @@
+// Vignette: darkens towards the edges and corners like the light fall-off of an old lens, with
+// a gamma whose strength grows linearly with the distance from the frame centre.
 #include "stages/tone/Vignette.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "lib/Common/InstanceData.h"
 #include "lib/Common/PixelFormats.h"
+
+namespace {
+
+// Map entry of a pixel whose multiplier is exactly 1: it is left alone.
+constexpr int16_t kUntouched = -1;
+
+// Memory from the host's memory service for the length of the call.
+class HostBlock {
+public:
+    HostBlock(PluginHost_API& host, int64_t bytes) : mHost(host) {
+        if (bytes > 0 && bytes <= INT32_MAX)
+            mBlock = host.allocate(int32_t(bytes));
+    }
+    HostBlock(const HostBlock&) = delete;
+    HostBlock& operator=(const HostBlock&) = delete;
+    ~HostBlock() {
+        if (mBlock)
+            mHost.release(mBlock);
+    }
+    explicit operator bool() const { return mBlock != nullptr; }
+    void* get() const { return mBlock; }
+
+private:
+    PluginHost_API& mHost;
+    void* mBlock = nullptr;
+};
+
+// The distance of a pixel from the centre. Offsets are whole or half pixels, so their squares
+// and the sum are exact in double and the square root is the correctly rounded hypotenuse,
+// the same on every platform whatever its hypot does.
+inline double centreDistance(float dx, float dy) { return std::sqrt(double(dx) * double(dx) + double(dy) * double(dy)); }
+
+// The frame's fall-off: half sizes, corner distance and inner radius in single precision.
+struct Falloff {
+    float halfW, halfH, maxR, inner;
+    int32_t cx, cy;
+    double outer;  // the multiplier at the corner distance and beyond
+
+    Falloff(int32_t width, int32_t height, float size, float intensity)
+        : halfW(float(width) * 0.5f),
+          halfH(float(height) * 0.5f),
+          maxR(float(centreDistance(halfW, halfH))),
+          inner(size / 100.0f * maxR),
+          cx(int32_t(halfW)),
+          cy(int32_t(halfH)),
+          outer(1.0 - double(intensity)) {}
+
+    // For a pixel past the inner radius: falling linearly from 1 there to 1 - intensity at the
+    // corner distance, and 1 - intensity beyond it.
+    double multiplier(double d) const {
+        double m = outer;
+        if (d <= maxR)
+            m = m + (1.0 - m) * double(float((maxR - d) / (maxR - inner)));
+        return m;
+    }
+};
+
+// The gamma step of a multiplier: k = trunc(1000 m) - 1 in single precision, so the curve's
+// g = (k + 1) / 1000 is m cut to three decimals. Multipliers below 0.001 (and NaN) take the
+// first step, those past the last step of the table its last one.
+int16_t gammaStep(double m) {
+    const float mf = float(m);
+    if (mf == 1.0f)
+        return kUntouched;
+    const float scaled = 1000.0f * mf;
+    if (!(scaled >= 1.0f))
+        return 0;
+    if (scaled >= float(kVignetteSteps))
+        return kVignetteSteps - 1;
+    return int16_t(int32_t(scaled) - 1);
+}
+
+// One darkening curve per gamma step used in the frame.
+// 8-bit: the instance's gamma table rounded to bytes, filled before the pixels.
+// 16-bit: v' = trunc(16384 (v / 16384)^(1 / g) + 0.5), pow and scaling in double with the
+// single-precision g of the 8-bit table; entries are worked out on first use, since a frame
+// touches only a small part of its curves and a full curve costs 16385 powers.
+template <class Tag>
+struct DarkeningCurves {
+    using Channel = typename Tag::Channel;
+    static constexpr int32_t kEntries = Tag::white + 1;
+    static constexpr Channel kUnset = 0xFFFF;  // above white, so never a finished entry
+    static constexpr bool kLazy = kIs16Bit<Tag>;
+
+    static double gOf(int32_t k) { return double(float(k + 1) / 1000.0f); }
+
+    static void prepare(Channel* curve, int32_t k, const InstanceBlock* block) {
+        if constexpr (kLazy) {
+            (void)k;
+            (void)block;
+            std::fill_n(curve, kEntries, kUnset);
+        } else {
+            for (int32_t v = 0; v < kEntries; ++v) {
+                const float entry = block ? block->vignetteGammaTable[v][k] : vignetteGammaEntry(v, k);
+                curve[v] = Channel(std::clamp(int32_t(double(entry) + 0.5), 0, Tag::white));
+            }
+        }
+    }
+
+    static Channel worked(uint32_t v, double exponent) {
+        const double x = double(Tag::white) * std::pow(double(v) / double(Tag::white), exponent) + 0.5;
+        return Channel(x >= double(Tag::white) ? Tag::white : int32_t(x));
+    }
+
+    static Channel lookup(Channel* curve, Channel v, double exponent) {
+        if constexpr (kLazy) {
+            // Samples above white (a host out of range) read the last entry.
+            const uint32_t i = v < Tag::white ? v : uint32_t(Tag::white);
+            Channel e = curve[i];
+            if (e == kUnset)
+                curve[i] = e = worked(i, exponent);
+            return e;
+        } else {
+            (void)exponent;
+            return curve[v];
+        }
+    }
+
+    // R, G and B through the pixel's curve; alpha untouched.
+    static void darken(Channel* px, Channel* curve, double exponent) {
+        using F = typename Tag::FORMAT;
+        px[F::R] = lookup(curve, px[F::R], exponent);
+        px[F::G] = lookup(curve, px[F::G], exponent);
+        px[F::B] = lookup(curve, px[F::B], exponent);
+    }
+};
+
+}  // namespace
 
 template <class Tag>
 Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
-    return STATUS_OK;  // not written yet
+    using Channel = typename Tag::Channel;
+    using Curves = DarkeningCurves<Tag>;
+    (void)frame;
+    (void)source;
+    const RasterDesc out = output.describe();
+    if (!out.pixels || out.width <= 0 || out.height <= 0)
+        return STATUS_OK;
+    const Falloff f(out.width, out.height, size, intensity);
+
+    // Gamma steps by horizontal and vertical distance from (cx, cy), one quadrant mirrored onto
+    // all four. Past cx and cy only where a frame too wide for single precision puts pixels
+    // there; those entries stay untouched.
+    const int64_t mapWidth = std::max(f.cx, out.width - 1 - f.cx) + 1;
+    const int64_t mapHeight = std::max(f.cy, out.height - 1 - f.cy) + 1;
+    HostBlock mapBlock(host, mapWidth * mapHeight * int64_t(sizeof(int16_t)));
+    if (!mapBlock)
+        return STATUS_NO_RASTER;
+    int16_t* map = static_cast<int16_t*>(mapBlock.get());
+    std::fill_n(map, mapWidth * mapHeight, kUntouched);
+
+    // Each row walks towards the centre and stops at the inner radius: nearer pixels are
+    // inside as well.
+    bool used[kVignetteSteps] = {};
+    for (int32_t y = 0; y <= f.cy; ++y) {
+        const float dy = std::fabs(float(y) - f.halfH);
+        int16_t* row = map + int64_t(dy) * mapWidth;
+        for (int32_t x = 0; x <= f.cx; ++x) {
+            const float dx = std::fabs(float(x) - f.halfW);
+            const double d = centreDistance(dx, dy);
+            if (!(d > f.inner))
+                break;
+            const int16_t k = gammaStep(f.multiplier(d));
+            row[int64_t(dx)] = k;
+            if (k != kUntouched)
+                used[k] = true;
+        }
+    }
+
+    // One curve per step in use, numbered in step order; the map then holds curve numbers.
+    int16_t curveOf[kVignetteSteps];
+    int32_t curveCount = 0;
+    for (int32_t k = 0; k < kVignetteSteps; ++k)
+        curveOf[k] = used[k] ? int16_t(curveCount++) : kUntouched;
+    if (curveCount == 0)
+        return STATUS_OK;  // intensity 0, or every pixel inside the inner radius
+
+    const int64_t exponentBytes = Curves::kLazy ? curveCount * int64_t(sizeof(double)) : 0;
+    HostBlock curveBlock(host, exponentBytes + curveCount * int64_t(Curves::kEntries) * int64_t(sizeof(Channel)));
+    if (!curveBlock)
+        return STATUS_NO_RASTER;
+    double* exponents = static_cast<double*>(curveBlock.get());
+    Channel* curves = reinterpret_cast<Channel*>(static_cast<char*>(curveBlock.get()) + exponentBytes);
+    const InstanceData* data = host.instanceData();
+    const InstanceBlock* block = data ? data->block : nullptr;
+    for (int32_t k = 0; k < kVignetteSteps; ++k) {
+        if (curveOf[k] == kUntouched)
+            continue;
+        if (Curves::kLazy)
+            exponents[curveOf[k]] = 1.0 / Curves::gOf(k);
+        Curves::prepare(curves + int64_t(curveOf[k]) * Curves::kEntries, k, block);
+    }
+    for (int64_t i = 0; i < mapWidth * mapHeight; ++i)
+        if (map[i] != kUntouched)
+            map[i] = curveOf[map[i]];
+
+    for (int32_t y = 0; y < out.height; ++y) {
+        const int16_t* row = map + int64_t(y < f.cy ? f.cy - y : y - f.cy) * mapWidth;
+        Channel* px = rowOf<Tag>(out, y);
+        for (int32_t x = 0; x < out.width; ++x, px += 4) {
+            const int16_t curve = row[x < f.cx ? f.cx - x : x - f.cx];
+            if (curve == kUntouched)
+                continue;
+            Curves::darken(px, curves + int64_t(curve) * Curves::kEntries, Curves::kLazy ? exponents[curve] : 0.0);
+        }
+    }
+    return STATUS_OK;
 }
 
 template Status VignetteStage<PIXEL_ARGB8>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, float);
