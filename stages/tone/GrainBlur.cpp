@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
 #include "lib/Common/PixelFormats.h"
 
@@ -31,6 +32,25 @@ struct ChannelKernel {
     int64_t start(int32_t p0) const { return int64_t(float(p0 * 2) * edge + float(int64_t(p0) * (2 * reach - 1))); }
 };
 
+// The truncated weighted terms of every sample value 0..white, per channel: each sample enters
+// and leaves the sums twice, and a table lookup is far cheaper than the conversions.
+template <class Tag>
+struct TermTables {
+    using Channel = typename Tag::Channel;
+    static constexpr int32_t entries = Tag::white + 1;
+    std::vector<uint16_t> terms = std::vector<uint16_t>(size_t(6 * entries));
+
+    explicit TermTables(const ChannelKernel (&kernels)[3]) {
+        for (int c = 0; c < 3; ++c)
+            for (int32_t v = 0; v < entries; ++v) {
+                terms[size_t((2 * c) * entries + v)] = uint16_t(kernels[c].outer(v));
+                terms[size_t((2 * c + 1) * entries + v)] = uint16_t(kernels[c].rest(v));
+            }
+    }
+    const uint16_t* outer(int c) const { return &terms[size_t(2 * c * entries)]; }
+    const uint16_t* rest(int c) const { return &terms[size_t((2 * c + 1) * entries)]; }
+};
+
 // A bundle of neighbouring lines filtered in lockstep: rows for the horizontal pass, a strip
 // of columns for the vertical one, so that both walk memory row by row. Offsets in bytes.
 struct Bundle {
@@ -44,23 +64,30 @@ struct Bundle {
 
 constexpr int kMaxLanes = 16;
 
+// A sum's value held to 0..white before the conversion (never NaN here).
 template <class Tag>
 typename Tag::Channel held(float v) {
-    constexpr float white = float(Tag::white);
-    return typename Tag::Channel(v > 0.0f ? (v < white ? v : white) : 0.0f);
+    return typename Tag::Channel(std::min(std::max(v, 0.0f), float(Tag::white)));
 }
 
 template <class Tag>
-void blurBundle(const Bundle& b, const ChannelKernel (&kernels)[3]) {
+void blurBundle(const Bundle& bundle, const ChannelKernel (&kernels)[3], const TermTables<Tag>& tables) {
     using Channel = typename Tag::Channel;
     using F = typename Tag::FORMAT;
-    constexpr ptrdiff_t channelBytes[3] = {F::R * ptrdiff_t(sizeof(Channel)), F::G * ptrdiff_t(sizeof(Channel)),
-                                           F::B * ptrdiff_t(sizeof(Channel))};
-    constexpr int outIndex[3] = {F::R, F::G, F::B};
+    constexpr int channelOf[3] = {F::R, F::G, F::B};
+    // Locals, so that the byte-wide stores below cannot force them to be read again.
+    const Bundle b = bundle;
     const int64_t last = b.length - 1;
+    const int64_t reach[3] = {kernels[0].reach, kernels[1].reach, kernels[2].reach};
+    const float norm[3] = {kernels[0].norm, kernels[1].norm, kernels[2].norm};
+    const uint16_t* outer[3] = {tables.outer(0), tables.outer(1), tables.outer(2)};
+    const uint16_t* rest[3] = {tables.rest(0), tables.rest(1), tables.rest(2)};
+    // Samples past white (a host out of range) count as white.
+    const auto read = [](const uint8_t* at) {
+        return std::min<int32_t>(*reinterpret_cast<const Channel*>(at), Tag::white);
+    };
     const auto sample = [&](int lane, int64_t position, int c) {
-        return int32_t(*reinterpret_cast<const Channel*>(b.source + lane * b.sourceAcross + position * b.sourceAlong +
-                                                          channelBytes[c]));
+        return read(b.source + lane * b.sourceAcross + position * b.sourceAlong + channelOf[c] * ptrdiff_t(sizeof(Channel)));
     };
 
     // Running sums brought to the position before the first sample. The steps centred on
@@ -74,12 +101,12 @@ void blurBundle(const Bundle& b, const ChannelKernel (&kernels)[3]) {
             int64_t sum = k.start(p0);
             if (k.reach >= 2) {
                 const int64_t steps = k.reach - 1;
-                sum -= steps * (k.outer(p0) + k.rest(p0));
+                sum -= steps * (outer[c][p0] + rest[c][p0]);
                 const int64_t lastRest = std::min(k.reach - 2, last), lastOuter = std::min(k.reach - 1, last);
-                for (int64_t j = 0; j <= lastRest; ++j) sum += k.rest(sample(lane, j, c));
-                for (int64_t j = 1; j <= lastOuter; ++j) sum += k.outer(sample(lane, j, c));
-                sum += (k.reach - 2 - lastRest) * k.rest(sample(lane, last, c));
-                sum += (k.reach - 1 - std::max<int64_t>(lastOuter, 0)) * k.outer(sample(lane, last, c));
+                for (int64_t j = 0; j <= lastRest; ++j) sum += rest[c][sample(lane, j, c)];
+                for (int64_t j = 1; j <= lastOuter; ++j) sum += outer[c][sample(lane, j, c)];
+                sum += (k.reach - 2 - lastRest) * rest[c][sample(lane, last, c)];
+                sum += (k.reach - 1 - lastOuter) * outer[c][sample(lane, last, c)];
             }
             sums[lane][c] = sum;
         }
@@ -90,24 +117,23 @@ void blurBundle(const Bundle& b, const ChannelKernel (&kernels)[3]) {
         // Where the four changing taps of each channel sit; the same in every lane.
         ptrdiff_t gainRest[3], gainOuter[3], loseOuter[3], loseRest[3];
         for (int c = 0; c < 3; ++c) {
-            const int64_t reach = kernels[c].reach;
-            gainRest[c] = clamped(x + reach - 1) * b.sourceAlong + channelBytes[c];
-            gainOuter[c] = clamped(x + reach) * b.sourceAlong + channelBytes[c];
-            loseOuter[c] = clamped(x - reach - 1) * b.sourceAlong + channelBytes[c];
-            loseRest[c] = clamped(x - reach) * b.sourceAlong + channelBytes[c];
+            const ptrdiff_t channel = channelOf[c] * ptrdiff_t(sizeof(Channel));
+            gainRest[c] = clamped(x + reach[c] - 1) * b.sourceAlong + channel;
+            gainOuter[c] = clamped(x + reach[c]) * b.sourceAlong + channel;
+            loseOuter[c] = clamped(x - reach[c] - 1) * b.sourceAlong + channel;
+            loseRest[c] = clamped(x - reach[c]) * b.sourceAlong + channel;
         }
+        const ptrdiff_t alpha = x * b.sourceAlong + F::A * ptrdiff_t(sizeof(Channel));
         for (int lane = 0; lane < b.lanes; ++lane) {
             const uint8_t* line = b.source + lane * b.sourceAcross;
-            const auto at = [line](ptrdiff_t offset) { return int32_t(*reinterpret_cast<const Channel*>(line + offset)); };
             Channel* out = reinterpret_cast<Channel*>(b.destination + lane * b.destinationAcross + x * b.destinationAlong);
             for (int c = 0; c < 3; ++c) {
-                const ChannelKernel& k = kernels[c];
                 int64_t& sum = sums[lane][c];
-                sum += k.rest(at(gainRest[c])) + k.outer(at(gainOuter[c])) - k.outer(at(loseOuter[c])) -
-                       k.rest(at(loseRest[c]));
-                out[outIndex[c]] = held<Tag>(float(sum) * k.norm);
+                sum += rest[c][read(line + gainRest[c])] + outer[c][read(line + gainOuter[c])] -
+                       outer[c][read(line + loseOuter[c])] - rest[c][read(line + loseRest[c])];
+                out[channelOf[c]] = held<Tag>(float(sum) * norm[c]);
             }
-            out[F::A] = *reinterpret_cast<const Channel*>(line + x * b.sourceAlong + F::A * ptrdiff_t(sizeof(Channel)));
+            out[F::A] = *reinterpret_cast<const Channel*>(line + alpha);
         }
     }
 }
@@ -125,6 +151,7 @@ void GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vertic
     if (width <= 0 || height <= 0)
         return;
     const ChannelKernel kernels[3] = {ChannelKernel(radiusRed), ChannelKernel(radiusGreen), ChannelKernel(radiusBlue)};
+    const TermTables<Tag> tables(kernels);
     const ptrdiff_t pixel = Tag::bytesPerPixel;
 
     const int32_t lines = vertical ? width : height;
@@ -144,7 +171,7 @@ void GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vertic
                        width,
                        lanes};
         }
-        blurBundle<Tag>(b, kernels);
+        blurBundle<Tag>(b, kernels, tables);
     }
 }
 

@@ -12,7 +12,7 @@
 // `vertical` filters columns instead of rows. When no radius is above 0 the destination is
 // left untouched; a radius below 0 or NaN acts as 0, and radii are held to kMaxGrainRadius
 // (the work per line stays proportional to the line). Source and destination must differ;
-// only their common area is filtered.
+// only their common area is filtered. 16-bit samples past white count as white.
 constexpr float kMaxGrainRadius = 1048576.0f;
 
 template <class Tag>
