@@ -1,0 +1,105 @@
+// What ffmpeg tells about the input, and the ffmpeg command lines that decode it into raw
+// frames and encode raw frames into the output.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnix {
+
+struct Rational {
+    int64_t num = 0, den = 1;
+    bool valid() const { return num > 0 && den > 0; }
+    double value() const { return valid() ? double(num) / double(den) : 0.0; }
+    std::string text() const { return std::to_string(num) + "/" + std::to_string(den); }
+};
+// "25", "24000/1001", "29.97", "1:1"; nullopt when it is not a positive ratio.
+std::optional<Rational> parseRational(const std::string& text);
+
+struct Tools {
+    std::string ffmpeg, ffprobe;
+    // Fails with the install hint when either is missing.
+    static Tools locate();
+};
+
+// "name_%04d.png": the numbered files of an image sequence.
+struct SequencePattern {
+    std::string directory;  // "" for the current one
+    std::string prefix, suffix;
+    int width = 0;  // zero-padded digits, 0 for none
+    std::string fileName(int64_t number) const;
+    std::string path(int64_t number) const;
+    // The numbers of the files present, sorted.
+    std::vector<int64_t> present() const;
+};
+std::optional<SequencePattern> parseSequencePattern(const std::string& path);
+
+struct SourceInfo {
+    std::string path;
+    std::optional<SequencePattern> sequence;
+    int64_t sequenceStart = 0;
+    int width = 0, height = 0;  // as decoded, after any rotation
+    std::string pixelFormat;
+    int bitDepth = 8;
+    bool alpha = false;
+    bool yuv = false;
+    Rational frameRate{25, 1};
+    Rational sampleAspect{1, 1};
+    int64_t frameCount = -1;  // -1 when ffmpeg cannot tell
+    bool frameCountExact = false;
+    bool audio = false;
+    std::string audioCodec;
+    std::string colorSpace, colorPrimaries, colorTransfer;  // ffmpeg's names, empty when unknown
+};
+
+// Checks the input and asks ffprobe about it; throws an input Failure with one clear line.
+SourceInfo probeSource(const Tools& tools, const std::string& input, const std::optional<Rational>& sequenceRate);
+
+// Raw frames through the pipes: the plug-in's order, 8 or 16 bits per channel.
+struct RawFormat {
+    bool deep = false;  // 16-bit
+    bool bgra = true;
+    // ffmpeg has no 16-bit ARGB layout, so ARGB frames travel as RGBA and are reordered.
+    const char* ffmpegName() const { return deep ? (bgra ? "bgra64le" : "rgba64le") : (bgra ? "bgra" : "argb"); }
+    size_t bytesPerPixel() const { return deep ? 8 : 4; }
+};
+
+enum class Container { Mp4, Mov, Mkv, Png, Tiff };
+
+struct EncodeChoices {
+    std::string codec;  // --codec, empty for the container's own
+    std::optional<int> crf;
+};
+
+struct OutputPlan {
+    std::string path;
+    Container container = Container::Mp4;
+    bool image = false;     // one file per frame
+    bool sequence = false;  // a numbered pattern
+    std::optional<SequencePattern> pattern;
+    std::string muxer;
+    std::vector<std::string> videoArgs;
+    bool audio = false;
+    std::vector<std::string> audioArgs;
+    std::string note;  // something the user should know (audio re-encoded, size padded)
+};
+
+// Throws a usage Failure for an extension it cannot tell or a choice that does not fit.
+OutputPlan planOutput(const std::string& path, const SourceInfo& source, const RawFormat& raw, int width, int height,
+                      const EncodeChoices& choices);
+
+struct DecodeRange {
+    int64_t first = 0;     // index of the first frame in the input
+    int64_t count = -1;    // -1 for all
+};
+
+std::vector<std::string> decoderCommand(const Tools& tools, const SourceInfo& source, const RawFormat& raw,
+                                        const DecodeRange& range, int width, int height);
+// `target` is where ffmpeg writes (the temporary file or pattern); `firstNumber` numbers a sequence.
+std::vector<std::string> encoderCommand(const Tools& tools, const OutputPlan& plan, const SourceInfo* audioSource,
+                                        const RawFormat& raw, int width, int height, const Rational& rate,
+                                        const DecodeRange& range, const std::string& target, int64_t firstNumber);
+
+}  // namespace tarnix

@@ -1,0 +1,34 @@
+// Raw frames from and to ffmpeg, in and out of host images.
+//
+// 16-bit channels: ffmpeg's full range is 0..65535, the plug-in's is 0..16384 (white).
+//   to the plug-in:   p = round(v * 16384 / 65535) = (v * 16384 + 32767) / 65535
+//   from the plug-in: v = round(p * 65535 / 16384) = (p * 65535 + 8192) >> 14
+// Both ends map onto each other (0 <-> 0, 65535 <-> 16384). A round trip moves a value by
+// at most 2: the first rounding is off by at most half a plug-in step, which is 65535/16384/2
+// (just under 2) in 16-bit units, and the second rounding adds at most half a unit; as the
+// result is an integer, the sum below 2.5 means 2 at most.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "apps/tarnix/Media.h"
+#include "refhost/Images.h"
+
+namespace tarnix {
+
+constexpr uint32_t kPluginWhite16 = 16384;
+
+constexpr uint16_t toPluginRange(uint32_t v) { return uint16_t((v * kPluginWhite16 + 32767u) / 65535u); }
+constexpr uint16_t fromPluginRange(uint32_t p) {
+    return uint16_t(((p > kPluginWhite16 ? kPluginWhite16 : p) * 65535u + 8192u) >> 14);
+}
+
+refhost::PixelLayout layoutFor(const RawFormat& raw);
+size_t rawFrameBytes(const RawFormat& raw, int width, int height);
+
+// `raw` holds one frame of raw.ffmpegName() pixels, rows packed.
+void unpackFrame(const uint8_t* raw, const RawFormat& format, refhost::Image& image);
+void packFrame(const refhost::Image& image, const RawFormat& format, uint8_t* raw);
+
+}  // namespace tarnix

@@ -1,0 +1,130 @@
+#include "apps/tarnix/Presets.h"
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "apps/tarnix/Failure.h"
+
+namespace tarnix {
+
+// Displacement stays off in every look: it resamples the untouched source and would undo
+// the fading, flicker and vignette laid down before it.
+const std::vector<Preset>& builtInPresets() {
+    static const std::vector<Preset> presets = {
+        {"light",
+         "gentle age: fine grain, a soft vignette, a little dust and lamp flicker",
+         {{"doGrain", "on"}, {"amountGrain", "0.25"}, {"grainRed", "45"}, {"grainGreen", "50"}, {"grainBlue", "65"},
+          {"doVignette", "on"}, {"vignetteSize", "60"}, {"vignetteIntensity", "30"},
+          {"doFlicker", "on"}, {"flickerFreq", "0.3"}, {"flickerAmount", "4"},
+          {"doDust", "on"}, {"blackNumber", "3"}, {"whiteNumber", "2"}, {"dustOpacity", "0.35"}, {"dustFreq", "0.4"},
+          {"doContrast", "on"}, {"contrastAmount", "8"}}},
+        {"worn-print",
+         "a heavily worn release print: washed out, grimy, stained, dusty and scratched, weaving and pulsing",
+         {{"doFading", "on"}, {"fadeAmount", "60"},
+          {"doFunk", "on"}, {"funkOpacity", "30"},
+          {"doSplotches", "on"}, {"splotchNumber", "6"}, {"splotchesScale", "1"}, {"splotchesTransparency", "35"},
+          {"splotchesFrequency", "60"},
+          {"doDust", "on"}, {"blackNumber", "40"}, {"whiteNumber", "25"}, {"dustOpacity", "0.7"}, {"dustFreq", "0.9"},
+          {"doFlicker", "on"}, {"flickerFreq", "0.6"}, {"flickerAmount", "14"},
+          {"doVignette", "on"}, {"vignetteSize", "35"}, {"vignetteIntensity", "65"},
+          {"doMicro", "on"}, {"microNumber", "2500"}, {"microOpacity", "0.6"},
+          {"doGrain", "on"}, {"amountGrain", "0.6"}, {"grainRed", "50"}, {"grainGreen", "55"}, {"grainBlue", "80"},
+          {"softnessRed", "0.6"}, {"softnessGreen", "0.8"}, {"softnessBlue", "1"},
+          {"doDeepScratch", "on"}, {"deepScratchNumber", "3"}, {"deepScratchDuration", "60"},
+          {"doBasicScratch", "on"}, {"basicScratchNumber", "4"}, {"basicScratchDuration", "36"},
+          {"doGateweave", "on"}, {"gateweaveFrequency", "0.4"}, {"gateweaveAmplitude", "3"},
+          {"gateweaveNoiseFrequency", "8"},
+          {"doContrast", "on"}, {"contrastAmount", "22"}}},
+        {"silent-era",
+         "hand-cranked silent film: hard flicker, strong weave, monochrome grain, deep vignette (best on black-and-white footage)",
+         {{"doFading", "on"}, {"fadeAmount", "30"},
+          {"doDust", "on"}, {"blackNumber", "60"}, {"whiteNumber", "40"}, {"dustOpacity", "0.8"}, {"dustFreq", "1"},
+          {"doFlicker", "on"}, {"flickerFreq", "0.8"}, {"flickerAmount", "20"},
+          {"doVignette", "on"}, {"vignetteSize", "30"}, {"vignetteIntensity", "80"},
+          {"doMicro", "on"}, {"microNumber", "3500"}, {"microOpacity", "0.7"},
+          {"doGrain", "on"}, {"doColorNoise", "off"}, {"amountGrain", "0.55"}, {"grainRed", "70"}, {"grainGreen", "70"},
+          {"grainBlue", "70"},
+          {"doBasicScratch", "on"}, {"basicScratchNumber", "6"}, {"basicScratchDuration", "24"},
+          {"doGateweave", "on"}, {"gateweaveFrequency", "0.6"}, {"gateweaveAmplitude", "4"},
+          {"gateweaveNoiseFrequency", "15"},
+          {"doContrast", "on"}, {"contrastAmount", "35"}}},
+        {"home-movie-8mm",
+         "8 mm home movie: coarse soft colour grain, hot centre, jittery gate, a little grime",
+         {{"doFading", "on"}, {"fadeAmount", "25"},
+          {"doFunk", "on"}, {"funkOpacity", "20"},
+          {"doDust", "on"}, {"blackNumber", "15"}, {"whiteNumber", "10"}, {"dustOpacity", "0.55"}, {"dustFreq", "0.7"},
+          {"doFlicker", "on"}, {"flickerFreq", "0.5"}, {"flickerAmount", "12"},
+          {"doVignette", "on"}, {"vignetteSize", "25"}, {"vignetteIntensity", "75"},
+          {"doMicro", "on"}, {"microNumber", "800"}, {"microOpacity", "0.4"},
+          {"doGrain", "on"}, {"amountGrain", "0.7"}, {"grainRed", "60"}, {"grainGreen", "70"}, {"grainBlue", "100"},
+          {"softnessRed", "1"}, {"softnessGreen", "1.2"}, {"softnessBlue", "1.5"},
+          {"doGateweave", "on"}, {"gateweaveFrequency", "0.8"}, {"gateweaveAmplitude", "6"},
+          {"gateweaveNoiseFrequency", "20"},
+          {"doContrast", "on"}, {"contrastAmount", "15"}}},
+    };
+    return presets;
+}
+
+const Preset* findBuiltInPreset(const std::string& name) {
+    for (const Preset& p : builtInPresets())
+        if (p.name.size() == name.size() && editDistance(p.name, name) == 0) return &p;  // ignoring case
+    return nullptr;
+}
+
+std::vector<Setting> parsePresetText(const ParameterCatalog& catalog, const std::string& text, const std::string& origin) {
+    std::vector<Setting> settings;
+    std::istringstream lines(text);
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        const size_t hash = line.find('#');
+        if (hash != std::string::npos) line.erase(hash);
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        const size_t eq = line.find('=');
+        const std::string where = origin + ":" + std::to_string(number) + ": ";
+        if (eq == std::string::npos) throw Failure(Exit::Usage, where + "expected \"name = value\"");
+        try {
+            settings.push_back(parseSetting(catalog, std::string_view(line).substr(0, eq), std::string_view(line).substr(eq + 1)));
+        } catch (const Failure& f) {
+            throw Failure(f.code(), where + f.what());
+        }
+    }
+    return settings;
+}
+
+std::vector<Setting> loadPreset(const ParameterCatalog& catalog, const std::string& nameOrFile) {
+    if (const Preset* preset = findBuiltInPreset(nameOrFile)) {
+        std::string text;
+        for (const auto& [name, value] : preset->values) text += name + " = " + value + "\n";
+        return parsePresetText(catalog, text, "preset " + preset->name);
+    }
+    struct stat st {};
+    if (::stat(nameOrFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        std::string names;
+        for (const Preset& p : builtInPresets()) names += (names.empty() ? "" : ", ") + p.name;
+        throw Failure(Exit::Usage, "no preset or preset file \"" + nameOrFile + "\"; built-in presets: " + names);
+    }
+    std::ifstream file(nameOrFile);
+    std::stringstream text;
+    text << file.rdbuf();
+    if (!file) throw Failure(Exit::Usage, "cannot read the preset file " + nameOrFile);
+    return parsePresetText(catalog, text.str(), nameOrFile);
+}
+
+std::string presetTemplate(const ParameterCatalog& catalog) {
+    std::string out =
+        "# Tarnix preset: one \"name = value\" per line; '#' starts a comment; lines may be left out.\n"
+        "# Values are in each parameter's own units: on/off for checkboxes, numbers for sliders,\n"
+        "# or keys VALUE@FRAME,VALUE@FRAME,... (linear between keys, held outside them).\n"
+        "# Use it with: tarnix render INPUT OUTPUT --preset FILE\n";
+    for (const Parameter& p : catalog.all()) {
+        // A blank line before each stage's checkbox keeps the stages apart.
+        if (p.group.empty()) out += "\n";
+        out += "# " + (p.group.empty() ? p.label : p.group + " > " + p.label) + " (" + kindName(p.kind) + ", " +
+               describeRange(p) + ")\n";
+        out += p.field + " = " + formatValue(p, p.defaultValue) + "\n";
+    }
+    return out;
+}
+
+}  // namespace tarnix

@@ -1,0 +1,184 @@
+#include "apps/tarnix/SafeOutput.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "apps/tarnix/Failure.h"
+
+namespace tarnix {
+
+namespace {
+
+std::mutex gLiveLock;
+std::set<std::string> gLive;  // temporary paths not yet committed or discarded
+
+std::string directoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void removeTree(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        if (DIR* dir = ::opendir(path.c_str())) {
+            while (const dirent* e = ::readdir(dir)) {
+                const std::string name = e->d_name;
+                if (name != "." && name != "..") removeTree(path + "/" + name);
+            }
+            ::closedir(dir);
+        }
+        ::rmdir(path.c_str());
+    } else {
+        ::unlink(path.c_str());
+    }
+}
+
+// Names of the form ".NAME.tarnix-PID.part"; those of processes that are gone are left-overs
+// of a render that was killed outright.
+std::string tempPrefix(const std::string& name) { return "." + name + ".tarnix-"; }
+
+void removeStaleTemporaries(const std::string& directory, const std::string& name) {
+    DIR* dir = ::opendir(directory.c_str());
+    if (!dir) return;
+    const std::string prefix = tempPrefix(name);
+    std::vector<std::string> stale;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string entry = e->d_name;
+        if (entry.rfind(prefix, 0) != 0 || entry.size() < prefix.size() + 6 || entry.compare(entry.size() - 5, 5, ".part") != 0)
+            continue;
+        const long pid = std::strtol(entry.c_str() + prefix.size(), nullptr, 10);
+        if (pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH) stale.push_back(directory + "/" + entry);
+    }
+    ::closedir(dir);
+    for (const std::string& path : stale) removeTree(path);
+}
+
+void syncPath(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Renames without replacing an existing file unless asked; false with errno on failure.
+bool place(const std::string& from, const std::string& to, bool overwrite) {
+    if (overwrite) return ::rename(from.c_str(), to.c_str()) == 0;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // File systems without the flag: a hard link fails as atomically when `to` exists.
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
+}  // namespace
+
+SafeOutput::SafeOutput(const OutputPlan& plan, bool overwrite) : mPlan(plan), mOverwrite(overwrite) {
+    const std::string directory = directoryOf(plan.path);
+    struct stat st {};
+    if (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        throw Failure(Exit::Output, "cannot write " + plan.path + ": the folder " + directory + " does not exist");
+    if (::access(directory.c_str(), W_OK) != 0)
+        throw Failure(Exit::Output, "cannot write in " + directory + ": " + std::strerror(errno));
+
+    if (plan.sequence) {
+        const std::vector<int64_t> existing = plan.pattern->present();
+        if (!existing.empty() && !overwrite) {
+            const std::string more = existing.size() > 1 ? " and " + std::to_string(existing.size() - 1) + " more" : "";
+            throw Failure(Exit::Output, plan.pattern->path(existing.front()) + more +
+                                            " already exist; add -y to replace them");
+        }
+    } else if (::lstat(plan.path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) throw Failure(Exit::Output, plan.path + " is a folder");
+        if (!overwrite) throw Failure(Exit::Output, plan.path + " already exists; add -y to replace it");
+    }
+
+    const std::string name = plan.sequence ? plan.pattern->prefix + "sequence" : baseName(plan.path);
+    removeStaleTemporaries(directory, name);
+    mTemp = directory + "/" + tempPrefix(name) + std::to_string(::getpid()) + ".part";
+    {
+        std::lock_guard<std::mutex> guard(gLiveLock);
+        gLive.insert(mTemp);
+    }
+    if (plan.sequence) {
+        if (::mkdir(mTemp.c_str(), 0777) != 0 && errno != EEXIST)
+            throw Failure(Exit::Output, "cannot write in " + directory + ": " + std::strerror(errno));
+        mTarget = mTemp + "/" + baseName(plan.path);
+    } else {
+        mTarget = mTemp;
+    }
+}
+
+SafeOutput::~SafeOutput() { discard(); }
+
+void SafeOutput::discard() {
+    if (mDone) return;
+    mDone = true;
+    removeTree(mTemp);
+    std::lock_guard<std::mutex> guard(gLiveLock);
+    gLive.erase(mTemp);
+}
+
+void SafeOutput::discardAllNow() {
+    std::lock_guard<std::mutex> guard(gLiveLock);
+    for (const std::string& path : gLive) removeTree(path);
+    gLive.clear();
+}
+
+size_t SafeOutput::commit() {
+    size_t placed = 0;
+    if (!mPlan.sequence) {
+        syncPath(mTemp);
+        if (!place(mTemp, mPlan.path, mOverwrite)) {
+            const int error = errno;
+            if (error == EEXIST) {
+                mDone = true;  // keep the finished render rather than lose it
+                throw Failure(Exit::Output, mPlan.path + " appeared while rendering; the render is kept as " + mTemp);
+            }
+            throw Failure(Exit::Output, "cannot move the render to " + mPlan.path + ": " + std::strerror(error));
+        }
+        placed = 1;
+    } else {
+        std::vector<std::string> names;
+        if (DIR* dir = ::opendir(mTemp.c_str())) {
+            while (const dirent* e = ::readdir(dir))
+                if (e->d_name[0] != '.') names.push_back(e->d_name);
+            ::closedir(dir);
+        }
+        const std::string directory = directoryOf(mPlan.path);
+        for (const std::string& n : names) {
+            syncPath(mTemp + "/" + n);
+            if (!place(mTemp + "/" + n, directory + "/" + n, mOverwrite)) {
+                const int error = errno;
+                mDone = true;
+                throw Failure(Exit::Output, "cannot move " + n + " into " + directory + ": " + std::strerror(error) +
+                                                "; the rest of the render is kept in " + mTemp);
+            }
+            ++placed;
+        }
+        ::rmdir(mTemp.c_str());
+    }
+    syncPath(directoryOf(mPlan.path));
+    mDone = true;
+    std::lock_guard<std::mutex> guard(gLiveLock);
+    gLive.erase(mTemp);
+    return placed;
+}
+
+}  // namespace tarnix
