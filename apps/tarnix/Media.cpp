@@ -147,7 +147,8 @@ std::string SequencePattern::fileName(int64_t number) const {
 }
 
 std::string SequencePattern::path(int64_t number) const {
-    return directory.empty() ? fileName(number) : directory + "/" + fileName(number);
+    if (directory.empty()) return fileName(number);
+    return directory.back() == '/' ? directory + fileName(number) : directory + "/" + fileName(number);
 }
 
 std::vector<int64_t> SequencePattern::present() const {
