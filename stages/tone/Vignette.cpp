@@ -80,58 +80,80 @@ int16_t gammaStep(double m) {
     return int16_t(int32_t(scaled) - 1);
 }
 
-// One darkening curve per gamma step used in the frame.
-// 8-bit: the instance's gamma table rounded to bytes, filled before the pixels.
-// 16-bit: v' = trunc(16384 (v / 16384)^(1 / g) + 0.5), pow and scaling in double with the
-// single-precision g of the 8-bit table; entries are worked out on first use, since a frame
-// touches only a small part of its curves and a full curve costs 16385 powers.
+// The darkening of each gamma step used in the frame, numbered 0 .. count - 1 ("curves").
+template <class Tag, bool = kIs16Bit<Tag>>
+struct Darkening;
+
+// 8-bit: the instance's gamma table rounded to bytes, filled before the pixels and stored
+// level by level (entry (v, c) at v * count + c), so neighbouring pixels, whose steps are
+// neighbours, read neighbouring bytes.
 template <class Tag>
-struct DarkeningCurves {
+struct Darkening<Tag, false> {
     using Channel = typename Tag::Channel;
-    static constexpr int32_t kEntries = Tag::white + 1;
-    static constexpr Channel kUnset = 0xFFFF;  // above white, so never a finished entry
-    static constexpr bool kLazy = kIs16Bit<Tag>;
+    Channel* entries;
+    int64_t count;
 
-    static double gOf(int32_t k) { return double(float(k + 1) / 1000.0f); }
+    static int64_t bytes(int64_t count) { return count * 256; }
+    Darkening(void* block, int64_t curveCount) : entries(static_cast<Channel*>(block)), count(curveCount) {}
 
-    static void prepare(Channel* curve, int32_t k, const InstanceBlock* block) {
-        if constexpr (kLazy) {
-            (void)k;
-            (void)block;
-            std::fill_n(curve, kEntries, kUnset);
-        } else {
-            for (int32_t v = 0; v < kEntries; ++v) {
-                const float entry = block ? block->vignetteGammaTable[v][k] : vignetteGammaEntry(v, k);
-                curve[v] = Channel(std::clamp(int32_t(double(entry) + 0.5), 0, Tag::white));
-            }
+    void prepare(int64_t c, int32_t k, const InstanceBlock* block) {
+        for (int32_t v = 0; v < 256; ++v) {
+            const float entry = block ? block->vignetteGammaTable[v][k] : vignetteGammaEntry(v, k);
+            entries[v * count + c] = Channel(std::clamp(int32_t(double(entry) + 0.5), 0, 255));
         }
     }
 
-    static Channel worked(uint32_t v, double exponent) {
-        const double x = double(Tag::white) * std::pow(double(v) / double(Tag::white), exponent) + 0.5;
-        return Channel(x >= double(Tag::white) ? Tag::white : int32_t(x));
-    }
-
-    static Channel lookup(Channel* curve, Channel v, double exponent) {
-        if constexpr (kLazy) {
-            // Samples above white (a host out of range) read the last entry.
-            const uint32_t i = v < Tag::white ? v : uint32_t(Tag::white);
-            Channel e = curve[i];
-            if (e == kUnset)
-                curve[i] = e = worked(i, exponent);
-            return e;
-        } else {
-            (void)exponent;
-            return curve[v];
-        }
-    }
-
-    // R, G and B through the pixel's curve; alpha untouched.
-    static void darken(Channel* px, Channel* curve, double exponent) {
+    // R, G and B through curve c; alpha untouched.
+    void darken(Channel* px, int64_t c) const {
         using F = typename Tag::FORMAT;
-        px[F::R] = lookup(curve, px[F::R], exponent);
-        px[F::G] = lookup(curve, px[F::G], exponent);
-        px[F::B] = lookup(curve, px[F::B], exponent);
+        px[F::R] = entries[px[F::R] * count + c];
+        px[F::G] = entries[px[F::G] * count + c];
+        px[F::B] = entries[px[F::B] * count + c];
+    }
+};
+
+// 16-bit: v' = trunc(16384 (v / 16384)^(1 / g) + 0.5) with the single-precision g of the 8-bit
+// table, the power in double as the C library's pow gives it. A curve per step would be too
+// big to stay in cache and too costly to fill (16385 powers each, few of them read), so each
+// sample is worked out: 2^(log2(v / 16384) / g) from a table of logarithms, which lies within
+// 1e-10 of a level of the power; only where that falls within 1e-7 of a rounding boundary is
+// pow itself asked, so the result is the power's to the last level.
+template <class Tag>
+struct Darkening<Tag, true> {
+    using Channel = typename Tag::Channel;
+    static constexpr int32_t kLevels = Tag::white + 1;
+    static constexpr double kWhite = Tag::white;
+    static constexpr double kMargin = 1e-7;
+    double* exponents;  // 1 / g of each curve
+    double* logs;       // log2(v / white) for v = 0 .. white
+
+    static int64_t bytes(int64_t count) { return (count + kLevels) * int64_t(sizeof(double)); }
+    Darkening(void* block, int64_t curveCount)
+        : exponents(static_cast<double*>(block)), logs(static_cast<double*>(block) + curveCount) {
+        for (int32_t v = 0; v < kLevels; ++v)
+            logs[v] = std::log2(double(v) / kWhite);  // -inf at 0, which the power takes to 0
+    }
+
+    void prepare(int64_t c, int32_t k, const InstanceBlock*) { exponents[c] = 1.0 / double(float(k + 1) / 1000.0f); }
+
+    Channel level(Channel v, double exponent) const {
+        // Samples above white (a host out of range) count as white.
+        const uint32_t i = v < Tag::white ? v : uint32_t(Tag::white);
+        // x lies in 0.5 .. white + 0.5, so the conversions below are plain truncations.
+        const double x = kWhite * std::exp2(logs[i] * exponent) + 0.5;
+        int32_t n = int32_t(x);
+        const double fraction = x - double(n);
+        if (fraction < kMargin || fraction > 1.0 - kMargin)
+            n = int32_t(kWhite * std::pow(double(i) / kWhite, exponent) + 0.5);
+        return Channel(n < Tag::white ? n : Tag::white);
+    }
+
+    void darken(Channel* px, int64_t c) const {
+        using F = typename Tag::FORMAT;
+        const double exponent = exponents[c];
+        px[F::R] = level(px[F::R], exponent);
+        px[F::G] = level(px[F::G], exponent);
+        px[F::B] = level(px[F::B], exponent);
     }
 };
 
@@ -140,7 +162,7 @@ struct DarkeningCurves {
 template <class Tag>
 Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
     using Channel = typename Tag::Channel;
-    using Curves = DarkeningCurves<Tag>;
+    using Curves = Darkening<Tag>;
     (void)frame;
     (void)source;
     const RasterDesc out = output.describe();
@@ -185,21 +207,15 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
     if (curveCount == 0)
         return STATUS_OK;  // intensity 0, or every pixel inside the inner radius
 
-    const int64_t exponentBytes = Curves::kLazy ? curveCount * int64_t(sizeof(double)) : 0;
-    HostBlock curveBlock(host, exponentBytes + curveCount * int64_t(Curves::kEntries) * int64_t(sizeof(Channel)));
+    HostBlock curveBlock(host, Curves::bytes(curveCount));
     if (!curveBlock)
         return STATUS_NO_RASTER;
-    double* exponents = static_cast<double*>(curveBlock.get());
-    Channel* curves = reinterpret_cast<Channel*>(static_cast<char*>(curveBlock.get()) + exponentBytes);
+    Curves curves(curveBlock.get(), curveCount);
     const InstanceData* data = host.instanceData();
     const InstanceBlock* block = data ? data->block : nullptr;
-    for (int32_t k = 0; k < kVignetteSteps; ++k) {
-        if (curveOf[k] == kUntouched)
-            continue;
-        if (Curves::kLazy)
-            exponents[curveOf[k]] = 1.0 / Curves::gOf(k);
-        Curves::prepare(curves + int64_t(curveOf[k]) * Curves::kEntries, k, block);
-    }
+    for (int32_t k = 0; k < kVignetteSteps; ++k)
+        if (curveOf[k] != kUntouched)
+            curves.prepare(curveOf[k], k, block);
     for (int64_t i = 0; i < mapWidth * mapHeight; ++i)
         if (map[i] != kUntouched)
             map[i] = curveOf[map[i]];
@@ -209,9 +225,8 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
         Channel* px = rowOf<Tag>(out, y);
         for (int32_t x = 0; x < out.width; ++x, px += 4) {
             const int16_t curve = row[x < f.cx ? f.cx - x : x - f.cx];
-            if (curve == kUntouched)
-                continue;
-            Curves::darken(px, curves + int64_t(curve) * Curves::kEntries, Curves::kLazy ? exponents[curve] : 0.0);
+            if (curve != kUntouched)
+                curves.darken(px, curve);
         }
     }
     return STATUS_OK;
