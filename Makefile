@@ -43,7 +43,7 @@ bench: native
 	@for b in $(NATIVE)/bench/tarnix_bench_*; do [ -x "$$b" ] && "$$b"; done; true
 
 demo: native
-	@echo "The demo renderer arrives with the command-line renderer."
+	$(NATIVE)/tarnix demo $(OUT)
 
 clean:
 	rm -rf $(BUILD)

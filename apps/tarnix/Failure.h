@@ -14,7 +14,7 @@ enum class Exit : int {
     Input = 3,          // INPUT missing, unreadable or not media
     Output = 4,         // OUTPUT exists (without -y) or cannot be written
     Environment = 5,    // ffmpeg or the module missing
-    Interrupted = 130,  // Ctrl-C or a termination signal
+    Interrupted = 130,  // Ctrl-C; a termination signal gives 128 + its number
 };
 
 class Failure : public std::runtime_error {

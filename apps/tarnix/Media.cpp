@@ -89,6 +89,21 @@ struct PixelFormatFacts {
 };
 
 PixelFormatFacts pixelFormatFacts(const Tools& tools, const std::string& name) {
+    // The usual ones without asking: each ffprobe start costs a noticeable fraction of a
+    // second on a short clip.
+    static const std::map<std::string, PixelFormatFacts> common = {
+        {"yuv420p", {8, false, false}},      {"yuvj420p", {8, false, false}},      {"yuv422p", {8, false, false}},
+        {"yuvj422p", {8, false, false}},     {"yuv444p", {8, false, false}},       {"yuvj444p", {8, false, false}},
+        {"nv12", {8, false, false}},         {"rgb24", {8, false, true}},          {"bgr24", {8, false, true}},
+        {"rgba", {8, true, true}},           {"bgra", {8, true, true}},            {"argb", {8, true, true}},
+        {"abgr", {8, true, true}},           {"rgb0", {8, false, true}},           {"bgr0", {8, false, true}},
+        {"0rgb", {8, false, true}},          {"0bgr", {8, false, true}},           {"gbrp", {8, false, true}},
+        {"rgb48be", {16, false, true}},      {"rgb48le", {16, false, true}},       {"rgba64be", {16, true, true}},
+        {"rgba64le", {16, true, true}},      {"bgra64le", {16, true, true}},       {"gbrp16le", {16, false, true}},
+        {"yuv420p10le", {10, false, false}}, {"yuv422p10le", {10, false, false}}, {"yuv444p10le", {10, false, false}},
+        {"yuv444p12le", {12, false, false}}, {"yuva444p10le", {10, true, false}},  {"gbrp10le", {10, false, true}},
+    };
+    if (auto it = common.find(name); it != common.end()) return it->second;
     std::string out;
     PixelFormatFacts facts;
     if (runCapture({tools.ffprobe, "-v", "error", "-show_pixel_formats", "-of", "flat"}, out) != 0) return facts;

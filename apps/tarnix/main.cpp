@@ -45,7 +45,8 @@ const char* const kUsage =
     "  --module PATH        the plug-in module (default: $TARNIX_MODULE, else the one beside tarnix)\n"
     "\n"
     "exit codes: 0 done, 1 rendering failed, 2 bad command line or parameter, 3 input problem,\n"
-    "            4 output exists or cannot be written, 5 ffmpeg or the module missing, 130 interrupted\n";
+    "            4 output exists or cannot be written, 5 ffmpeg or the module missing,\n"
+    "            128 + the signal when interrupted (130 for Ctrl-C)\n";
 
 class Arguments {
 public:
@@ -225,6 +226,8 @@ int main(int argc, char** argv) {
         return 0;
     } catch (const Failure& f) {
         std::fprintf(stderr, "tarnix: %s\n", f.what());
+        // The shell's convention for a command ended by a signal.
+        if (f.code() == Exit::Interrupted && interrupt::signalNumber() != 0) return 128 + interrupt::signalNumber();
         return int(f.code());
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "tarnix: out of memory\n");
