@@ -167,12 +167,15 @@ PluginRaster_API* PluginHost_AVX2_Impl::allocateRaster(int32_t width, int32_t he
     RasterDesc layout;
     describeOutput(&layout);
     const uint32_t bpp = layout.bytesPerPixel ? layout.bytesPerPixel : 4;
-    const int64_t rowBytes = int64_t(bpp) * width;
-    const int64_t bytes = rowBytes * height;
-    if (width <= 0 || height <= 0 || bytes > INT32_MAX) {
+    // The stages address rasters with 16-bit rectangles and the memory service takes a signed
+    // 32-bit size: anything beyond either is refused, and before any product can overflow.
+    if (width <= 0 || height <= 0 || width > INT16_MAX || height > INT16_MAX ||
+        int64_t(bpp) * width * height > INT32_MAX) {
         if (status) *status = ACF_E_OUTOFMEMORY;
         return nullptr;
     }
+    const int64_t rowBytes = int64_t(bpp) * width;
+    const int64_t bytes = rowBytes * height;
     void* pixels = allocate(int32_t(bytes));
     if (!pixels) {
         if (status) *status = ACF_E_OUTOFMEMORY;

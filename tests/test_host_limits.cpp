@@ -1,0 +1,67 @@
+// Limits of the host services, in-process: rasters the host cannot or should not make.
+#include "TestSupport.h"
+#include "host/acf/CACFUnknown.h"
+#include "host/avx2/PluginRaster_API.h"
+#include "host/avx2/Plugin_AVX2_Effect.h"
+#include "platform/platform.h"
+#include "sdk/sdk_ids.h"
+
+using namespace refhost;
+using namespace testing_support;
+
+namespace {
+
+class HostLimits : public ::testing::Test {
+protected:
+    RegisteredEffect reg;
+    void SetUp() override { platform::processLockCreate(); }
+    void TearDown() override {
+        EXPECT_EQ(CACFUnknown::liveObjects(), 0);
+        EXPECT_EQ(reg.host->memory().liveBlocks(), 0);
+        platform::processLockDelete();
+    }
+};
+
+}  // namespace
+
+// Sizes past a 16-bit rectangle, byte counts past the memory service's signed 32-bit size
+// (whose products would overflow 64 bits on the way), empty and negative sizes: refused
+// with the out-of-memory status, nothing taken from the host.
+TEST_F(HostLimits, RastersTheHostCannotOrShouldNotMake) {
+    for (PixelLayout layout : {PixelLayout::BGRA8, PixelLayout::ARGB16}) {
+        ImageSpec spec{4, 4};
+        spec.layout = layout;
+        FrameSetup f(reg.host.get(), spec);
+        const int64_t asked = reg.host->memory().totalAllocations();
+        const struct {
+            int32_t width, height;
+        } refused[] = {{INT32_MAX, INT32_MAX}, {INT32_MIN, INT32_MIN}, {INT32_MAX, 1}, {1, INT32_MAX},
+                       {32768, 1},             {1, 32768},             {32767, 32767}, {30000, 20000},
+                       {0, 5},                 {5, 0},                 {-1, 5},        {5, -1},
+                       {-2, -2},               {INT32_MIN, 1}};
+        for (const auto& size : refused) {
+            int32_t status = 12345;
+            PluginRaster_API* raster = f.services->allocateRaster(size.width, size.height, DEPTH_8BIT, &status);
+            EXPECT_EQ(raster, nullptr) << size.width << "x" << size.height;
+            EXPECT_EQ(status, ACF_E_OUTOFMEMORY) << size.width << "x" << size.height;
+            if (raster) f.services->releaseRaster(raster);
+        }
+        EXPECT_EQ(reg.host->memory().totalAllocations(), asked) << "nothing was asked of the memory service";
+
+        // The largest sides still addressable, when the host has the memory for them.
+        int32_t status = 12345;
+        PluginRaster_API* line = f.services->allocateRaster(32767, 1, DEPTH_8BIT, &status);
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(status, ACF_OK);
+        EXPECT_EQ(line->width(), 32767);
+        f.services->releaseRaster(line);
+
+        // A size the host itself refuses is the same failed allocation.
+        reg.host->memory().maxBlock = 1 << 20;
+        status = 12345;
+        EXPECT_EQ(f.services->allocateRaster(1024, 1024, DEPTH_8BIT, &status), nullptr);
+        EXPECT_EQ(status, ACF_E_OUTOFMEMORY);
+        EXPECT_EQ(f.services->allocate(INT32_MIN), nullptr) << "the magnitude of INT32_MIN, refused by the host";
+        reg.host->memory().maxBlock = uint64_t(1) << 34;
+    }
+}
