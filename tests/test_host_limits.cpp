@@ -1,8 +1,10 @@
-// Limits of the host services, in-process: rasters the host cannot or should not make.
+// Limits of the host services and of the process-wide data, in-process: rasters the host
+// cannot or should not make, and shared data given back at shut-down.
 #include "TestSupport.h"
 #include "host/acf/CACFUnknown.h"
 #include "host/avx2/PluginRaster_API.h"
 #include "host/avx2/Plugin_AVX2_Effect.h"
+#include "lib/Common/InstanceData.h"
 #include "platform/platform.h"
 #include "sdk/sdk_ids.h"
 
@@ -18,6 +20,7 @@ protected:
     void TearDown() override {
         EXPECT_EQ(CACFUnknown::liveObjects(), 0);
         EXPECT_EQ(reg.host->memory().liveBlocks(), 0);
+        releaseIdleGlobalData();
         platform::processLockDelete();
     }
 };
@@ -64,4 +67,18 @@ TEST_F(HostLimits, RastersTheHostCannotOrShouldNotMake) {
         EXPECT_EQ(f.services->allocate(INT32_MIN), nullptr) << "the magnitude of INT32_MIN, refused by the host";
         reg.host->memory().maxBlock = uint64_t(1) << 34;
     }
+}
+
+// Unloading the library must not leave the shared data behind: shut-down frees it when no
+// instance references it, and keeps it while one does.
+TEST_F(HostLimits, SharedDataGoesAtShutDownOnceUnreferenced) {
+    FrameSetup f(reg.host.get(), ImageSpec{2, 2});
+    InstanceData data;
+    ASSERT_EQ(createInstanceData(*f.services, data), ACF_OK);
+    releaseIdleGlobalData();
+    EXPECT_EQ(currentGlobalData(), data.global) << "an instance still uses it";
+    destroyInstanceData(*f.services, data);
+    EXPECT_NE(currentGlobalData(), nullptr) << "it stays for the next instance";
+    releaseIdleGlobalData();
+    EXPECT_EQ(currentGlobalData(), nullptr);
 }

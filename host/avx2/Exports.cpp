@@ -5,6 +5,7 @@
 #include "host/avx2/Plugin_AVX2_Effect.h"
 #include "host/avx2/Plugin_AVX2_Globals.h"
 #include "host/avx2/Plugin_AVX2_UpdateParams.h"
+#include "lib/Common/InstanceData.h"
 #include "lib/Common/Status.h"
 #include "params/ParameterSet.h"
 #include "platform/platform.h"
@@ -142,6 +143,7 @@ TX_EXPORT ACFRESULT ACFStartup(IACFUnknown*) {
 }
 
 TX_EXPORT ACFRESULT ACFShutdown(IACFUnknown*) {
+    releaseIdleGlobalData();
     platform::processLockDelete();
     return ACF_OK;
 }

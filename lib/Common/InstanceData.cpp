@@ -77,3 +77,11 @@ void destroyInstanceData(PluginHost_API& host, InstanceData& data) {
     }
     data = InstanceData{};
 }
+
+void releaseIdleGlobalData() {
+    // One still referenced belongs to a live instance; one with a raster cannot be unreferenced.
+    if (gGlobalData && gGlobalData->IsUnreferenced() && !gGlobalData->funkRaster) {
+        delete gGlobalData;
+        gGlobalData = nullptr;
+    }
+}

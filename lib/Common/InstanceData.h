@@ -62,5 +62,9 @@ int32_t createInstanceData(PluginHost_API& host, InstanceData& data);
 // destroys the scratch lists and gives the block back.
 void destroyInstanceData(PluginHost_API& host, InstanceData& data);
 
+// At shut-down: frees the shared data when no instance references it, so that unloading the
+// library leaves nothing behind.
+void releaseIdleGlobalData();
+
 // Entry [v][k] of the vignette table, computed as the table is filled.
 float vignetteGammaEntry(int v, int k);
