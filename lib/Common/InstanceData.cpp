@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "host/avx2/PluginHost_API.h"
@@ -11,6 +12,9 @@
 
 namespace {
 GlobalData* gGlobalData = nullptr;
+// Finding, creating and dropping the shared data: instances made and destroyed on several
+// threads must neither create two nor free one twice.
+std::mutex gGlobalDataLock;
 
 struct ProcessLockGuard {
     ProcessLockGuard() { platform::processLockEnter(); }
@@ -51,6 +55,7 @@ int32_t createInstanceData(PluginHost_API& host, InstanceData& data) {
     for (int v = 0; v < kVignetteLevels; ++v)
         for (int k = 0; k < kVignetteSteps; ++k) block->vignetteGammaTable[v][k] = vignetteGammaEntry(v, k);
 
+    std::lock_guard<std::mutex> guard(gGlobalDataLock);
     if (!gGlobalData) gGlobalData = new GlobalData;
     gGlobalData->AddRef();
     data.block = block;
@@ -60,6 +65,7 @@ int32_t createInstanceData(PluginHost_API& host, InstanceData& data) {
 
 void destroyInstanceData(PluginHost_API& host, InstanceData& data) {
     if (GlobalData* global = data.global) {
+        std::lock_guard<std::mutex> guard(gGlobalDataLock);
         global->Release();
         // Without a funk raster the shared data stays for the next instance.
         if (global->IsUnreferenced() && global->funkRaster) {
@@ -79,6 +85,7 @@ void destroyInstanceData(PluginHost_API& host, InstanceData& data) {
 }
 
 void releaseIdleGlobalData() {
+    std::lock_guard<std::mutex> guard(gGlobalDataLock);
     // One still referenced belongs to a live instance; one with a raster cannot be unreferenced.
     if (gGlobalData && gGlobalData->IsUnreferenced() && !gGlobalData->funkRaster) {
         delete gGlobalData;
