@@ -1,5 +1,5 @@
 // Grain: weights, curves, the noise pass, the softening blur and the stage through the host,
-// in every pixel format. Expectations are the text's worked examples, plain formulations
+// in every pixel format. Expectations are worked examples, plain formulations
 // written out here, invariants and statistics.
 #include <algorithm>
 #include <cmath>
@@ -63,7 +63,7 @@ std::vector<uint32_t> snapshot(const Image& im) {
     return v;
 }
 
-// The weighting of a mapped noise value as the text states it, in single precision.
+// The weighting of a mapped noise value written out, in single precision.
 template <class Tag>
 int64_t weighted(int64_t mapped, float w) {
     constexpr bool wide = kIs16Bit<Tag>;

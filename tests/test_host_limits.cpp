@@ -1,17 +1,51 @@
 // Limits of the host services and of the process-wide data, in-process: rasters the host
-// cannot or should not make, and shared data given back at shut-down.
+// cannot or should not make, shared data given back at shut-down, and the C++ heap running
+// out while an instance is made.
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
 #include "TestSupport.h"
 #include "host/acf/CACFUnknown.h"
 #include "host/avx2/PluginRaster_API.h"
 #include "host/avx2/Plugin_AVX2_Effect.h"
 #include "lib/Common/InstanceData.h"
 #include "platform/platform.h"
+#include "refhost/Module.h"
 #include "sdk/sdk_ids.h"
 
 using namespace refhost;
 using namespace testing_support;
 
+// The C++ heap of this test program can be told to refuse its Nth allocation from now.
 namespace {
+std::atomic<long> gRefuseNewIn{0};  // 0: never; n: the nth allocation from now throws
+std::atomic<long> gNewCount{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    gNewCount.fetch_add(1, std::memory_order_relaxed);
+    long left = gRefuseNewIn.load(std::memory_order_relaxed);
+    while (left > 0 && !gRefuseNewIn.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left == 1) throw std::bad_alloc();
+    if (void* block = std::malloc(size ? size : 1)) return block;
+    throw std::bad_alloc();
+}
+// GCC takes the malloc in the replaced operator new for a mismatch with these frees.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+
+namespace {
+
+struct RefusedNew {
+    explicit RefusedNew(long at) { gRefuseNewIn = at; }
+    ~RefusedNew() { gRefuseNewIn = 0; }
+    bool happened() const { return gRefuseNewIn.load() == 0; }
+};
 
 class HostLimits : public ::testing::Test {
 protected:
@@ -81,4 +115,30 @@ TEST_F(HostLimits, SharedDataGoesAtShutDownOnceUnreferenced) {
     EXPECT_NE(currentGlobalData(), nullptr) << "it stays for the next instance";
     releaseIdleGlobalData();
     EXPECT_EQ(currentGlobalData(), nullptr);
+}
+
+// The C++ heap refuses each allocation in turn while an instance is made: the instance is
+// refused with a status and nothing it took is kept.
+TEST_F(HostLimits, HeapRunningOutWhileAnInstanceIsMade) {
+    for (long at = 1;; ++at) {
+        releaseIdleGlobalData();  // so that the shared data is made afresh each time
+        AcfPtr<IAVXEffect> effect;
+        ACFRESULT r;
+        bool refused;
+        {
+            RefusedNew refuse(at);
+            r = createComponent<Plugin_AVX2_Effect>(reg.host.get(), nullptr, IID_IAVXEffect, effect.outVoid());
+            refused = refuse.happened();
+        }
+        if (refused) {
+            EXPECT_TRUE(r == ACF_E_OUTOFMEMORY || r == ACF_E_UNEXPECTED) << "allocation " << at << " gave " << r;
+            EXPECT_EQ(effect.get(), nullptr);
+        } else {
+            EXPECT_EQ(r, ACF_OK);
+        }
+        effect.reset();
+        ASSERT_EQ(reg.host->memory().liveBlocks(), 0) << "allocation " << at;
+        ASSERT_EQ(CACFUnknown::liveObjects(), 0) << "allocation " << at;
+        if (!refused) break;
+    }
 }

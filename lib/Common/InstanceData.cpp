@@ -56,7 +56,11 @@ int32_t createInstanceData(PluginHost_API& host, InstanceData& data) {
         for (int k = 0; k < kVignetteSteps; ++k) block->vignetteGammaTable[v][k] = vignetteGammaEntry(v, k);
 
     std::lock_guard<std::mutex> guard(gGlobalDataLock);
-    if (!gGlobalData) gGlobalData = new GlobalData;
+    if (!gGlobalData) gGlobalData = new (std::nothrow) GlobalData;
+    if (!gGlobalData) {
+        host.release(block);
+        return ACF_E_OUTOFMEMORY;
+    }
     gGlobalData->AddRef();
     data.block = block;
     data.global = gGlobalData;
