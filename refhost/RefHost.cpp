@@ -50,7 +50,13 @@ void* MemoryService::Alloc(uint64_t size) {
     void* block = std::malloc(size ? size_t(size) : 1);
     if (!block) return nullptr;
     std::lock_guard<std::mutex> guard(mLock);
-    mBlocks[block] = size;
+    try {
+        mBlocks[block] = size;
+    } catch (...) {
+        // A host's memory service answers with null; it never throws into the plug-in.
+        std::free(block);
+        return nullptr;
+    }
     mLiveBytes += int64_t(size);
     if (mLiveBytes > mPeakBytes) mPeakBytes = mLiveBytes;
     mTotal++;

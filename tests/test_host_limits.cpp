@@ -11,7 +11,6 @@
 #include "host/avx2/Plugin_AVX2_Effect.h"
 #include "lib/Common/InstanceData.h"
 #include "platform/platform.h"
-#include "refhost/Module.h"
 #include "sdk/sdk_ids.h"
 
 using namespace refhost;
@@ -20,11 +19,9 @@ using namespace testing_support;
 // The C++ heap of this test program can be told to refuse its Nth allocation from now.
 namespace {
 std::atomic<long> gRefuseNewIn{0};  // 0: never; n: the nth allocation from now throws
-std::atomic<long> gNewCount{0};
 }  // namespace
 
 void* operator new(std::size_t size) {
-    gNewCount.fetch_add(1, std::memory_order_relaxed);
     long left = gRefuseNewIn.load(std::memory_order_relaxed);
     while (left > 0 && !gRefuseNewIn.compare_exchange_weak(left, left - 1)) {
     }
