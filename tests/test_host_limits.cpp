@@ -1,6 +1,6 @@
 // Limits of the host services and of the process-wide data, in-process: rasters the host
 // cannot or should not make, shared data given back at shut-down, and the C++ heap running
-// out while an instance is made.
+// out anywhere in an instance's life.
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -137,5 +137,44 @@ TEST_F(HostLimits, HeapRunningOutWhileAnInstanceIsMade) {
         ASSERT_EQ(reg.host->memory().liveBlocks(), 0) << "allocation " << at;
         ASSERT_EQ(CACFUnknown::liveObjects(), 0) << "allocation " << at;
         if (!refused) break;
+    }
+}
+
+// The C++ heap refuses each allocation in turn while a frame renders with every stage on:
+// a defined status, and every host object and byte given back.
+TEST_F(HostLimits, HeapRunningOutWhileAFrameRenders) {
+    auto values = reg.defaults();
+    for (const ParameterDefinition* p : reg.effect->parameters)
+        if (p->dataType == TYPE_Boolean) values->set(p->id, TYPE_Boolean, 1.0);
+    AcfPtr<IAVXEffect> effect;
+    ASSERT_EQ(createComponent<Plugin_AVX2_Effect>(reg.host.get(), nullptr, IID_IAVXEffect, effect.outVoid()), ACF_OK);
+    for (PixelLayout layout : {PixelLayout::ARGB8, PixelLayout::BGRA16}) {
+        ImageSpec spec{21, 13};
+        spec.layout = layout;
+        AcfPtr<Image> input(new Image(spec)), output(new Image(spec));
+        input->fillRandom(3);
+        const int64_t blocks = reg.host->memory().liveBlocks();
+        const long objects = liveObjects();
+        for (long at = 1;; ++at) {
+            AcfPtr<InputService> service(new InputService(input.get()));
+            AcfPtr<EffectContext> context(new EffectContext(values, service.get()));
+            AcfPtr<refhost::FrameContext> frame(new refhost::FrameContext(int32_t(at)));
+            AcfPtr<RenderContext> render(new RenderContext(0, 1.0));
+            AcfPtr<ImageSource> source(new ImageSource(output.get()));
+            ACFRESULT r;
+            bool refused;
+            {
+                RefusedNew refuse(at);
+                r = effect->ProcessFrame(context.get(), nullptr, nullptr, frame.get(), nullptr, render.get(),
+                                         source.get());
+                refused = refuse.happened();
+            }
+            EXPECT_TRUE(r == ACF_OK || r == ACF_E_UNEXPECTED) << "allocation " << at << " gave " << r;
+            EXPECT_TRUE(input->guardsIntact() && output->guardsIntact());
+            ASSERT_EQ(reg.host->memory().liveBlocks(), blocks) << "allocation " << at;
+            service.reset(), context.reset(), frame.reset(), render.reset(), source.reset();
+            ASSERT_EQ(liveObjects(), objects) << "allocation " << at;
+            if (!refused) break;
+        }
     }
 }

@@ -176,12 +176,13 @@ PluginRaster_API* PluginHost_AVX2_Impl::allocateRaster(int32_t width, int32_t he
     }
     const int64_t rowBytes = int64_t(bpp) * width;
     const int64_t bytes = rowBytes * height;
+    // The description first: should the heap fail here, no pixel memory is held yet.
+    auto desc = std::make_unique<RasterDesc>(layout);
     void* pixels = allocate(int32_t(bytes));
     if (!pixels) {
         if (status) *status = ACF_E_OUTOFMEMORY;
         return nullptr;
     }
-    auto desc = std::make_unique<RasterDesc>(layout);
     desc->pixels = static_cast<uint8_t*>(pixels);
     desc->width = width;
     desc->height = height;
