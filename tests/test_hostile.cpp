@@ -1,0 +1,232 @@
+// The built module against a hostile host: every parameter far outside its range, frame
+// numbers at the ends of their type, frame shapes from empty to wider than a 16-bit
+// rectangle, odd render scales, failing host calls and refused memory, all with every stage
+// on. Each case must render with a defined status, leave the input and the guard bytes
+// alone and give back every byte and object it took.
+#include <cstring>
+#include <string>
+
+#include "HostileHost.h"
+#include "ModuleSupport.h"
+#include "refhost/Faults.h"
+
+using namespace refhost;
+using namespace module_support;
+
+namespace {
+
+const PixelLayout kLayouts[] = {PixelLayout::ARGB8, PixelLayout::BGRA8, PixelLayout::ARGB16, PixelLayout::BGRA16};
+
+class Hostile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        faults().reset();
+        objectsBefore = liveObjects();
+        module = loadModule();
+        ASSERT_TRUE(module);
+        session = std::make_unique<HostSession>(*module, nullptr);
+        ASSERT_EQ(session->open(), ACF_OK);
+    }
+    void TearDown() override {
+        faults().reset();
+        if (session) {
+            EXPECT_EQ(session->close(), ACF_OK);
+            EXPECT_EQ(session->host()->memory().liveBlocks(), 0);
+        }
+        session.reset();
+        module.reset();
+        EXPECT_EQ(liveObjects(), objectsBefore);
+    }
+
+    // Renders one frame of the given shape and checks what must hold whatever happened.
+    ACFRESULT render(EffectInstance& effect, const ImageSpec& spec, const RenderCall& call, uint32_t seed = 1) {
+        AcfPtr<Image> input(new Image(spec));
+        AcfPtr<Image> output(new Image(spec));
+        input->fillRandom(seed);
+        const hostile::FrameCopy before(*input.get());
+        const ACFRESULT r = effect.render(*input.get(), *output.get(), call);
+        const std::string damage = hostile::renderDamage(before, *input.get(), *output.get());
+        EXPECT_EQ(damage, "");
+        return r;
+    }
+
+    long objectsBefore = 0;
+    std::unique_ptr<PluginModule> module;
+    std::unique_ptr<HostSession> session;
+};
+
+double attribute(const ParameterDefinition& p, const acfUID& key, double fallback) {
+    const Attribute* a = p.attribute(key);
+    return a && a->bytes.size() == 8 ? a->as<double>() : fallback;
+}
+
+}  // namespace
+
+// Each parameter in turn at every hostile value of its kind and just past both ends of its
+// range, the others at their defaults, every stage on; both depths, both channel orders.
+TEST_F(Hostile, EveryParameterBeyondItsRange) {
+    for (PixelLayout layout : {PixelLayout::ARGB8, PixelLayout::BGRA16}) {
+        SCOPED_TRACE(int(layout));
+        EffectInstance effect(*session);
+        ASSERT_EQ(effect.status(), ACF_OK);
+        hostile::everyStageOn(*session, effect);
+        int32_t frame = 1;
+        for (const ParameterDefinition* p : session->effect()->parameters) {
+            const double low = attribute(*p, PROP_Minimum, 0), high = attribute(*p, PROP_Maximum, 1);
+            const double byDefault = attribute(*p, PROP_Default, 0);
+            std::vector<double> values = hostile::valuesFor(p->dataType);
+            values.insert(values.end(), {low - 1, high + 1, high * 10, high * 1000, -high * 1000});
+            for (double v : values) {
+                effect.values().set(p->id, p->dataType, v);
+                ASSERT_EQ(render(effect, imageSpec(layout, 11, 7, 8), RenderCall{frame, double(frame)}, frame), ACF_OK)
+                    << toUtf8(p->label) << " = " << v;
+                ++frame;
+            }
+            if (p->dataType == TYPE_Boolean)
+                effect.values().set(p->id, p->dataType, 1.0);
+            else
+                effect.values().set(p->id, p->dataType, byDefault);
+        }
+    }
+}
+
+// Every parameter hostile at once, the same way.
+TEST_F(Hostile, EveryParameterHostileAtOnce) {
+    for (PixelLayout layout : kLayouts) {
+        EffectInstance effect(*session);
+        ASSERT_EQ(effect.status(), ACF_OK);
+        for (size_t i = 0; i < hostile::floatValues().size(); ++i) {
+            for (const ParameterDefinition* p : session->effect()->parameters) {
+                const auto& values = hostile::valuesFor(p->dataType);
+                const double v = p->dataType == TYPE_Boolean ? 1.0 : values[i % values.size()];
+                effect.values().set(p->id, p->dataType, v);
+            }
+            ASSERT_EQ(render(effect, imageSpec(layout, 9, 13, 4), RenderCall{int32_t(i), double(i)}), ACF_OK)
+                << "layout " << int(layout) << ", value set " << i;
+        }
+    }
+}
+
+// Frame numbers at both ends of their type, backwards, repeated and jumping; the parameter
+// time follows the frame number, as the host's keys are frame numbers.
+TEST_F(Hostile, FrameNumbersAtTheEndsOfTheirType) {
+    const int32_t frames[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 0, 0, 7, 6, 5, 1000000, -1000000,
+                              INT32_MAX, INT32_MAX - 1, INT32_MIN, 1, INT32_MIN};
+    for (PixelLayout layout : kLayouts) {
+        EffectInstance effect(*session);
+        ASSERT_EQ(effect.status(), ACF_OK);
+        hostile::everyStageOn(*session, effect);
+        effect.setKeys("Plugin_FXid_ContrastAmount", {{double(INT32_MIN), -100.0}, {double(INT32_MAX), 100.0}});
+        for (int32_t frame : frames)
+            ASSERT_EQ(render(effect, imageSpec(layout, 16, 9), RenderCall{frame, double(frame)}), ACF_OK) << frame;
+    }
+}
+
+// Frames from empty to one pixel, lines, odd sizes, padded strides, and frames wider or
+// taller than a 16-bit rectangle can address.
+TEST_F(Hostile, EveryFrameShape) {
+    struct Shape {
+        uint32_t width, height;
+        int32_t padding;
+    } shapes[] = {{0, 0, 0}, {0, 5, 8}, {5, 0, 0}, {1, 1, 0}, {1, 1, 2}, {2, 1, 0}, {1, 2, 6},   {1, 97, 0},
+                  {97, 1, 0}, {3, 5, 2}, {7, 3, 14}, {33, 65, 0}, {64, 64, 0}, {129, 31, 62}, {40000, 1, 0}, {1, 40000, 4}};
+    for (PixelLayout layout : kLayouts) {
+        EffectInstance effect(*session);
+        ASSERT_EQ(effect.status(), ACF_OK);
+        hostile::everyStageOn(*session, effect);
+        int32_t frame = 0;
+        for (const Shape& s : shapes) {
+            ASSERT_EQ(render(effect, imageSpec(layout, s.width, s.height, s.padding), RenderCall{frame, double(frame)}),
+                      ACF_OK)
+                << s.width << "x" << s.height << " + " << s.padding << ", layout " << int(layout);
+            ++frame;
+        }
+    }
+}
+
+// Render scales with zero, negative and extreme terms, every field layout value and pixel
+// aspects that are not numbers.
+TEST_F(Hostile, RenderScaleFieldLayoutAndAspect) {
+    const int32_t terms[] = {1, 0, -1, 2, INT32_MIN, INT32_MAX, 1000000};
+    const uint32_t fieldLayouts[] = {0, 2, 7, UINT32_MAX};
+    const float aspects[] = {1.0f, 0.0f, -1.0f, float(hostile::kNaN), float(hostile::kInf), 1e30f};
+    for (PixelLayout layout : {PixelLayout::BGRA8, PixelLayout::ARGB16}) {
+        EffectInstance effect(*session);
+        ASSERT_EQ(effect.status(), ACF_OK);
+        hostile::everyStageOn(*session, effect);
+        int32_t frame = 0;
+        for (int32_t numerator : terms)
+            for (int32_t denominator : terms) {
+                ImageSpec spec = imageSpec(layout, 12, 10, 8);
+                spec.fieldLayout = fieldLayouts[size_t(frame) % 4];
+                spec.pixelAspect = aspects[size_t(frame) % 6];
+                RenderCall call{frame, double(frame)};
+                call.scale[0] = numerator;
+                call.scale[1] = denominator;
+                call.scale[2] = denominator;
+                call.scale[3] = numerator;
+                ASSERT_EQ(render(effect, spec, call), ACF_OK) << numerator << "/" << denominator;
+                ++frame;
+            }
+    }
+}
+
+// Each host call of a frame with every stage on fails in turn: the failure reaches the host
+// or the frame passes through, and nothing is kept.
+TEST_F(Hostile, EveryFailingHostCallWithEveryStageOn) {
+    for (PixelLayout layout : {PixelLayout::ARGB8, PixelLayout::BGRA16}) {
+        EffectInstance effect(*session);
+        ASSERT_EQ(effect.status(), ACF_OK);
+        hostile::everyStageOn(*session, effect);
+        const ImageSpec spec = imageSpec(layout, 23, 11);
+        const int64_t blocks = session->host()->memory().liveBlocks();
+        faults().reset();
+        ASSERT_EQ(render(effect, spec, RenderCall{3, 3.0}), ACF_OK);
+        const int64_t calls = faults().calls.load();
+        for (int64_t at = 1; at <= calls; ++at) {
+            faults().reset();
+            faults().failCallAt = at;
+            faults().failStatus = int32_t(0x80000777u);
+            const ACFRESULT r = render(effect, spec, RenderCall{3, 3.0});
+            faults().reset();
+            EXPECT_TRUE(r == ACF_OK || r == int32_t(0x80000777u)) << "call " << at << " gave " << r;
+            ASSERT_EQ(session->host()->memory().liveBlocks(), blocks) << "call " << at;
+        }
+    }
+}
+
+// The memory service refuses one allocation, or every one from some point on, while an
+// instance is made and while it renders with every stage on.
+TEST_F(Hostile, RefusedMemoryWithEveryStageOn) {
+    for (bool allAfter : {false, true}) {
+        for (PixelLayout layout : {PixelLayout::BGRA8, PixelLayout::ARGB16}) {
+            EffectInstance effect(*session);
+            ASSERT_EQ(effect.status(), ACF_OK);
+            hostile::everyStageOn(*session, effect);
+            const ImageSpec spec = imageSpec(layout, 19, 14);
+            const int64_t blocks = session->host()->memory().liveBlocks();
+            faults().reset();
+            ASSERT_EQ(render(effect, spec, RenderCall{5, 5.0}), ACF_OK);
+            const int64_t allocations = faults().allocations.load();
+            for (int64_t at = 1; at <= allocations + 1; ++at) {
+                faults().reset();
+                faults().failAllocationAt = at;
+                faults().failAllAllocationsAfter = allAfter;
+                const ACFRESULT r = render(effect, spec, RenderCall{5, 5.0});
+                faults().reset();
+                EXPECT_EQ(r, ACF_OK) << "a refused raster ends the frame inside the plug-in; allocation " << at;
+                ASSERT_EQ(session->host()->memory().liveBlocks(), blocks) << "allocation " << at;
+            }
+        }
+        // Making an instance: its block is the first allocation.
+        faults().reset();
+        faults().failAllocationAt = 1;
+        faults().failAllAllocationsAfter = allAfter;
+        {
+            EffectInstance refused(*session);
+            EXPECT_EQ(refused.status(), ACF_E_OUTOFMEMORY);
+        }
+        faults().reset();
+        EXPECT_EQ(session->host()->memory().liveBlocks(), 0);
+    }
+}
