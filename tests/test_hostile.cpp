@@ -230,3 +230,33 @@ TEST_F(Hostile, RefusedMemoryWithEveryStageOn) {
         EXPECT_EQ(session->host()->memory().liveBlocks(), 0);
     }
 }
+
+// The host hands an input image unlike the output: smaller or larger (it was read past its
+// end at the output's size), or of another depth or channel order. Refused as an image the
+// effect cannot process, the output left as it was.
+TEST_F(Hostile, InputImageUnlikeTheOutput) {
+    struct Case {
+        PixelLayout inputLayout, outputLayout;
+        uint32_t inputWidth, inputHeight, outputWidth, outputHeight;
+    } cases[] = {{PixelLayout::BGRA8, PixelLayout::BGRA8, 5, 9, 17, 9},    {PixelLayout::BGRA8, PixelLayout::BGRA8, 17, 3, 17, 9},
+                 {PixelLayout::ARGB16, PixelLayout::ARGB16, 17, 9, 5, 4},  {PixelLayout::ARGB8, PixelLayout::ARGB16, 17, 9, 17, 9},
+                 {PixelLayout::BGRA16, PixelLayout::BGRA8, 17, 9, 17, 9},  {PixelLayout::ARGB8, PixelLayout::BGRA8, 17, 9, 17, 9},
+                 {PixelLayout::BGRA16, PixelLayout::ARGB16, 17, 9, 17, 9}, {PixelLayout::ARGB8, PixelLayout::ARGB8, 0, 0, 17, 9}};
+    EffectInstance effect(*session);
+    ASSERT_EQ(effect.status(), ACF_OK);
+    hostile::everyStageOn(*session, effect);
+    for (const Case& c : cases) {
+        AcfPtr<Image> input(new Image(imageSpec(c.inputLayout, c.inputWidth, c.inputHeight, 4)));
+        AcfPtr<Image> output(new Image(imageSpec(c.outputLayout, c.outputWidth, c.outputHeight, 4)));
+        input->fillRandom(9);
+        output->fill(1, 2, 3, 4);
+        const hostile::FrameCopy before(*input.get());
+        EXPECT_EQ(effect.render(*input.get(), *output.get(), RenderCall{2, 2.0}), ACF_E_FAIL) << int(&c - cases);
+        EXPECT_EQ(hostile::renderDamage(before, *input.get(), *output.get()), "");
+        EXPECT_EQ(output->channel(c.outputWidth - 1, c.outputHeight - 1, 3), 4u) << "output untouched";
+    }
+    // An input at the output's size and layout renders as ever.
+    AcfPtr<Image> input(new Image(imageSpec(PixelLayout::BGRA16, 17, 9, 4)));
+    AcfPtr<Image> output(new Image(imageSpec(PixelLayout::BGRA16, 17, 9, 12)));
+    EXPECT_EQ(effect.render(*input.get(), *output.get(), RenderCall{2, 2.0}), ACF_OK);
+}

@@ -8,6 +8,29 @@
 #include "platform/platform.h"
 #include "sdk/sdk_ids.h"
 
+namespace {
+
+// The pipeline reads the input at the output's size and in the output's pixel layout: an
+// input of another size, depth or channel order would be read past its end or misread.
+bool inputMatchesOutput(IAVXImage* input, uint32_t width, uint32_t height, IAVXImageFormat* outputFormat) {
+    uint32_t inputWidth = 0, inputHeight = 0;
+    raiseIfFailed(input->GetWidth(&inputWidth));
+    raiseIfFailed(input->GetHeight(&inputHeight));
+    if (inputWidth != width || inputHeight != height) return false;
+    AcfPtr<IAVXImageFormat> inputFormat;
+    raiseIfFailed(input->GetFormat(inputFormat.out()));
+    int32_t colorSpace = 0, size = 0, outputSize = 0, order = 0, outputOrder = 0;
+    raiseIfFailed(inputFormat->GetColorSpace(&colorSpace));
+    if (colorSpace != AVX_COLORSPACE_RGB) return false;
+    raiseIfFailed(inputFormat->GetComponentSize(&size));
+    raiseIfFailed(outputFormat->GetComponentSize(&outputSize));
+    raiseIfFailed(inputFormat->GetChannelOrder(3, &order));
+    raiseIfFailed(outputFormat->GetChannelOrder(3, &outputOrder));
+    return size == outputSize && order == outputOrder;
+}
+
+}  // namespace
+
 ACFRESULT Plugin_AVX2_Effect::InitializeInstance(IACFUnknown* host) {
     if (!host) return ACF_E_INVALIDARG;
     ACFRESULT r = ensureSlotTable(host);
@@ -101,6 +124,7 @@ ACFRESULT Plugin_AVX2_Effect::renderFrame(IAVXEffectContext* effectContext, IACF
         platform::messageBox("Expected 4 channels", "Invalid Image Format");
         return ACF_E_FAIL;
     }
+    if (!inputMatchesOutput(input.get(), width, height, format.get())) return ACF_E_FAIL;
 
     PluginHost_AVX2_Impl services(mHost.get());
     services.effect = static_cast<IAVXEffect*>(this);
