@@ -356,6 +356,22 @@ TEST(Tarnix, MistakesGiveOneClearLineAndTheirExitCode) {
     EXPECT_TRUE(contains(r.err, "cannot read")) << r.err;
 }
 
+TEST(Tarnix, AFullDiskIsReportedAndLeavesNothing) {
+    Work w;
+    makeClip(w, "clip.mkv");
+    const std::string small = w.path("small");
+    ::mkdir(small.c_str(), 0777);
+    // Two pages: the clip's lossless render does not fit.
+    if (w.run({"mount", "-t", "tmpfs", "-o", "size=8k", "tmpfs", small}).code != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs privileges this run does not have";
+    const Result r = w.tarnix({"render", w.path("clip.mkv"), small + "/out.mkv"});
+    const std::vector<std::string> left = listDir(small);
+    w.run({"umount", small});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(contains(r.err, "out.mkv: no space left on device")) << r.err;
+    EXPECT_TRUE(left.empty()) << left.front();
+}
+
 TEST(Tarnix, SixteenBitPngInSixteenBitPngOutWithinTheQuantisationBound) {
     Work w;
     // Pseudo-random 16-bit samples, every value range touched.

@@ -99,10 +99,11 @@ public:
     }
     void finish() {
         mEncoder.closeStdin();
-        if (mEncoder.wait() != 0 || mBroken) {
-            if (interrupt::requested()) throw Failure(Exit::Interrupted, "interrupted; the demo was not written");
-            throw Failure(Exit::RenderFailed, "ffmpeg could not write " + mPlan.path + ": " + mEncoder.lastErrorLine("it stopped"));
-        }
+        const int status = mEncoder.wait();
+        if (interrupt::requested()) throw Failure(Exit::Interrupted, "interrupted; the demo was not written");
+        if (auto trouble = encoderTrouble(status, mEncoder.errorText(), mEncoder.lastErrorLine("it stopped"), mPlan.path))
+            throw Failure(Exit::RenderFailed, *trouble);
+        if (mBroken) throw Failure(Exit::RenderFailed, "ffmpeg stopped taking frames for " + mPlan.path);
         mOutput.commit();
     }
 

@@ -489,4 +489,15 @@ std::vector<std::string> encoderCommand(const Tools& tools, const OutputPlan& pl
     return cmd;
 }
 
+std::optional<std::string> encoderTrouble(int exitStatus, const std::string& errorText, const std::string& lastLine,
+                                          const std::string& output) {
+    if (errorText.find("No space left on device") != std::string::npos)
+        return "cannot write " + output + ": no space left on device";
+    if (errorText.find("Disk quota exceeded") != std::string::npos) return "cannot write " + output + ": disk quota exceeded";
+    const bool unfinished = errorText.find("Error writing trailer") != std::string::npos ||
+                            errorText.find("Error closing file") != std::string::npos;
+    if (exitStatus == 0 && !unfinished) return std::nullopt;
+    return "ffmpeg could not write " + output + ": " + lastLine;
+}
+
 }  // namespace tarnix

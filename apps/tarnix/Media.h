@@ -102,4 +102,9 @@ std::vector<std::string> encoderCommand(const Tools& tools, const OutputPlan& pl
                                         const RawFormat& raw, int width, int height, const Rational& rate,
                                         const DecodeRange& range, const std::string& target, int64_t firstNumber);
 
+// Why an encoding ffmpeg failed, or nothing when it did not. ffmpeg exits with 0 even when
+// it could not write the end of the file (a full disk), so its messages count too.
+std::optional<std::string> encoderTrouble(int exitStatus, const std::string& errorText, const std::string& lastLine,
+                                          const std::string& output);
+
 }  // namespace tarnix

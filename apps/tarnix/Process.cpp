@@ -149,11 +149,23 @@ std::string ChildProcess::errorText() const {
 }
 
 std::string ChildProcess::lastErrorLine(const std::string& fallback) const {
-    std::string text = errorText();
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-    if (text.empty()) return fallback;
-    const size_t nl = text.find_last_of("\r\n");
-    return nl == std::string::npos ? text : text.substr(nl + 1);
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : errorText() + "\n") {
+        if (c != '\n' && c != '\r') {
+            line += c;
+            continue;
+        }
+        while (!line.empty() && (line.back() == ' ' || line.back() == '-')) line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+        line.clear();
+    }
+    if (lines.empty()) return fallback;
+    // ffmpeg names the cause in a "[component @ 0x...] reason" line and ends with generic
+    // ones ("Error initializing output stream"): the cause is what helps.
+    for (const std::string& l : lines)
+        if (l.front() == '[' && l.find("] ") != std::string::npos) return l.substr(l.find("] ") + 2);
+    return lines.back();
 }
 
 int runCapture(const std::vector<std::string>& argv, std::string& out, std::string* err) {

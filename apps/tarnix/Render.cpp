@@ -57,14 +57,6 @@ private:
     std::optional<Failure> mFailure;
 };
 
-std::string encoderFailure(const ChildProcess& encoder, const std::string& output) {
-    const std::string text = encoder.errorText();
-    if (text.find("No space left on device") != std::string::npos)
-        return "cannot write " + output + ": no space left on device";
-    if (text.find("Disk quota exceeded") != std::string::npos) return "cannot write " + output + ": disk quota exceeded";
-    return "ffmpeg could not write " + output + ": " + encoder.lastErrorLine("it stopped without a message");
-}
-
 std::string rateText(const Rational& r) {
     char text[32];
     std::snprintf(text, sizeof text, "%.6g", r.value());
@@ -252,7 +244,9 @@ void runRender(const RenderOptions& o) {
         throw Failure(Exit::Interrupted, std::string("interrupted (") + strsignal(interrupt::signalNumber()) + "); " +
                                              o.output + " was not written");
     failure.rethrow();
-    if (encoderBroke || encoderStatus != 0) throw Failure(Exit::RenderFailed, encoderFailure(encoder, o.output));
+    if (auto trouble = encoderTrouble(encoderStatus, encoder.errorText(), encoder.lastErrorLine("it stopped"), o.output))
+        throw Failure(Exit::RenderFailed, *trouble);
+    if (encoderBroke) throw Failure(Exit::RenderFailed, "ffmpeg stopped taking frames for " + o.output);
     if (!decoderCut && decoderStatus != 0)
         throw Failure(Exit::Input, "cannot decode " + o.input + ": " + decoder.lastErrorLine("ffmpeg stopped"));
     if (inputEndedMidFrame) throw Failure(Exit::Input, o.input + " ended in the middle of a frame");

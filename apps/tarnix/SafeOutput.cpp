@@ -68,12 +68,14 @@ void removeStaleTemporaries(const std::string& directory, const std::string& nam
     for (const std::string& path : stale) removeTree(path);
 }
 
-void syncPath(const std::string& path) {
+// On the disk before it gets its final name; a late write error (a full disk with delayed
+// allocation) shows here. Returns errno, 0 when all is well.
+int syncPath(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    if (fd < 0) return errno;
+    const int error = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return error == EINVAL ? 0 : error;  // some file systems cannot sync; nothing is lost by that
 }
 
 // Renames without replacing an existing file unless asked; false with errno on failure.
@@ -144,7 +146,8 @@ void SafeOutput::discardAllNow() {
 size_t SafeOutput::commit() {
     size_t placed = 0;
     if (!mPlan.sequence) {
-        syncPath(mTemp);
+        if (const int error = syncPath(mTemp))
+            throw Failure(Exit::RenderFailed, "cannot write " + mPlan.path + ": " + std::strerror(error));
         if (!place(mTemp, mPlan.path, mOverwrite)) {
             const int error = errno;
             if (error == EEXIST) {
@@ -163,7 +166,8 @@ size_t SafeOutput::commit() {
         }
         const std::string directory = directoryOf(mPlan.path);
         for (const std::string& n : names) {
-            syncPath(mTemp + "/" + n);
+            if (const int error = syncPath(mTemp + "/" + n))
+                throw Failure(Exit::RenderFailed, "cannot write " + n + ": " + std::strerror(error));
             if (!place(mTemp + "/" + n, directory + "/" + n, mOverwrite)) {
                 const int error = errno;
                 mDone = true;
@@ -174,7 +178,7 @@ size_t SafeOutput::commit() {
         }
         ::rmdir(mTemp.c_str());
     }
-    syncPath(directoryOf(mPlan.path));
+    syncPath(directoryOf(mPlan.path));  // the new name itself; its failure loses no data
     mDone = true;
     std::lock_guard<std::mutex> guard(gLiveLock);
     gLive.erase(mTemp);
