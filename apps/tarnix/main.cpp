@@ -115,7 +115,12 @@ void commandRender(Arguments& args) {
             if (v.empty() || *end != 0 || !(o.proxy >= 1.0 && o.proxy <= 16.0))
                 throw Failure(Exit::Usage, "--proxy takes a factor from 1 to 16 (2 renders at half size)");
         } else if (args.option("--frames", v)) o.frames = parseFrameSpan(v);
-        else if (args.option("--start-frame", v)) o.startFrame = wholeNumber("--start-frame", v);
+        else if (args.option("--start-frame", v)) {
+            // Frame numbers travel to the plug-in as 32-bit integers.
+            o.startFrame = wholeNumber("--start-frame", v);
+            if (*o.startFrame < -1000000000 || *o.startFrame > 1000000000)
+                throw Failure(Exit::Usage, "--start-frame takes a frame number from -1000000000 to 1000000000");
+        }
         else if (args.option("--fps", v)) {
             o.sequenceRate = parseRational(v);
             if (!o.sequenceRate) throw Failure(Exit::Usage, "--fps takes a rate such as 24, 23.976 or 30000/1001");
