@@ -243,6 +243,7 @@ SourceInfo probeSource(const Tools& tools, const std::string& input, const std::
         std::string line = err;
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
         line = line.substr(line.find_last_of('\n') == std::string::npos ? 0 : line.find_last_of('\n') + 1);
+        if (line.rfind(input + ": ", 0) == 0) line.erase(0, input.size() + 2);  // ffprobe names the file too
         throw Failure(Exit::Input, "cannot read " + input + (line.empty() ? "" : ": " + line));
     }
     const auto v = parseFlat(out);

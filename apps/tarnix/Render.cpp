@@ -243,14 +243,16 @@ void runRender(const RenderOptions& o) {
     if (interrupt::requested())
         throw Failure(Exit::Interrupted, std::string("interrupted (") + strsignal(interrupt::signalNumber()) + "); " +
                                              o.output + " was not written");
+    // Causes before consequences: a decoder that failed leaves the encoder with nothing.
     failure.rethrow();
-    if (auto trouble = encoderTrouble(encoderStatus, encoder.errorText(), encoder.lastErrorLine("it stopped"), o.output))
-        throw Failure(Exit::RenderFailed, *trouble);
-    if (encoderBroke) throw Failure(Exit::RenderFailed, "ffmpeg stopped taking frames for " + o.output);
     if (!decoderCut && decoderStatus != 0)
         throw Failure(Exit::Input, "cannot decode " + o.input + ": " + decoder.lastErrorLine("ffmpeg stopped"));
     if (inputEndedMidFrame) throw Failure(Exit::Input, o.input + " ended in the middle of a frame");
-    if (done == 0) throw Failure(Exit::Input, o.input + ": no frames to render" + (o.frames.first || o.frames.last ? " in the range given" : ""));
+    if (done == 0 && !encoderBroke)
+        throw Failure(Exit::Input, o.input + ": no frames to render" + (o.frames.first || o.frames.last ? " in the range given" : ""));
+    if (auto trouble = encoderTrouble(encoderStatus, encoder.errorText(), encoder.lastErrorLine("it stopped"), o.output))
+        throw Failure(Exit::RenderFailed, *trouble);
+    if (encoderBroke) throw Failure(Exit::RenderFailed, "ffmpeg stopped taking frames for " + o.output);
 
     output.commit();
     if (!o.quiet) {
