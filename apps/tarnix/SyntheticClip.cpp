@@ -63,12 +63,20 @@ float capsule(float px, float py, float ax, float ay, float bx, float by, float 
     return radius - std::sqrt(ex * ex + ey * ey);
 }
 
+// Where across a limb a point lies: -1 at its left edge, 1 at its right edge.
+float across(float px, float py, float ax, float ay, float bx, float by, float radius) {
+    const float dx = bx - ax, dy = by - ay;
+    const float t = clamp01(((px - ax) * dx + (py - ay) * dy) / std::max(1e-6f, dx * dx + dy * dy));
+    return (px - (ax + t * dx)) / radius;
+}
+
 float ellipse(float px, float py, float cx, float cy, float rx, float ry) {
     const float nx = (px - cx) / rx, ny = (py - cy) / ry;
     return (1.0f - std::sqrt(nx * nx + ny * ny)) * std::min(rx, ry);
 }
 
-float coverage(float distance) { return clamp01(0.5f + distance); }
+// A little softer than one pixel, as a lens renders edges.
+float coverage(float distance) { return clamp01(0.5f + distance / 1.4f); }
 
 }  // namespace
 
@@ -198,8 +206,11 @@ void SyntheticClip::drawWalker(float t, std::vector<Colour>& frame) const {
             Colour& dst = frame[size_t(y) * size_t(mWidth) + size_t(x)];
             RGB c{dst.r, dst.g, dst.b};
             auto paint = [&](float distance, RGB colour) { c = mix(c, colour, coverage(distance)); };
-            // Light comes from the low sun on the right.
-            auto lit = [&](RGB base, float across) { return scale(base, 0.72f + 0.38f * std::clamp(across, -1.0f, 1.0f)); };
+            // Light comes from the low sun on the right, with a warm rim where it grazes.
+            auto lit = [&](RGB base, float where) {
+                const float a = std::clamp(where, -1.0f, 1.0f);
+                return mix(scale(base, 0.72f + 0.38f * a), {1.0f, 0.80f, 0.58f}, 0.35f * smoothstep(0.65f, 1.0f, a));
+            };
 
             // Her shadow falls to the left, soft at the edges.
             const float shadow = ellipse(px, py, cx - 0.16f * P, footY + 0.005f * P, 0.24f * P, 0.03f * P);
@@ -217,18 +228,20 @@ void SyntheticClip::drawWalker(float t, std::vector<Colour>& frame) const {
             const float coatTop = shoulderY - 0.01f * P, coatHem = top + 0.63f * P;
             const float f = clamp01((py - coatTop) / (coatHem - coatTop));
             const float halfWidth = (0.078f + 0.03f * f) * P;
-            const float across = (px - cx) / halfWidth;
+            const float side = (px - cx) / halfWidth;
             const float coatDistance = std::min({halfWidth - std::fabs(px - cx), py - coatTop, coatHem - py});
             if (coatDistance > -1) {
-                RGB cloth = lit(coat, across * 0.8f);
-                cloth = scale(cloth, 0.94f + 0.08f * std::sin(across * 7.0f + f * 2.0f) + 0.04f * valueNoise(px * 0.9f, py * 0.9f, 61));
+                RGB cloth = lit(coat, side * 0.8f);
+                // Folds, the weave, and less light under the arms and towards the hem.
+                cloth = scale(cloth, (0.94f + 0.08f * std::sin(side * 7.0f + f * 2.0f) + 0.04f * valueNoise(px * 0.9f, py * 0.9f, 61)) *
+                                         (1.0f - 0.18f * f) * (1.0f - 0.12f * smoothstep(0.6f, 1.0f, std::fabs(side)) * (1.0f - f)));
                 paint(coatDistance, cloth);
             }
 
             // Near leg and shoe.
             const float nearFootX = cx + 0.02f * P + legLength * 0.36f * swing;
             paint(capsule(px, py, cx + 0.02f * P, hipY, nearFootX, footY - 0.02f * P, 0.033f * P),
-                  lit(jeans, (px - nearFootX) / (0.03f * P)));
+                  lit(jeans, across(px, py, cx + 0.02f * P, hipY, nearFootX, footY - 0.02f * P, 0.033f * P)));
             paint(ellipse(px, py, nearFootX + 0.022f * P, footY - 0.012f * P, 0.045f * P, 0.019f * P), shoe);
 
             // Neck, head with shading, a warm cheek and an eye, then the hair.
@@ -263,7 +276,7 @@ void SyntheticClip::drawWalker(float t, std::vector<Colour>& frame) const {
             // Near arm and hand.
             const float nearHandX = cx + 0.05f * P - armLength * 0.33f * swing;
             paint(capsule(px, py, cx + 0.05f * P, shoulderY + 0.02f * P, nearHandX, shoulderY + armLength, 0.028f * P),
-                  lit(coat, 0.3f + (px - nearHandX) / (0.03f * P)));
+                  lit(coat, 0.3f + across(px, py, cx + 0.05f * P, shoulderY + 0.02f * P, nearHandX, shoulderY + armLength, 0.028f * P)));
             paint(ellipse(px, py, nearHandX, shoulderY + armLength + 0.02f * P, 0.022f * P, 0.026f * P), lit(skin, 0.3f));
             dst = {c.r, c.g, c.b};
         }
