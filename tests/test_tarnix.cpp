@@ -349,6 +349,10 @@ TEST(Tarnix, MistakesGiveOneClearLineAndTheirExitCode) {
     EXPECT_EQ(r.code, 5);
     EXPECT_TRUE(contains(r.err, "apt-get install ffmpeg")) << r.err;
 
+    r = w.tarnix({"render", w.path("clip.mkv"), w.path("y.mkv")}, {"TARNIX_MODULE=/nonexistent/TarnixAVX2.avx"});
+    EXPECT_EQ(r.code, 5);
+    EXPECT_TRUE(contains(r.err, "TARNIX_MODULE=/nonexistent/TarnixAVX2.avx: no such file")) << r.err;
+
     // A file that is no media at all.
     std::ofstream(w.path("notes.mkv")) << "not a video";
     r = w.tarnix({"render", w.path("notes.mkv"), w.path("z.mkv")});

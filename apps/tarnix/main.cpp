@@ -1,6 +1,7 @@
 // tarnix: renders video files, images and image sequences through the Tarnix plug-in
 // module, hosting it exactly as an editor does.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
