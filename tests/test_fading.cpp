@@ -20,34 +20,20 @@ using namespace testing_support;
 namespace {
 
 template <class Tag>
-constexpr PixelLayout kLayout = std::is_same_v<Tag, PIXEL_ARGB8>    ? PixelLayout::ARGB8
-                                : std::is_same_v<Tag, PIXEL_BGRA8>  ? PixelLayout::BGRA8
-                                : std::is_same_v<Tag, PIXEL_ARGB14> ? PixelLayout::ARGB16
-                                                                    : PixelLayout::BGRA16;
+constexpr PixelLayout kLayout = kIs16Bit<Tag> ? (Tag::FORMAT::A == 0 ? PixelLayout::ARGB16 : PixelLayout::BGRA16)
+                                              : (Tag::FORMAT::A == 0 ? PixelLayout::ARGB8 : PixelLayout::BGRA8);
 
-ImageSpec specOf(PixelLayout layout, uint32_t w, uint32_t h) {
-    ImageSpec spec;
-    spec.width = w;
-    spec.height = h;
-    spec.layout = layout;
-    spec.rowPadding = 12;
-    return spec;
-}
-
+// One frame as the driver hands it to a stage, the input already copied into the output.
 struct StageFrame {
     AcfPtr<HostComponent> hostComponent{new HostComponent};
     FrameSetup setup;
     RasterHolder input, output;
-
     StageFrame(PixelLayout layout, uint32_t w, uint32_t h)
-        : setup(hostComponent.get(), specOf(layout, w, h)),
+        : setup(hostComponent.get(), ImageSpec{w, h, layout, 12}),
           input(setup.services->inputRaster(0), setup.services.get(), false, true),
           output(setup.services->outputRaster(), setup.services.get(), false, true) {}
-
     Image& in() { return *setup.input.get(); }
     Image& out() { return *setup.output.get(); }
-    uint32_t w() { return in().spec().width; }
-    uint32_t h() { return in().spec().height; }
     void start() { setup.services->copyInputToOutput(); }
     template <class Tag>
     Status fade(float amount) {
@@ -138,12 +124,10 @@ void expectPicture(const Image& image, const Picture& expected) {
                     << "pixel " << x << "," << y << " channel " << c;
 }
 
-template <class Tag>
-void fillOpaque(Image& image, uint32_t seed) {
-    image.fillRandom(seed);
-    for (uint32_t y = 0; y < image.spec().height; ++y)
-        for (uint32_t x = 0; x < image.spec().width; ++x)
-            image.setChannel(x, y, 0, Tag::white);
+void setColour(Image& image, uint32_t x, uint32_t y, uint32_t r, uint32_t g, uint32_t b) {
+    image.setChannel(x, y, 1, r);
+    image.setChannel(x, y, 2, g);
+    image.setChannel(x, y, 3, b);
 }
 
 }  // namespace
@@ -182,9 +166,7 @@ TYPED_TEST(Fading, OpacityStepsOnABlackPixel) {
         SCOPED_TRACE(amount);
         StageFrame f(kLayout<Tag>, 31, 31);
         f.in().fill(Tag::white, Tag::white, Tag::white, Tag::white);
-        f.in().setChannel(15, 15, 1, 0);
-        f.in().setChannel(15, 15, 2, 0);
-        f.in().setChannel(15, 15, 3, 0);
+        setColour(f.in(), 15, 15, 0, 0, 0);
         f.start();
         ASSERT_EQ(f.fade<Tag>(amount), STATUS_OK);
         for (int c = 1; c < 4; ++c)
@@ -204,9 +186,11 @@ TYPED_TEST(Fading, AmountZeroIsARoundTripUpToRounding) {
     using Tag = TypeParam;
     const int64_t low = kIs16Bit<Tag> ? 0 : -2, high = kIs16Bit<Tag> ? 1 : 0;
     StageFrame f(kLayout<Tag>, 64, 60);
-    fillOpaque<Tag>(f.in(), 8);
-    for (uint32_t i = 0; i <= uint32_t(Tag::white) && i < 64 * 60; ++i)
-        f.in().setChannel(i % 64, i / 64, 1, i);  // every 8-bit level, and white, in red
+    f.in().fillRandom(8);
+    for (uint32_t i = 0; i < 64 * 60; ++i) {
+        f.in().setChannel(i % 64, i / 64, 0, Tag::white);
+        f.in().setChannel(i % 64, i / 64, 1, std::min(i, uint32_t(Tag::white)));  // every 8-bit level in red
+    }
     f.in().setChannel(63, 59, 2, Tag::white);
     f.in().setChannel(62, 59, 2, Tag::white - 1);
     f.start();
@@ -239,12 +223,8 @@ TYPED_TEST(Fading, RadiusWiderThanTheFrameTintsTowardsTheEdges) {
     StageFrame f(kLayout<Tag>, 9, 5);
     f.in().fill(uint32_t(W), uint32_t(W / 4), uint32_t(W / 4), uint32_t(W / 4));
     for (uint32_t y = 0; y < 5; ++y) {
-        f.in().setChannel(0, y, 1, uint32_t(W));  // a red left edge
-        f.in().setChannel(0, y, 2, 0);
-        f.in().setChannel(0, y, 3, 0);
-        f.in().setChannel(8, y, 1, 0);  // a blue right edge
-        f.in().setChannel(8, y, 2, 0);
-        f.in().setChannel(8, y, 3, uint32_t(W));
+        setColour(f.in(), 0, y, uint32_t(W), 0, 0);  // a red left edge
+        setColour(f.in(), 8, y, 0, 0, uint32_t(W));  // a blue right edge
     }
     f.start();
     ASSERT_EQ(f.fade<Tag>(200.0f), STATUS_OK);
@@ -260,23 +240,6 @@ TYPED_TEST(Fading, RadiusWiderThanTheFrameTintsTowardsTheEdges) {
     dot.start();
     ASSERT_EQ(dot.fade<Tag>(150.0f), STATUS_OK);
     expectPicture(dot.out(), faded(pictureOf(dot.in()), 150.0f, 0.5f, W));
-}
-
-// The alpha is blurred like the colour: a transparent border gets a soft edge.
-TYPED_TEST(Fading, TransparentBorderGetsASoftAlphaEdge) {
-    using Tag = TypeParam;
-    const uint32_t W = Tag::white;
-    StageFrame f(kLayout<Tag>, 21, 21);
-    f.in().fill(0, 0, 0, 0);
-    for (uint32_t y = 5; y < 16; ++y)
-        for (uint32_t x = 5; x < 16; ++x)
-            for (int c = 0; c < 4; ++c)
-                f.in().setChannel(x, y, c, W);
-    f.start();
-    ASSERT_EQ(f.fade<Tag>(4.0f), STATUS_OK);
-    expectPicture(f.out(), faded(pictureOf(f.in()), 4.0f, 0.3f, Tag::white));
-    EXPECT_GT(f.out().channel(3, 10, 0), 0u) << "outside the square now partly covered";
-    EXPECT_LT(f.out().channel(3, 10, 0), W);
 }
 
 TYPED_TEST(Fading, RefusedScratchRasterLeavesTheOutput) {
@@ -296,8 +259,7 @@ TYPED_TEST(Fading, RefusedScratchRasterLeavesTheOutput) {
     EXPECT_TRUE(f.out().guardsIntact());
     EXPECT_EQ(f.hostComponent->memory().liveBlocks(), live);
 
-    // Granted, the scratch raster is given back as well.
-    f.start();
+    f.start();  // granted, the scratch raster is given back as well
     ASSERT_EQ(f.fade<Tag>(150.0f), STATUS_OK);
     EXPECT_EQ(f.hostComponent->memory().liveBlocks(), live);
     EXPECT_EQ(f.hostComponent->memory().liveBytes(), 0);
@@ -362,26 +324,20 @@ TEST(FadingDepth, EightAndSixteenBitsLookTheSame) {
     }
 }
 
-// Through the driver, with its parameter as an integer.
+// Through the driver, with its parameter as an integer: 160 is radius 160, opacity 0.54.
 TEST(FadingDriver, FadesTheFrameInTheChain) {
     for (PixelLayout layout : kAllLayouts) {
-        SCOPED_TRACE(int(layout));
         RegisteredEffect reg;
         auto values = reg.defaults();
-        FrameSetup f(reg.host.get(), specOf(layout, 15, 11), values);
+        FrameSetup f(reg.host.get(), ImageSpec{15, 11, layout, 12}, values);
         InstanceData data;
         ASSERT_EQ(createInstanceData(*f.services, data), 0);
         f.services->setInstanceData(&data);
-        auto set = [&](int slot, double v) {
-            const acfUID& id = *slotIdentifier(slot);
-            values->set(id, values->track(id)->type, v);
-        };
-        set(0, 1);    // doFading
-        set(2, 160);  // fadeAmount: opacity 0.54
+        for (auto [slot, v] : {std::pair{0, 1.0}, std::pair{2, 160.0}})  // doFading, fadeAmount
+            values->set(*slotIdentifier(slot), values->track(*slotIdentifier(slot))->type, v);
         f.input->fillRandom(40);
         ASSERT_EQ(RenderFrame(*f.services), STATUS_OK);
-        expectPicture(*f.output.get(), faded(pictureOf(*f.input.get()), 160.0f, float(0.3 + 0.4 * 60 / 100.0),
-                                            f.input->white()));
+        expectPicture(*f.output.get(), faded(pictureOf(*f.input.get()), 160.0f, float(0.3 + 0.4 * 60 / 100.0), f.input->white()));
         destroyInstanceData(*f.services, data);
     }
 }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/PixelFormats.h"
