@@ -353,6 +353,11 @@ TEST(Tarnix, MistakesGiveOneClearLineAndTheirExitCode) {
     EXPECT_EQ(r.code, 5);
     EXPECT_TRUE(contains(r.err, "TARNIX_MODULE=/nonexistent/TarnixAVX2.avx: no such file")) << r.err;
 
+    std::ofstream(w.path("fake.avx")) << "not a module";
+    r = w.tarnix({"params", "--module", w.path("fake.avx")});
+    EXPECT_EQ(r.code, 5);
+    EXPECT_TRUE(contains(r.err, "cannot load " + w.path("fake.avx"))) << r.err;
+
     // A file that is no media at all.
     std::ofstream(w.path("notes.mkv")) << "not a video";
     r = w.tarnix({"render", w.path("notes.mkv"), w.path("z.mkv")});
