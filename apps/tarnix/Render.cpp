@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <numeric>
 #include <thread>
@@ -207,6 +208,18 @@ void runRender(const RenderOptions& o) {
         }
         encoder.closeStdin();
     });
+
+    // Should anything below throw, the threads are stopped and joined before they go away.
+    struct JoinOnExit {
+        std::function<void()> stop;
+        ~JoinOnExit() { stop(); }
+    } joinOnExit{[&] {
+        if (!reader.joinable() && !writer.joinable()) return;
+        stopAll();
+        encoder.kill();
+        if (reader.joinable()) reader.join();
+        if (writer.joinable()) writer.join();
+    }};
 
     Progress progress(!o.quiet, expected);
     int64_t done = 0;
