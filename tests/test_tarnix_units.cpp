@@ -237,11 +237,11 @@ TEST(TarnixPixels, RawFramesLandInTheImageChannelsByMeaning) {
         for (bool bgra : {false, true}) {
             SCOPED_TRACE(std::string(deep ? "16" : "8") + (bgra ? " bgra" : " argb"));
             const RawFormat raw{deep, bgra};
-            refhost::ImageSpec spec;
-            spec.width = 3;
-            spec.height = 2;
-            spec.layout = layoutFor(raw);
-            AcfPtr<refhost::Image> image(new refhost::Image(spec));
+            refhost::ImageSpec shape;
+            shape.width = 3;
+            shape.height = 2;
+            shape.layout = layoutFor(raw);
+            AcfPtr<refhost::Image> image(new refhost::Image(shape));
             // One pixel per position with A, R, G, B of distinct values, in ffmpeg's layout:
             // bgra/bgra64le store B G R A, argb stores A R G B, rgba64le stores R G B A.
             std::vector<uint8_t> bytes(rawFrameBytes(raw, 3, 2));

@@ -134,25 +134,25 @@ void runDemo(const DemoOptions& o) {
     for (const Setting& s : loadPreset(host.catalog(), kHeavyPreset)) applySetting(s, *effect);
 
     const SyntheticClip clip(o.width, o.height, o.frames);
-    refhost::ImageSpec spec;
-    spec.width = uint32_t(o.width);
-    spec.height = uint32_t(o.height);
-    spec.layout = refhost::PixelLayout::BGRA8;
-    AcfPtr<refhost::Image> before(new refhost::Image(spec)), after(new refhost::Image(spec));
-    refhost::ImageSpec pairSpec = spec;
-    pairSpec.width = spec.width * 2;
-    AcfPtr<refhost::Image> pair(new refhost::Image(pairSpec));
+    refhost::ImageSpec shape;
+    shape.width = uint32_t(o.width);
+    shape.height = uint32_t(o.height);
+    shape.layout = refhost::PixelLayout::BGRA8;
+    AcfPtr<refhost::Image> before(new refhost::Image(shape)), after(new refhost::Image(shape));
+    refhost::ImageSpec pairShape = shape;
+    pairShape.width = shape.width * 2;
+    AcfPtr<refhost::Image> pair(new refhost::Image(pairShape));
 
     const int thumbW = o.width / 2, thumbH = o.height / 2;
-    refhost::ImageSpec sheetSpec = spec;
-    sheetSpec.width = uint32_t(3 * kMargin + 2 * thumbW);
-    sheetSpec.height = uint32_t(kHeader + kMargin + kSheetRows * (thumbH + kMargin));
-    AcfPtr<refhost::Image> sheet(new refhost::Image(sheetSpec));
+    refhost::ImageSpec sheetShape = shape;
+    sheetShape.width = uint32_t(3 * kMargin + 2 * thumbW);
+    sheetShape.height = uint32_t(kHeader + kMargin + kSheetRows * (thumbH + kMargin));
+    AcfPtr<refhost::Image> sheet(new refhost::Image(sheetShape));
     sheet->fill(255, 24, 24, 24);
     drawText(*sheet.get(), kMargin, 8, "BEFORE", 2, 200);
     drawText(*sheet.get(), 2 * kMargin + thumbW, 8, "AFTER", 2, 200);
 
-    FrameWriter video(tools, videoPath, int(pairSpec.width), o.height);
+    FrameWriter video(tools, videoPath, int(pairShape.width), o.height);
     Progress progress(!o.quiet, o.frames);
     int sheetRow = 0;
     for (int i = 0; i < o.frames; ++i) {
@@ -164,7 +164,7 @@ void runDemo(const DemoOptions& o) {
         if (const ACFRESULT r = effect->render(*before.get(), *after.get(), call); r != ACF_OK)
             throw Failure(Exit::RenderFailed, "frame " + std::to_string(i) + ": the plug-in rejected the frame (status " +
                                                   std::to_string(r) + ")");
-        for (uint32_t y = 0; y < spec.height; ++y) {
+        for (uint32_t y = 0; y < shape.height; ++y) {
             std::memcpy(pair->row(y), before->row(y), size_t(o.width) * 4);
             std::memcpy(pair->row(y) + size_t(o.width) * 4, after->row(y), size_t(o.width) * 4);
         }
@@ -182,7 +182,7 @@ void runDemo(const DemoOptions& o) {
     progress.finish();
     video.finish();
 
-    FrameWriter contact(tools, sheetPath, int(sheetSpec.width), int(sheetSpec.height));
+    FrameWriter contact(tools, sheetPath, int(sheetShape.width), int(sheetShape.height));
     contact.write(*sheet.get());
     contact.finish();
     std::printf("%s\n%s\n", videoPath.c_str(), sheetPath.c_str());

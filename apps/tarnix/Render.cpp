@@ -147,15 +147,15 @@ void runRender(const RenderOptions& o) {
     std::unique_ptr<refhost::EffectInstance> effect = host.newEffect();
     for (const Setting& s : look) applySetting(s, *effect);
 
-    refhost::ImageSpec spec;
-    spec.width = uint32_t(width);
-    spec.height = uint32_t(height);
-    spec.layout = layoutFor(raw);
+    refhost::ImageSpec shape;
+    shape.width = uint32_t(width);
+    shape.height = uint32_t(height);
+    shape.layout = layoutFor(raw);
     std::vector<AcfPtr<refhost::Image>> images;
     FrameQueue<refhost::Image*> freeInputs(kFramesInFlight), freeOutputs(kFramesInFlight);
     FrameQueue<refhost::Image*> decoded(kFramesInFlight), rendered(kFramesInFlight);
     for (size_t i = 0; i < 2 * kFramesInFlight; ++i) {
-        images.emplace_back(new refhost::Image(spec));
+        images.emplace_back(new refhost::Image(shape));
         (i % 2 ? freeOutputs : freeInputs).push(images.back().get());
     }
     const size_t frameBytes = rawFrameBytes(raw, width, height);
