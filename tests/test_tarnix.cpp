@@ -219,6 +219,29 @@ TEST(Tarnix, StagesOnChangeThePictureAndKeepTheClipsShape) {
     EXPECT_EQ(w.probe(w.path("graded.mov"))["pix_fmt"], "yuv422p10le");
 }
 
+TEST(Tarnix, SaturatedColoursComeBackFromYuvOutputsWithoutAShift) {
+    Work w;
+    // A saturated red and a skin tone, side by side, from an RGB source: the YUV matrix the
+    // output is written with must be the one it is tagged with. With the wrong one the red's
+    // green moves by about 18; 8-bit video levels and lossy coding alone move values by up
+    // to 4.
+    w.ffmpeg({"-f", "lavfi", "-i", "color=c=0xC8102E:s=32x48:r=25:d=0.2", "-f", "lavfi", "-i",
+              "color=c=0xE0AC8C:s=32x48:r=25:d=0.2", "-filter_complex", "hstack", "-c:v", "ffv1", "-pix_fmt", "bgr0",
+              w.path("patches.mkv")});
+    for (const char* name : {"patches.mp4", "patches.mov"}) {
+        const Result r = w.tarnix({"render", w.path("patches.mkv"), w.path(name), "-q"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        const std::string rgb = w.decode(w.path(name), "rgb24");
+        ASSERT_GE(rgb.size(), size_t(64 * 48 * 3));
+        // Inside each patch, away from the seam that 4:2:0 chroma blurs.
+        for (const auto& [x, colour] : {std::pair<int, uint32_t>{8, 0xC8102E}, {56, 0xE0AC8C}})
+            for (int c = 0; c < 3; ++c) {
+                const int expected = int(colour >> (16 - 8 * c)) & 0xFF;
+                EXPECT_NEAR(int(uint8_t(rgb[size_t((24 * 64 + x) * 3 + c)])), expected, 5) << name << " x " << x << " channel " << c;
+            }
+    }
+}
+
 TEST(Tarnix, KeyedFadeRunsFromUntouchedToStronglyBlurred) {
     Work w;
     makeClip(w, "clip.mkv");

@@ -306,6 +306,13 @@ SourceInfo probeSource(const Tools& tools, const std::string& input, const std::
     s.colorSpace = known(get(video + "color_space"));
     s.colorPrimaries = known(get(video + "color_primaries"));
     s.colorTransfer = known(get(video + "color_transfer"));
+    if (s.yuv && s.colorSpace.empty()) {
+        s.colourAssumed = true;
+        const std::string standard = s.height >= 720 ? "bt709" : "smpte170m";
+        s.colorSpace = standard;
+        if (s.colorPrimaries.empty()) s.colorPrimaries = standard;
+        if (s.colorTransfer.empty()) s.colorTransfer = standard;
+    }
     return s;
 }
 
@@ -317,19 +324,22 @@ struct ColourChoice {
     std::string scaleMatrix, space, primaries, transfer;
 };
 
-ColourChoice colourFor(const SourceInfo& s) {
-    static const std::map<std::string, std::string> matrices = {
+// ffmpeg's scaler names the matrices differently from its tags.
+std::string scalerMatrix(const std::string& space) {
+    static const std::map<std::string, std::string> names = {
         {"bt709", "bt709"}, {"smpte170m", "smpte170m"}, {"bt470bg", "bt470"},
         {"bt2020nc", "bt2020"}, {"fcc", "fcc"}, {"smpte240m", "smpte240m"}};
-    ColourChoice c;
-    if (auto it = matrices.find(s.colorSpace); s.yuv && it != matrices.end()) {
-        c = {it->second, s.colorSpace, s.colorPrimaries, s.colorTransfer};
-    } else if (s.yuv) {
-        c = {"bt601", "smpte170m", s.colorPrimaries, s.colorTransfer};
-    } else {
-        c = {"bt709", "bt709", "bt709", "bt709"};
-    }
-    return c;
+    auto it = names.find(space);
+    return it == names.end() ? "" : it->second;
+}
+
+// The YUV matrix of the output: the source's own (read or assumed), so a YUV source comes
+// back in the colours it went in with; HD's for RGB sources.
+ColourChoice colourFor(const SourceInfo& s) {
+    if (s.yuv && !scalerMatrix(s.colorSpace).empty())
+        return {scalerMatrix(s.colorSpace), s.colorSpace, s.colorPrimaries, s.colorTransfer};
+    if (s.yuv) return {"bt601", "smpte170m", s.colorPrimaries, s.colorTransfer};
+    return {"bt709", "bt709", "bt709", "bt709"};
 }
 
 bool oneOf(const std::string& v, std::initializer_list<const char*> list) {
@@ -415,6 +425,11 @@ OutputPlan planOutput(const std::string& path, const SourceInfo& source, const R
         v.insert(v.end(), {"-colorspace", c.space, "-color_range", "tv"});
         if (!c.primaries.empty()) v.insert(v.end(), {"-color_primaries", c.primaries});
         if (!c.transfer.empty()) v.insert(v.end(), {"-color_trc", c.transfer});
+        // Some encoders (ProRes) take the tags from the frames, not from the options.
+        std::string tags = "setparams=range=tv:colorspace=" + c.space;
+        if (!c.primaries.empty()) tags += ":color_primaries=" + c.primaries;
+        if (!c.transfer.empty()) tags += ":color_trc=" + c.transfer;
+        filters.push_back(tags);
     }
     if (!filters.empty()) {
         std::string chain;
@@ -458,8 +473,13 @@ std::vector<std::string> decoderCommand(const Tools& tools, const SourceInfo& so
         chain = "trim=start_frame=" + std::to_string(range.first);
         if (range.count >= 0) chain += ":end_frame=" + std::to_string(range.first + range.count);
     }
-    if (width != source.width || height != source.height)
-        chain += (chain.empty() ? "" : ",") + ("scale=" + std::to_string(width) + ":" + std::to_string(height) + ":flags=area");
+    // Untagged frames would otherwise be read as BT.601 whatever their size.
+    const std::string matrix = source.yuv ? scalerMatrix(source.colorSpace) : "";
+    if (width != source.width || height != source.height || !matrix.empty()) {
+        std::string scale = "scale=" + std::to_string(width) + ":" + std::to_string(height) + ":flags=area";
+        if (!matrix.empty()) scale += ":in_color_matrix=" + matrix;
+        chain += (chain.empty() ? "" : ",") + scale;
+    }
     if (!chain.empty()) cmd.insert(cmd.end(), {"-vf", chain});
     if (range.count >= 0) cmd.insert(cmd.end(), {"-frames:v", std::to_string(range.count)});
     cmd.insert(cmd.end(), {"-f", "rawvideo", "-pix_fmt", raw.ffmpegName(), "pipe:1"});

@@ -52,6 +52,9 @@ struct SourceInfo {
     bool audio = false;
     std::string audioCodec;
     std::string colorSpace, colorPrimaries, colorTransfer;  // ffmpeg's names, empty when unknown
+    // An untagged YUV source is read as editors and players read it: BT.709 from 720 lines
+    // up, BT.601 below; its tags above are then filled in.
+    bool colourAssumed = false;
 };
 
 // Checks the input and asks ffprobe about it; throws an input Failure with one clear line.
