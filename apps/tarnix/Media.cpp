@@ -476,7 +476,10 @@ std::vector<std::string> decoderCommand(const Tools& tools, const SourceInfo& so
     // Untagged frames would otherwise be read as BT.601 whatever their size.
     const std::string matrix = source.yuv ? scalerMatrix(source.colorSpace) : "";
     if (width != source.width || height != source.height || !matrix.empty()) {
-        std::string scale = "scale=" + std::to_string(width) + ":" + std::to_string(height) + ":flags=area";
+        // Area averaging for a proxy's downscale; chroma at full resolution either way.
+        const bool resize = width != source.width || height != source.height;
+        std::string scale = "scale=" + std::to_string(width) + ":" + std::to_string(height) + ":flags=" +
+                            (resize ? "area" : "bicubic") + "+accurate_rnd+full_chroma_int";
         if (!matrix.empty()) scale += ":in_color_matrix=" + matrix;
         chain += (chain.empty() ? "" : ",") + scale;
     }
