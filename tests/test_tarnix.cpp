@@ -51,6 +51,12 @@ pid_t start(const std::vector<std::string>& argv, const std::string& outFile, co
     args.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // As from an interactive shell, whatever the test runner's own signal set-up.
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGTERM, SIG_DFL);
         for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
         const int in = ::open("/dev/null", O_RDONLY);
         const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
