@@ -146,7 +146,8 @@ TYPED_TEST(Vignette, IntensityZeroAndFullSizeLeaveTheFrame) {
         const int64_t allocations = f.hostComponent->memory().totalAllocations();
         ASSERT_EQ(f.vignette<Tag>(k.size, k.intensity), STATUS_OK);
         EXPECT_TRUE(f.out().samePixels(f.in()));
-        EXPECT_LE(f.hostComponent->memory().totalAllocations(), allocations + 1) << "no curves for nothing";
+        EXPECT_LE(f.hostComponent->memory().totalAllocations(), allocations + (k.intensity == 0 ? 0 : 1))
+            << "no work for nothing";
     }
 }
 

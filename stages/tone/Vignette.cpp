@@ -168,6 +168,9 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
     if (!out.pixels || out.width <= 0 || out.height <= 0)
         return STATUS_OK;
     const Falloff f(out.width, out.height, size, intensity);
+    // Every multiplier lies between 1 and 1 - intensity; when that narrows to 1, nothing moves.
+    if (float(f.outer) == 1.0f)
+        return STATUS_OK;
 
     // Gamma steps by horizontal and vertical distance from (cx, cy), one quadrant mirrored onto
     // all four. Past cx and cy only where a frame too wide for single precision puts pixels
