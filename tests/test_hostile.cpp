@@ -260,3 +260,39 @@ TEST_F(Hostile, InputImageUnlikeTheOutput) {
     AcfPtr<Image> output(new Image(imageSpec(PixelLayout::BGRA16, 17, 9, 12)));
     EXPECT_EQ(effect.render(*input.get(), *output.get(), RenderCall{2, 2.0}), ACF_OK);
 }
+
+// Each host call made while an instance is made or destroyed fails in turn (those of its
+// renders are above). Memory the instance took while one query of the host's memory service
+// succeeded was once given back to the C runtime's, or the other way round, when another
+// query failed.
+TEST_F(Hostile, EveryFailingHostCallWhileAnInstanceIsMadeOrDestroyed) {
+    const ImageSpec spec = imageSpec(PixelLayout::BGRA16, 13, 8);
+    int64_t made = 0, rendered = 0;
+    const auto life = [&] {
+        ACFRESULT r;
+        {
+            EffectInstance effect(*session);
+            made = faults().calls.load();
+            r = effect.status();
+            if (r == ACF_OK) {
+                hostile::everyStageOn(*session, effect);
+                r = render(effect, spec, RenderCall{4, 4.0});
+            }
+            rendered = faults().calls.load();
+        }
+        return r;
+    };
+    faults().reset();
+    ASSERT_EQ(life(), ACF_OK);
+    const int64_t madeAt = made, renderedAt = rendered, destroyedAt = faults().calls.load();
+    ASSERT_GT(madeAt, 0);
+    for (int64_t at = 1; at <= destroyedAt; at = at == madeAt ? renderedAt + 1 : at + 1) {
+        faults().reset();
+        faults().failCallAt = at;
+        faults().failStatus = int32_t(0x80000777u);
+        const ACFRESULT r = life();
+        faults().reset();
+        EXPECT_TRUE(r == ACF_OK || r == int32_t(0x80000777u)) << "call " << at << " gave " << r;
+        ASSERT_EQ(session->host()->memory().liveBlocks(), 0) << "call " << at;
+    }
+}

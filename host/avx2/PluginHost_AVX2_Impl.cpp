@@ -284,6 +284,11 @@ float PluginHost_AVX2_Impl::ceilf(float x) { return std::ceil(x); }
 double PluginHost_AVX2_Impl::log(double x) { return std::log(x); }
 float PluginHost_AVX2_Impl::logf(float x) { return fm::logF(x); }
 
+void PluginHost_AVX2_Impl::setMemoryService(IACFMalloc* memory) {
+    mMemory = AcfPtr<IACFMalloc>::share(memory);
+    mMemoryLooked = true;
+}
+
 IACFMalloc* PluginHost_AVX2_Impl::memoryService() {
     if (!mMemoryLooked) {
         mMemoryLooked = true;

@@ -42,6 +42,10 @@ public:
 
     // Fills a description of a host image at the stored frame size.
     void describeImage(IAVXImage* image, RasterDesc* desc);
+    // The memory service to use (null: the C runtime) instead of asking the host on first
+    // use. An effect instance hands in the one it obtained once, so that what a render or
+    // its destruction gives back goes where it came from.
+    void setMemoryService(IACFMalloc* memory);
 
     // PluginHost_API
     uint32_t frameWidth() override;

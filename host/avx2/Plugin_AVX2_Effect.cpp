@@ -10,6 +10,9 @@
 
 namespace {
 
+// A host without a memory service answers its query with this; the C runtime serves then.
+constexpr ACFRESULT kNoSuchInterface = int32_t(0x80004002u);
+
 // The pipeline reads the input at the output's size and in the output's pixel layout: an
 // input of another size, depth or channel order would be read past its end or misread.
 bool inputMatchesOutput(IAVXImage* input, uint32_t width, uint32_t height, IAVXImageFormat* outputFormat) {
@@ -36,8 +39,16 @@ ACFRESULT Plugin_AVX2_Effect::InitializeInstance(IACFUnknown* host) {
     ACFRESULT r = ensureSlotTable(host);
     if (ACFFailed(r)) return r;
     mHost = AcfPtr<IACFUnknown>::share(host);
+    // Asked once for the instance's life: a query failing later would otherwise send memory
+    // from one allocator back to the other.
+    r = host->QueryInterface(IID_IACFMalloc, mMemory.outVoid());
+    if (r == kNoSuchInterface)
+        mMemory.reset();
+    else if (ACFFailed(r))
+        return r;
     try {
         PluginHost_AVX2_Impl services(host);
+        services.setMemoryService(mMemory.get());
         r = createInstanceData(services, mInstanceData);
     } catch (int32_t status) {
         r = status;
@@ -51,6 +62,7 @@ Plugin_AVX2_Effect::~Plugin_AVX2_Effect() {
     if (mInstanceData.block || mInstanceData.global) {
         try {
             PluginHost_AVX2_Impl services(mHost.get());
+            services.setMemoryService(mMemory.get());
             destroyInstanceData(services, mInstanceData);
         } catch (...) {
             // Nothing may leave a destructor; what could not be given back is lost.
@@ -127,6 +139,7 @@ ACFRESULT Plugin_AVX2_Effect::renderFrame(IAVXEffectContext* effectContext, IACF
     if (!inputMatchesOutput(input.get(), width, height, format.get())) return ACF_E_FAIL;
 
     PluginHost_AVX2_Impl services(mHost.get());
+    services.setMemoryService(mMemory.get());
     services.effect = static_cast<IAVXEffect*>(this);
     services.effectContext = effectContext;
     services.storedContext2 = context2;

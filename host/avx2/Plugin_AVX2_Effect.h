@@ -43,5 +43,7 @@ private:
                           IAVXImageSource* output);
 
     AcfPtr<IACFUnknown> mHost;
+    // Asked for once: everything the instance allocates over its life goes back through it.
+    AcfPtr<IACFMalloc> mMemory;
     InstanceData mInstanceData;
 };
