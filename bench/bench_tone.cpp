@@ -37,12 +37,9 @@ struct Frame {
     std::unique_ptr<RasterHolder> in, out;
 
     Frame(uint32_t w, uint32_t h) {
-        refhost::ImageSpec spec;
-        spec.width = w;
-        spec.height = h;
-        spec.layout = kLayout<Tag>;
-        input.reset(new refhost::Image(spec));
-        output.reset(new refhost::Image(spec));
+        const refhost::ImageSpec shape{w, h, kLayout<Tag>};
+        input.reset(new refhost::Image(shape));
+        output.reset(new refhost::Image(shape));
         inputService.reset(new refhost::InputService(input.get()));
         effectContext.reset(new refhost::EffectContext(nullptr, inputService.get()));
         services = std::make_unique<PluginHost_AVX2_Impl>(hostComponent.get());
