@@ -3,6 +3,7 @@
 // out anywhere in an instance's life.
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "TestSupport.h"
@@ -177,4 +178,21 @@ TEST_F(HostLimits, HeapRunningOutWhileAFrameRenders) {
             if (!refused) break;
         }
     }
+}
+
+// The vignette table is worked out once per process and copied into each block: every
+// entry of every block, the first and later ones, is the defined value.
+TEST_F(HostLimits, EveryBlockHoldsTheWholeVignetteTable) {
+    FrameSetup f(reg.host.get(), ImageSpec{2, 2});
+    InstanceData first, second;
+    ASSERT_EQ(createInstanceData(*f.services, first), ACF_OK);
+    ASSERT_EQ(createInstanceData(*f.services, second), ACF_OK);
+    for (int v = 0; v < kVignetteLevels; ++v)
+        for (int k = 0; k < kVignetteSteps; ++k) {
+            const float expected = vignetteGammaEntry(v, k);
+            ASSERT_EQ(std::memcmp(&first.block->vignetteGammaTable[v][k], &expected, sizeof expected), 0) << v << ", " << k;
+            ASSERT_EQ(std::memcmp(&second.block->vignetteGammaTable[v][k], &expected, sizeof expected), 0) << v << ", " << k;
+        }
+    destroyInstanceData(*f.services, first);
+    destroyInstanceData(*f.services, second);
 }

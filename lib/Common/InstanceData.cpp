@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -15,6 +16,12 @@ GlobalData* gGlobalData = nullptr;
 // Finding, creating and dropping the shared data: instances made and destroyed on several
 // threads must neither create two nor free one twice.
 std::mutex gGlobalDataLock;
+
+// The vignette table is the same in every block: worked out once per process (1.28 million
+// powers) and copied into each new block.
+using VignetteTable = float[kVignetteLevels][kVignetteSteps];
+std::mutex gVignetteLock;
+std::unique_ptr<VignetteTable[]> gVignetteTable;
 
 struct ProcessLockGuard {
     ProcessLockGuard() { platform::processLockEnter(); }
@@ -44,6 +51,25 @@ float vignetteGammaEntry(int v, int k) {
     return float(255.0 * std::pow(double(v) / 255.0, 1.0 / double(g)));
 }
 
+namespace {
+
+void fillVignetteTable(VignetteTable& table) {
+    for (int v = 0; v < kVignetteLevels; ++v)
+        for (int k = 0; k < kVignetteSteps; ++k) table[v][k] = vignetteGammaEntry(v, k);
+}
+
+// Null when the heap cannot hold it; the next instance tries again.
+const VignetteTable* sharedVignetteTable() {
+    std::lock_guard<std::mutex> guard(gVignetteLock);
+    if (!gVignetteTable) {
+        gVignetteTable.reset(new (std::nothrow) VignetteTable[1]);
+        if (gVignetteTable) fillVignetteTable(gVignetteTable[0]);
+    }
+    return gVignetteTable.get();
+}
+
+}  // namespace
+
 int32_t createInstanceData(PluginHost_API& host, InstanceData& data) {
     data = InstanceData{};
     void* memory = host.allocate(int32_t(sizeof(InstanceBlock)));
@@ -52,8 +78,10 @@ int32_t createInstanceData(PluginHost_API& host, InstanceData& data) {
     InstanceBlock* block = static_cast<InstanceBlock*>(memory);
     new (&block->deepScratches) ScratchList();
     new (&block->basicScratches) ScratchList();
-    for (int v = 0; v < kVignetteLevels; ++v)
-        for (int k = 0; k < kVignetteSteps; ++k) block->vignetteGammaTable[v][k] = vignetteGammaEntry(v, k);
+    if (const VignetteTable* shared = sharedVignetteTable())
+        std::memcpy(block->vignetteGammaTable, shared, sizeof(VignetteTable));
+    else
+        fillVignetteTable(block->vignetteGammaTable);
 
     std::lock_guard<std::mutex> guard(gGlobalDataLock);
     if (!gGlobalData) gGlobalData = new (std::nothrow) GlobalData;
