@@ -17,25 +17,38 @@
 using namespace refhost;
 using namespace testing_support;
 
-// The C++ heap of this test program can be told to refuse its Nth allocation from now.
+// The C++ heap of this test program can be told to refuse its Nth allocation from now. Every
+// form of new and delete is replaced, so that a sanitizer's own forms never pair with ours.
 namespace {
-std::atomic<long> gRefuseNewIn{0};  // 0: never; n: the nth allocation from now throws
-}  // namespace
+std::atomic<long> gRefuseNewIn{0};  // 0: never; n: the nth allocation from now fails
 
-void* operator new(std::size_t size) {
+void* allocateOrNull(std::size_t size) {
     long left = gRefuseNewIn.load(std::memory_order_relaxed);
     while (left > 0 && !gRefuseNewIn.compare_exchange_weak(left, left - 1)) {
     }
-    if (left == 1) throw std::bad_alloc();
-    if (void* block = std::malloc(size ? size : 1)) return block;
+    if (left == 1) return nullptr;
+    return std::malloc(size ? size : 1);
+}
+void* allocateOrThrow(std::size_t size) {
+    if (void* block = allocateOrNull(size)) return block;
     throw std::bad_alloc();
 }
+}  // namespace
+
+void* operator new(std::size_t size) { return allocateOrThrow(size); }
+void* operator new[](std::size_t size) { return allocateOrThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocateOrNull(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocateOrNull(size); }
 // GCC takes the malloc in the replaced operator new for a mismatch with these frees.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
 void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 namespace {
 
