@@ -46,6 +46,9 @@ ACFRESULT UIDService::DeriveUID(const acfUID& nameSpace, const char* name, acfUI
 }
 
 void* MemoryService::Alloc(uint64_t size) {
+    uint64_t largest = mLargestRequest.load();
+    while (size > largest && !mLargestRequest.compare_exchange_weak(largest, size)) {
+    }
     if (allocationHook() || size > maxBlock) return nullptr;
     void* block = std::malloc(size ? size_t(size) : 1);
     if (!block) return nullptr;
@@ -90,6 +93,8 @@ int64_t MemoryService::peakBytes() const {
     std::lock_guard<std::mutex> guard(mLock);
     return mPeakBytes;
 }
+uint64_t MemoryService::largestRequest() const { return mLargestRequest.load(); }
+
 int64_t MemoryService::totalAllocations() const {
     std::lock_guard<std::mutex> guard(mLock);
     return mTotal;

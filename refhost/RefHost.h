@@ -2,6 +2,7 @@
 // definition factory.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -35,6 +36,8 @@ public:
     int64_t liveBytes() const;
     int64_t peakBytes() const;
     int64_t totalAllocations() const;
+    // The largest block asked for, granted or not.
+    uint64_t largestRequest() const;
     // Largest single request the service accepts; larger ones are refused.
     uint64_t maxBlock = uint64_t(1) << 34;
 
@@ -47,6 +50,7 @@ private:
     int64_t mLiveBytes = 0;
     int64_t mPeakBytes = 0;
     int64_t mTotal = 0;
+    std::atomic<uint64_t> mLargestRequest{0};
 };
 
 class DefinitionFactory final : public RefObject<IACFDefinitionFactory> {

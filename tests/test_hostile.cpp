@@ -3,6 +3,7 @@
 // rectangle, odd render scales, failing host calls and refused memory, all with every stage
 // on. Each case must render with a defined status, leave the input and the guard bytes
 // alone and give back every byte and object it took.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -64,11 +65,14 @@ double attribute(const ParameterDefinition& p, const acfUID& key, double fallbac
 
 // Each parameter in turn at every hostile value of its kind and just past both ends of its
 // range, the others at their defaults, every stage on; both depths, both channel orders.
+// No value may make the plug-in ask the host for memory beyond a few frames' worth.
 TEST_F(Hostile, EveryParameterBeyondItsRange) {
     for (PixelLayout layout : {PixelLayout::ARGB8, PixelLayout::BGRA16}) {
         SCOPED_TRACE(int(layout));
         EffectInstance effect(*session);
         ASSERT_EQ(effect.status(), ACF_OK);
+        const int64_t block = session->host()->memory().liveBytes();
+        const int64_t frameBytes = int64_t(imageSpec(layout, 11, 7).width) * 7 * (layout == PixelLayout::ARGB8 ? 4 : 8);
         hostile::everyStageOn(*session, effect);
         int32_t frame = 1;
         for (const ParameterDefinition* p : session->effect()->parameters) {
@@ -87,6 +91,10 @@ TEST_F(Hostile, EveryParameterBeyondItsRange) {
             else
                 effect.values().set(p->id, p->dataType, byDefault);
         }
+        // Working rasters of the frame's size and fixed tables; nothing that grows with a value.
+        const int64_t bound = 4 * frameBytes + (int64_t(1) << 20);
+        EXPECT_LE(session->host()->memory().peakBytes() - block, bound);
+        EXPECT_LE(int64_t(session->host()->memory().largestRequest()), std::max(block, bound));
     }
 }
 
