@@ -24,11 +24,13 @@ std::unique_ptr<PluginModule> PluginModule::load(const std::string& path, std::s
         return fn != nullptr;
     };
     if (error) error->clear();
-    const bool complete = resolve(m->registerPlugin, "ACFRegisterPlugin") &
-                          resolve(m->registerComponent, "ACFRegisterComponent") &
-                          resolve(m->getClassFactory, "ACFGetClassFactory") &
-                          resolve(m->canUnloadNow, "ACFCanUnloadNow") & resolve(m->startup, "ACFStartup") &
-                          resolve(m->shutdown, "ACFShutdown");
+    // Every entry point is looked up, so the error names the first one missing.
+    bool complete = resolve(m->registerPlugin, "ACFRegisterPlugin");
+    complete = resolve(m->registerComponent, "ACFRegisterComponent") && complete;
+    complete = resolve(m->getClassFactory, "ACFGetClassFactory") && complete;
+    complete = resolve(m->canUnloadNow, "ACFCanUnloadNow") && complete;
+    complete = resolve(m->startup, "ACFStartup") && complete;
+    complete = resolve(m->shutdown, "ACFShutdown") && complete;
     if (!complete) return nullptr;
     return m;
 }

@@ -95,7 +95,7 @@ public:
     ACFRESULT render(Image& input, Image& output, const RenderCall& call);
 
 private:
-    HostSession& mSession;
+    [[maybe_unused]] HostSession& mSession;
     std::shared_ptr<ParameterValues> mValues;
     AcfPtr<IAVXEffect> mEffect;
     ACFRESULT mStatus = ACF_E_FAIL;

@@ -31,5 +31,5 @@ private:
     IAVXImage* mImage;  // not owned
     std::unique_ptr<RasterDesc> mDesc;
     PluginHost_API* mHost;
-    bool mFlag = false;
+    [[maybe_unused]] bool mFlag = false;  // part of the raster as the binding defines it; nothing reads it
 };
