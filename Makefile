@@ -39,6 +39,13 @@ test-win: win $(WIN)/wineprefix/.ready
 	$(WINE_ENV) ctest --test-dir $(WIN) --output-on-failure; status=$$?; \
 	  $(WINE_ENV) /usr/lib/wine/wineserver -k || true; exit $$status
 
+.PHONY: memory
+
+# What one frame costs in memory with every stage on, at UHD and at 8192 x 8192 (2 GB).
+memory: native
+	$(NATIVE)/tests/memory_probe 3840 2160 16
+	$(NATIVE)/tests/memory_probe 8192 8192 16
+
 bench: native
 	@for b in $(NATIVE)/bench/tarnix_bench_*; do [ -x "$$b" ] && "$$b"; done; true
 
