@@ -26,7 +26,7 @@ $(WIN)/wineprefix/.ready:
 	$(WINE_ENV) /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
 	touch $@
 
-test: test-native test-win
+test: test-native test-win test-asan test-tsan test-fuzz
 
 test-native: native
 	ctest --test-dir $(NATIVE) --output-on-failure
@@ -39,7 +39,35 @@ test-win: win $(WIN)/wineprefix/.ready
 	$(WINE_ENV) ctest --test-dir $(WIN) --output-on-failure; status=$$?; \
 	  $(WINE_ENV) /usr/lib/wine/wineserver -k || true; exit $$status
 
-.PHONY: memory
+# Sanitizer builds, each in a folder of its own: the native suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer (no recovery), the concurrency tests under ThreadSanitizer, and a
+# bounded libFuzzer run of the module built with clang. Release, with line tables for reports.
+# The demo test is left out here: it runs `make demo` on the folder it was built in.
+ASAN := $(BUILD)/asan
+TSAN := $(BUILD)/tsan
+FUZZ := $(BUILD)/fuzz
+SANITIZED = -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g1
+
+.PHONY: test-asan test-tsan test-fuzz memory
+
+test-asan: deps
+	cmake -S . -B $(ASAN) $(SANITIZED) -DTARNIX_SANITIZE=address,undefined,float-cast-overflow
+	cmake --build $(ASAN)
+	ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN) --output-on-failure --parallel 2 -E '^test_tarnix_make_demo$$'
+
+test-tsan: deps
+	cmake -S . -B $(TSAN) $(SANITIZED) -DTARNIX_SANITIZE=thread
+	cmake --build $(TSAN) --target test_concurrency
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN) --output-on-failure -R '^test_concurrency$$'
+
+test-fuzz: deps
+	cmake -S . -B $(FUZZ) $(SANITIZED) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DTARNIX_SANITIZE=fuzzer-no-link,address,undefined -DTARNIX_FUZZ=ON
+	cmake --build $(FUZZ) --target fuzz_module
+	ctest --test-dir $(FUZZ) --output-on-failure -R '^fuzz_module$$'; status=$$?; \
+	  grep -h -E '^(Done [0-9]+ runs|stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb))' \
+	    $(FUZZ)/Testing/Temporary/LastTest.log || true; exit $$status
 
 # What one frame costs in memory with every stage on, at UHD and at 8192 x 8192 (2 GB).
 memory: native

@@ -10,6 +10,7 @@ need cmake command -v cmake
 need ninja-build command -v ninja
 need g++ command -v g++
 need clang command -v clang++
+need libclang-rt-14-dev sh -c 'ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a'
 need libgtest-dev test -f /usr/include/gtest/gtest.h
 need googletest test -f /usr/src/googletest/CMakeLists.txt
 need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
