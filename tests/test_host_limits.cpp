@@ -1,9 +1,10 @@
 // Limits of the host services and of the process-wide data, in-process: rasters the host
-// cannot or should not make, shared data given back at shut-down, and the C++ heap running
-// out anywhere in an instance's life.
+// cannot or should not make, numbers that do not fit an integer, shared data given back at
+// shut-down, and the C++ heap running out anywhere in an instance's life.
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "TestSupport.h"
@@ -11,6 +12,8 @@
 #include "host/avx2/PluginRaster_API.h"
 #include "host/avx2/Plugin_AVX2_Effect.h"
 #include "lib/Common/InstanceData.h"
+#include "pipeline/PostContrast.h"
+#include "pipeline/Random.h"
 #include "platform/platform.h"
 #include "sdk/sdk_ids.h"
 
@@ -208,4 +211,31 @@ TEST_F(HostLimits, EveryBlockHoldsTheWholeVignetteTable) {
         }
     destroyInstanceData(*f.services, first);
     destroyInstanceData(*f.services, second);
+}
+
+// Numbers a host hands over that do not fit an integer convert to defined values: the
+// effect number saturates (NaN gives 0), a curve value truncates as x86 does (NaN and
+// out-of-range give INT32_MIN), and the random seed is the magnitude of INT32_MIN.
+TEST_F(HostLimits, NumbersThatDoNotFitAnInteger) {
+    FrameSetup f(reg.host.get(), ImageSpec{2, 2});
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double given;
+        int32_t expected;
+    } numbers[] = {{nan, 0}, {inf, INT32_MAX}, {-inf, INT32_MIN}, {3e9, INT32_MAX}, {-3e9, INT32_MIN},
+                   {2147483647.9, INT32_MAX}, {-2147483648.0, INT32_MIN}, {-7.9, -7}, {7.9, 7}};
+    for (const auto& n : numbers) {
+        f.effectContext->effectNumber = n.given;
+        EXPECT_EQ(f.services->effectNumber(), n.expected) << n.given;
+    }
+    EXPECT_EQ(truncToInt32(nan), INT32_MIN);
+    EXPECT_EQ(truncToInt32(inf), INT32_MIN);
+    EXPECT_EQ(truncToInt32(-inf), INT32_MIN);
+    EXPECT_EQ(truncToInt32(2147483648.0), INT32_MIN);
+    EXPECT_EQ(truncToInt32(-2147483648.9), INT32_MIN);
+    EXPECT_EQ(truncToInt32(2147483647.9), INT32_MAX);
+    EXPECT_EQ(truncToInt32(-5.5), -5);
+    EXPECT_EQ(rng::seedFromFrameNumber(INT32_MIN), 2147483648u);
+    EXPECT_EQ(rng::seedFromFrameNumber(INT32_MIN + 1), 2147483647u);
+    EXPECT_EQ(rng::seedFromFrameNumber(-1), 1u);
 }
