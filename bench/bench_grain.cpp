@@ -84,6 +84,18 @@ void BM_GrainBlurBothPasses(benchmark::State& state) {
     setPixels(state);
 }
 
+// One pass alone, horizontal (0) or vertical (1).
+template <class Tag>
+void BM_GrainBlurPass(benchmark::State& state) {
+    Frame<Tag> layer(width(state), height(state), 1), buffer(width(state), height(state), 2);
+    const bool vertical = state.range(1) != 0;
+    for (auto _ : state) {
+        GrainBlur<Tag>(0.05f, 0.1f, 0.2f, vertical, layer.desc, buffer.desc);
+        benchmark::ClobberMemory();
+    }
+    setPixels(state);
+}
+
 template <class Tag>
 void BM_GrainBlend(benchmark::State& state) {
     Frame<Tag> layer(width(state), height(state), 1), picture(width(state), height(state), 2);
@@ -145,6 +157,8 @@ BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_BGRA8)->Apply(frameSizes);
 BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_ARGB14)->Apply(frameSizes);
 BENCHMARK_TEMPLATE(BM_GrainBlurBothPasses, PIXEL_BGRA8)->Apply(frameSizes);
 BENCHMARK_TEMPLATE(BM_GrainBlurBothPasses, PIXEL_ARGB14)->Apply(frameSizes);
+BENCHMARK_TEMPLATE(BM_GrainBlurPass, PIXEL_BGRA8)->ArgsProduct({{1920}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_GrainBlurPass, PIXEL_ARGB14)->ArgsProduct({{1920}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GrainBlend, PIXEL_BGRA8)->Apply(frameSizes);
 BENCHMARK_TEMPLATE(BM_GrainBlend, PIXEL_ARGB14)->Apply(frameSizes);
 

@@ -18,3 +18,9 @@ constexpr float kMaxGrainRadius = 1048576.0f;
 template <class Tag>
 void GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vertical, const RasterDesc& source,
                const RasterDesc& destination);
+
+// The same pass by running sums alone: the reference that GrainBlur's vector path for radii
+// up to 1 (the defaults' case) must match bit for bit.
+template <class Tag>
+void GrainBlurPlain(float radiusRed, float radiusGreen, float radiusBlue, bool vertical, const RasterDesc& source,
+                    const RasterDesc& destination);
