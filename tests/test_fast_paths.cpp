@@ -8,7 +8,9 @@
 #include <random>
 #include <vector>
 
+#include "lib/Common/Kernels.h"
 #include "lib/Common/PixelFormats.h"
+#include "lib/Common/PlainBlend.h"
 #include "refhost/Images.h"
 #include "sdk/acf_ptr.h"
 #include "stages/tone/GrainBlur.h"
@@ -69,6 +71,35 @@ void expectSame(const Image& fast, const Image& plain) {
     EXPECT_TRUE(plain.guardsIntact());
 }
 
+// A frame as the compositing stages hand them over: random colours under one alpha, or (one
+// time in four) a second alpha at a random pixel; in 16-bit frames sometimes a few colours past
+// white. Either breaks the vector path's pair where it appears.
+template <class Tag>
+AcfPtr<Image> layerFrame(uint32_t w, uint32_t h, std::mt19937& rng) {
+    AcfPtr<Image> im = randomFrame<Tag>(w, h, rng, false);
+    const uint32_t alphas[] = {uint32_t(Tag::white), uint32_t(Tag::white), kIs16Bit<Tag> ? 16383u : 254u, 0u,
+                               uint32_t(rng() % (Tag::white + 1)), kIs16Bit<Tag> ? 40000u : 1u};
+    const uint32_t alpha = alphas[rng() % 6];
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) im->setChannel(x, y, 0, alpha);
+    if (rng() % 4 == 0) im->setChannel(rng() % w, rng() % h, 0, rng() % (Tag::white + 1));
+    if (kIs16Bit<Tag> && rng() % 3 == 0)
+        for (int k = 0; k < 3; ++k) im->setChannel(rng() % w, rng() % h, 1 + rng() % 3, Tag::white + 1 + rng() % 40000);
+    return im;
+}
+
+// Opacities as the stages pass them and beyond the range that is held.
+double randomOpacity(std::mt19937& rng) {
+    const double fixed[] = {1.0, 0.56, 0.0, 1.5, -0.25, 0.3};
+    return rng() % 2 ? fixed[rng() % 6] : std::uniform_real_distribution<double>(0.0, 1.0)(rng);
+}
+
+// Normal and hard light have the vector path; the others must keep the plain kernel.
+int32_t randomMode(std::mt19937& rng) {
+    const int32_t modes[] = {BLEND_NORMAL, BLEND_HARD_LIGHT, BLEND_NORMAL, BLEND_HARD_LIGHT, BLEND_MULTIPLY, BLEND_ADD};
+    return modes[rng() % 6];
+}
+
 template <class Tag>
 class FastPaths : public ::testing::Test {};
 TYPED_TEST_SUITE(FastPaths, AllFormats);
@@ -106,4 +137,61 @@ TYPED_TEST(FastPaths, GrainBlurMatchesTheRunningSums) {
             }
         }
     }
+}
+
+// BlendImages into a third raster, into the base (as grain and fading do) and into the top.
+TYPED_TEST(FastPaths, BlendImagesMatchesThePlainKernel) {
+    using Tag = TypeParam;
+    std::mt19937 rng(12);
+    for (uint32_t w : testWidths())
+        for (int trial = 0; trial < 12; ++trial) {
+            const uint32_t h = 1 + rng() % 6;
+            const int32_t mode = randomMode(rng);
+            const float topOpacity = float(randomOpacity(rng)), baseOpacity = rng() % 2 ? 1.0f : float(randomOpacity(rng));
+            const int into = trial % 3;
+            SCOPED_TRACE(::testing::Message() << w << "x" << h << " mode " << mode << " opacities " << topOpacity << " "
+                                              << baseOpacity << " into " << into);
+            AcfPtr<Image> top = layerFrame<Tag>(w, h, rng), base = layerFrame<Tag>(w, h, rng);
+            AcfPtr<Image> fastTop = copyOf<Tag>(*top.get()), fastBase = copyOf<Tag>(*base.get());
+            AcfPtr<Image> fastOut = randomFrame<Tag>(w, h, rng), plainOut = copyOf<Tag>(*fastOut.get());
+            Image* fastTo = into == 0 ? fastOut.get() : into == 1 ? fastBase.get() : fastTop.get();
+            Image* plainTo = into == 0 ? plainOut.get() : into == 1 ? base.get() : top.get();
+            EXPECT_EQ(BlendImages<Tag>(nullptr, mode, topOpacity, baseOpacity, descOf(*fastTop.get()),
+                                       descOf(*fastBase.get()), descOf(*fastTo)),
+                      BlendImagesPlain<Tag>(nullptr, mode, topOpacity, baseOpacity, descOf(*top.get()),
+                                            descOf(*base.get()), descOf(*plainTo)));
+            expectSame(*fastTo, *plainTo);
+        }
+}
+
+// CompositeRect of a source rectangle onto the destination in place, partly outside either
+// raster at times, from another raster or from the destination itself (overlapping).
+TYPED_TEST(FastPaths, CompositeRectMatchesThePlainKernel) {
+    using Tag = TypeParam;
+    std::mt19937 rng(13);
+    for (uint32_t w : testWidths())
+        for (int trial = 0; trial < 12; ++trial) {
+            const uint32_t h = 1 + rng() % 6;
+            const int32_t mode = randomMode(rng);
+            const double opacity = randomOpacity(rng);
+            const bool itself = trial % 4 == 3;
+            const auto offset = [&](uint32_t size) { return int16_t(int32_t(rng() % (size + 2)) - 1 - int32_t(size / 4)); };
+            const int16_t rw = int16_t(1 + rng() % w), rh = int16_t(1 + rng() % h);
+            const int16_t st = offset(h), sl = offset(w);
+            // From itself, half the time a few pixels to the right along the same rows: there the
+            // plain kernel reads pixels it has just written.
+            const bool along = itself && trial % 8 == 3;
+            const int16_t dt = along ? st : offset(h), dl = along ? int16_t(sl + 1 + rng() % 3) : offset(w);
+            const Rect16 from{st, sl, int16_t(st + rh), int16_t(sl + rw)}, to{dt, dl, int16_t(dt + rh), int16_t(dl + rw)};
+            SCOPED_TRACE(::testing::Message() << w << "x" << h << " mode " << mode << " opacity " << opacity
+                                              << (itself ? " from itself" : "") << " rect " << rh << "x" << rw << " at "
+                                              << st << "," << sl << " to " << dt << "," << dl);
+            AcfPtr<Image> source = layerFrame<Tag>(w, h, rng), fast = layerFrame<Tag>(w, h, rng);
+            AcfPtr<Image> plain = copyOf<Tag>(*fast.get());
+            EXPECT_EQ(CompositeRect<Tag>(nullptr, mode, descOf(itself ? *fast.get() : *source.get()), descOf(*fast.get()),
+                                         from, to, opacity),
+                      CompositeRectPlain<Tag>(nullptr, mode, descOf(itself ? *plain.get() : *source.get()),
+                                              descOf(*plain.get()), from, to, opacity));
+            expectSame(*fast.get(), *plain.get());
+        }
 }

@@ -1,0 +1,13 @@
+// CompositeRect and BlendImages without their vector path, pixel by pixel: the reference that
+// the vector path must match bit for bit. Same arguments and results as in Kernels.h.
+#pragma once
+
+#include "lib/Common/Kernels.h"
+
+template <class Tag>
+Status CompositeRectPlain(PluginHost_API* host, int32_t mode, const RasterDesc& source, const RasterDesc& destination,
+                          const Rect16& sourceRect, const Rect16& destinationRect, double opacity);
+
+template <class Tag>
+Status BlendImagesPlain(PluginHost_API* host, int32_t mode, float topOpacity, float baseOpacity, const RasterDesc& top,
+                        const RasterDesc& base, const RasterDesc& destination);
