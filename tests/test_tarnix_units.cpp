@@ -1,5 +1,8 @@
 // tarnix's own parts: the parameter names against what the module registers, value and key
-// parsing, presets, the 16-bit conversion, frame spans, output planning and the safe output.
+// parsing, presets, raw frame packing, frame spans, output planning and the safe output.
+// What the end-to-end test shows through the command line (its messages, the codecs and
+// formats written, the 16-bit conversion, a kept or replaced output, the left-overs of a
+// stopped render) is not repeated here.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -40,13 +43,6 @@ std::pair<Exit, std::string> failureOf(F f) {
     return {Exit::Ok, ""};
 }
 
-std::string makeTempDir() {
-    char pattern[] = "/tmp/tarnix-units-XXXXXX";
-    const char* dir = ::mkdtemp(pattern);
-    EXPECT_NE(dir, nullptr);
-    return dir ? dir : "/tmp";
-}
-
 std::vector<std::string> listDir(const std::string& dir) {
     std::vector<std::string> names;
     if (DIR* d = ::opendir(dir.c_str())) {
@@ -58,22 +54,17 @@ std::vector<std::string> listDir(const std::string& dir) {
     return names;
 }
 
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-
 }  // namespace
 
 TEST(TarnixParameters, OurNamesAreExactlyTheParametersTheModuleRegisters) {
     const auto& all = catalog().all();
     ASSERT_EQ(all.size(), 52u) << "one name per value-bearing parameter";
     EXPECT_EQ(host().session().effect()->parameters.size(), all.size());
-    std::set<std::string> typed;
     for (const Parameter& p : all) {
         // Every typed form finds this parameter and no other.
-        for (const std::string& name : {p.field, p.shortName, p.identifier}) {
-            std::string lower = name;
-            for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-            EXPECT_EQ(catalog().find(lower), &p) << name;
-            typed.insert(lower);
+        for (std::string name : {p.field, p.shortName, p.identifier}) {
+            for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+            EXPECT_EQ(catalog().find(name), &p) << name;
         }
         // Stage switches and the two inner checkboxes are the "do" fields.
         EXPECT_EQ(p.kind == ParameterKind::Checkbox, p.field.rfind("do", 0) == 0) << p.field;
@@ -84,40 +75,24 @@ TEST(TarnixParameters, OurNamesAreExactlyTheParametersTheModuleRegisters) {
 
 TEST(TarnixParameters, LabelsGroupsKindsAndRangesComeFromTheRegistration) {
     // Expectations from the effect's published parameter table.
-    const Parameter* fade = catalog().find("fadeAmount");
-    ASSERT_TRUE(fade);
-    EXPECT_EQ(fade->label, "Amount");
-    EXPECT_EQ(fade->group, "Fade");
-    EXPECT_EQ(fade->kind, ParameterKind::Integer);
-    EXPECT_EQ(fade->defaultValue, 100);
-    EXPECT_EQ(fade->minimum, 0);
-    EXPECT_EQ(fade->maximum, 200);
-
-    const Parameter* red = catalog().find("grainRed");
-    ASSERT_TRUE(red);
-    EXPECT_EQ(red->shortName, "Red");
-    EXPECT_EQ(red->group, "Grain");
-    EXPECT_EQ(red->kind, ParameterKind::Number);
-    EXPECT_DOUBLE_EQ(red->defaultValue, 28.22);
-
-    const Parameter* channel = catalog().find("deepScratchColorG");
-    ASSERT_TRUE(channel);
-    EXPECT_EQ(channel->label, "Green");
-    EXPECT_EQ(channel->group, "Deep Scratches > Color") << "colour channels sit in the colour's own group";
-    EXPECT_EQ(channel->defaultValue, 255);
-    EXPECT_EQ(channel->maximum, 255);
-
-    const Parameter* contrast = catalog().find("ContrastAmount");
-    ASSERT_TRUE(contrast);
-    EXPECT_EQ(contrast->minimum, -100);
-    const Parameter* invert = catalog().find("doInvert");
-    ASSERT_TRUE(invert);
-    EXPECT_EQ(invert->group, "Basic Scratches");
-    EXPECT_EQ(invert->defaultValue, 1);
-    const Parameter* dust = catalog().find("DODUST");
-    ASSERT_TRUE(dust);
-    EXPECT_EQ(dust->label, "Apply Dust");
-    EXPECT_EQ(dust->group, "");
+    const auto find = [](const char* name) {
+        const Parameter* p = catalog().find(name);
+        EXPECT_TRUE(p) << name;
+        return p ? *p : Parameter{};
+    };
+    const Parameter fade = find("fadeAmount"), red = find("grainRed"), channel = find("deepScratchColorG");
+    EXPECT_EQ(fade.label + " / " + fade.group, "Amount / Fade");
+    EXPECT_EQ(fade.kind, ParameterKind::Integer);
+    EXPECT_EQ((std::vector<double>{fade.defaultValue, fade.minimum, fade.maximum}), (std::vector<double>{100, 0, 200}));
+    EXPECT_EQ(red.shortName + " / " + red.group, "Red / Grain");
+    EXPECT_EQ(red.kind, ParameterKind::Number);
+    EXPECT_DOUBLE_EQ(red.defaultValue, 28.22);
+    EXPECT_EQ(channel.label + " / " + channel.group, "Green / Deep Scratches > Color") << "colour channels sit in the colour's own group";
+    EXPECT_EQ((std::vector<double>{channel.defaultValue, channel.maximum}), (std::vector<double>{255, 255}));
+    EXPECT_EQ(find("ContrastAmount").minimum, -100);
+    EXPECT_EQ(find("doInvert").group, "Basic Scratches");
+    EXPECT_EQ(find("doInvert").defaultValue, 1);
+    EXPECT_EQ(find("DODUST").label + " / " + find("DODUST").group, "Apply Dust / ");
 }
 
 TEST(TarnixParameters, ValuesKeysAndTheirErrors) {
@@ -132,32 +107,19 @@ TEST(TarnixParameters, ValuesKeysAndTheirErrors) {
     // Keys come back sorted by frame, and print as they are typed.
     s = parseSetting(catalog(), "fadeAmount=200@9, 0@0,50@3");
     ASSERT_TRUE(s.keyed);
-    ASSERT_EQ(s.keys.size(), 3u);
-    EXPECT_EQ(s.keys[0], (std::pair<double, double>{0, 0}));
-    EXPECT_EQ(s.keys[2], (std::pair<double, double>{9, 200}));
+    EXPECT_EQ(s.keys, (std::vector<std::pair<double, double>>{{0, 0}, {3, 50}, {9, 200}}));
     EXPECT_EQ(formatSetting(s), "0@0,50@3,200@9");
 
-    auto [code, message] = failureOf([] { parseSetting(catalog(), "fadeAmout=3"); });
+    const auto [code, message] = failureOf([] { parseSetting(catalog(), "deepScratchColorR=0@0,256@10"); });
     EXPECT_EQ(code, Exit::Usage);
-    EXPECT_NE(message.find("unknown parameter \"fadeAmout\""), std::string::npos) << message;
-    EXPECT_NE(message.find("closest: fadeAmount"), std::string::npos) << message;
-
-    std::tie(code, message) = failureOf([] { parseSetting(catalog(), "fadeAmount=201"); });
-    EXPECT_EQ(code, Exit::Usage);
-    EXPECT_NE(message.find("out of range"), std::string::npos) << message;
-    EXPECT_NE(message.find("0 to 200"), std::string::npos) << message;
-    std::tie(code, message) = failureOf([] { parseSetting(catalog(), "deepScratchColorR=0@0,256@10"); });
     EXPECT_NE(message.find("0 to 255"), std::string::npos) << "each key is checked: " << message;
-
-    for (const char* bad : {"fadeAmount=1.5", "fadeAmount=", "fadeAmount=abc", "doDust=maybe", "fadeAmount",
-                            "fadeAmount=1@0,2@0", "fadeAmount=1@x", "fadeAmount=1@0,2", "amplitude=nan", "amplitude=1e999"}) {
+    for (const char* bad : {"fadeAmount=1.5", "fadeAmount=", "fadeAmount=abc", "fadeAmount", "fadeAmount=1@0,2@0",
+                            "fadeAmount=1@x", "fadeAmount=1@0,2", "amplitude=nan", "amplitude=1e999", "fadeAmount=201"}) {
         auto [c, m] = failureOf([&] { parseSetting(catalog(), bad); });
         EXPECT_EQ(c, Exit::Usage) << bad;
         EXPECT_FALSE(m.empty()) << bad;
     }
-}
 
-TEST(TarnixParameters, SuggestionsAreNearNames) {
     EXPECT_EQ(editDistance("kitten", "sitting"), 3u);
     EXPECT_EQ(editDistance("DoDust", "dodust"), 0u);
     EXPECT_EQ(editDistance("", "abc"), 3u);
@@ -169,7 +131,6 @@ TEST(TarnixParameters, SuggestionsAreNearNames) {
 }
 
 TEST(TarnixPresets, BuiltInsParseAndTheHeavyOneSwitchesEveryStageOn) {
-    ASSERT_GE(builtInPresets().size(), 4u);
     for (const char* name : {"light", "worn-print", "silent-era", "home-movie-8mm"}) {
         ASSERT_NE(findBuiltInPreset(name), nullptr) << name;
         EXPECT_FALSE(loadPreset(catalog(), name).empty()) << name;
@@ -177,14 +138,10 @@ TEST(TarnixPresets, BuiltInsParseAndTheHeavyOneSwitchesEveryStageOn) {
     std::set<std::string> on;
     for (const Setting& s : loadPreset(catalog(), kHeavyPreset))
         if (s.parameter->kind == ParameterKind::Checkbox && s.keys.front().second == 1) on.insert(s.parameter->field);
-    for (const char* stage : {"doFading", "doFunk", "doSplotches", "doDust", "doFlicker", "doVignette", "doMicro",
-                              "doGrain", "doDeepScratch", "doBasicScratch", "doGateweave", "doContrast"})
+    for (const char* stage : {"doFading", "doFunk", "doSplotches", "doDust", "doFlicker", "doVignette", "doMicro", "doGrain",
+                              "doDeepScratch", "doBasicScratch", "doGateweave", "doContrast"})
         EXPECT_TRUE(on.count(stage)) << stage;
     EXPECT_FALSE(on.count("doDisplacement")) << "it would resample the source and undo the earlier tone stages";
-
-    auto [code, message] = failureOf([] { loadPreset(catalog(), "no-such-look"); });
-    EXPECT_EQ(code, Exit::Usage);
-    EXPECT_NE(message.find("worn-print"), std::string::npos) << "the message lists the built-in presets: " << message;
 }
 
 TEST(TarnixPresets, TemplateReadsBackAsTheDefaultsAndLaterSettingsWin) {
@@ -199,112 +156,72 @@ TEST(TarnixPresets, TemplateReadsBackAsTheDefaultsAndLaterSettingsWin) {
     EXPECT_EQ(message.rfind("look.txt:1: ", 0), 0u) << message;
 
     // A preset file, then a --set that overrides one of its values.
-    const std::string dir = makeTempDir();
-    writeFile(dir + "/look.txt", "doGrain = on\namountGrain = 0.5  # medium\n");
-    const std::vector<Setting> look = resolveLook(
-        catalog(), {{LookStep::Kind::Preset, dir + "/look.txt"}, {LookStep::Kind::Set, "amountgrain=0.25"}});
-    ASSERT_EQ(look.size(), 3u);
-    EXPECT_EQ(look.back().parameter->field, "amountGrain");
-    EXPECT_EQ(look.back().keys.front().second, 0.25);
-    std::remove((dir + "/look.txt").c_str());
-    ::rmdir(dir.c_str());
+    char dir[] = "/tmp/tarnix-units-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(dir));
+    const std::string look = std::string(dir) + "/look.txt";
+    std::ofstream(look) << "doGrain = on\namountGrain = 0.5  # medium\n";
+    const std::vector<Setting> settings =
+        resolveLook(catalog(), {{LookStep::Kind::Preset, look}, {LookStep::Kind::Set, "amountgrain=0.25"}});
+    ASSERT_EQ(settings.size(), 3u);
+    EXPECT_EQ(settings.back().parameter->field, "amountGrain");
+    EXPECT_EQ(settings.back().keys.front().second, 0.25);
+    std::remove(look.c_str());
+    ::rmdir(dir);
 }
 
-TEST(TarnixPixels, SixteenBitConversionRoundsBothWaysAndRoundTripsWithinTwo) {
-    EXPECT_EQ(toPluginRange(0), 0);
-    EXPECT_EQ(toPluginRange(65535), 16384);
-    EXPECT_EQ(fromPluginRange(0), 0);
-    EXPECT_EQ(fromPluginRange(16384), 65535);
-    EXPECT_EQ(fromPluginRange(20000), 65535) << "values past white are held at white";
-    int worst = 0;
-    for (uint32_t v = 0; v <= 65535; ++v) {
-        // The same rounding worked out in floating point.
-        ASSERT_EQ(toPluginRange(v), uint16_t(std::floor(v * 16384.0 / 65535.0 + 0.5))) << v;
-        if (v > 0) {
-            ASSERT_GE(toPluginRange(v), toPluginRange(v - 1));
-        }
-        worst = std::max(worst, std::abs(int(fromPluginRange(toPluginRange(v))) - int(v)));
-    }
-    EXPECT_EQ(worst, 2) << "half a plug-in step is just under 2 units, plus half a unit of the way back";
-    for (uint32_t p = 0; p <= 16384; ++p) {
-        ASSERT_EQ(fromPluginRange(p), uint16_t(std::floor(p * 65535.0 / 16384.0 + 0.5))) << p;
-        ASSERT_EQ(toPluginRange(fromPluginRange(p)), p) << "every plug-in value survives the way out and back";
-    }
-}
-
+// The conversion to and from the plug-in's 16-bit range is checked sample by sample end to end
+// (a 16-bit PNG in and out); here what lands where, and values past white held at white.
 TEST(TarnixPixels, RawFramesLandInTheImageChannelsByMeaning) {
+    EXPECT_EQ(fromPluginRange(20000), 65535);
     for (bool deep : {false, true})
         for (bool bgra : {false, true}) {
             SCOPED_TRACE(std::string(deep ? "16" : "8") + (bgra ? " bgra" : " argb"));
             const RawFormat raw{deep, bgra};
             refhost::ImageSpec shape;
-            shape.width = 3;
-            shape.height = 2;
-            shape.layout = layoutFor(raw);
+            shape.width = 3, shape.height = 2, shape.layout = layoutFor(raw);
             AcfPtr<refhost::Image> image(new refhost::Image(shape));
             // One pixel per position with A, R, G, B of distinct values, in ffmpeg's layout:
             // bgra/bgra64le store B G R A, argb stores A R G B, rgba64le stores R G B A.
             std::vector<uint8_t> bytes(rawFrameBytes(raw, 3, 2));
-            auto put = [&](int pixel, int slot, uint32_t v) {
-                if (deep) {
-                    bytes[size_t(pixel) * 8 + size_t(slot) * 2] = uint8_t(v);
-                    bytes[size_t(pixel) * 8 + size_t(slot) * 2 + 1] = uint8_t(v >> 8);
-                } else {
-                    bytes[size_t(pixel) * 4 + size_t(slot)] = uint8_t(v);
-                }
-            };
             const int slotOf[4] = {bgra ? 3 : (deep ? 3 : 0), bgra ? 2 : (deep ? 0 : 1), bgra ? 1 : (deep ? 1 : 2),
                                    bgra ? 0 : (deep ? 2 : 3)};  // A, R, G, B
-            const uint32_t unit = deep ? 257 : 1;
-            for (int p = 0; p < 6; ++p)
-                for (int c = 0; c < 4; ++c) put(p, slotOf[c], uint32_t(10 * p + 40 * c + 5) * unit);
-            unpackFrame(bytes.data(), raw, *image.get());
+            const auto value = [](int p, int c) { return uint32_t(10 * p + 40 * c + 5); };
             for (int p = 0; p < 6; ++p)
                 for (int c = 0; c < 4; ++c) {
-                    const uint32_t v = uint32_t(10 * p + 40 * c + 5);
-                    const uint32_t expected = deep ? toPluginRange(v * 257) : v;
-                    EXPECT_EQ(image->channel(uint32_t(p % 3), uint32_t(p / 3), c), expected) << p << " " << c;
+                    const size_t at = deep ? size_t(p) * 8 + size_t(slotOf[c]) * 2 : size_t(p) * 4 + size_t(slotOf[c]);
+                    bytes[at] = uint8_t(value(p, c));
+                    if (deep) bytes[at + 1] = uint8_t(value(p, c));  // v x 257
                 }
+            unpackFrame(bytes.data(), raw, *image.get());
+            for (int p = 0; p < 6; ++p)
+                for (int c = 0; c < 4; ++c)
+                    EXPECT_EQ(image->channel(uint32_t(p % 3), uint32_t(p / 3), c), deep ? toPluginRange(value(p, c) * 257) : value(p, c));
             std::vector<uint8_t> back(bytes.size());
             packFrame(*image.get(), raw, back.data());
-            if (!deep) {
-                EXPECT_EQ(back, bytes);
-            }
-            for (size_t i = 0; deep && i < back.size(); i += 2) {
-                const int a = back[i] | back[i + 1] << 8, b = bytes[i] | bytes[i + 1] << 8;
-                EXPECT_LE(std::abs(a - b), 2) << i;
+            for (size_t i = 0; i < back.size(); i += deep ? 2 : 1) {
+                const int a = deep ? back[i] | back[i + 1] << 8 : back[i], b = deep ? bytes[i] | bytes[i + 1] << 8 : bytes[i];
+                EXPECT_LE(std::abs(a - b), deep ? 2 : 0) << i;
             }
         }
 }
 
 TEST(TarnixCommandLine, FrameSpansRatesAndProxyScales) {
-    FrameSpan span = parseFrameSpan("10:20");
-    EXPECT_EQ(span.first, 10);
-    EXPECT_EQ(span.last, 20);
-    span = parseFrameSpan("5:");
-    EXPECT_EQ(span.first, 5);
-    EXPECT_FALSE(span.last);
-    span = parseFrameSpan(":7");
-    EXPECT_FALSE(span.first);
-    EXPECT_EQ(span.last, 7);
-    span = parseFrameSpan("3");
-    EXPECT_EQ(span.first, 3);
-    EXPECT_EQ(span.last, 3);
-    for (const char* bad : {"9:2", "a:b", "1:2:3", "", "x"})
-        EXPECT_EQ(failureOf([&] { parseFrameSpan(bad); }).first, Exit::Usage) << bad;
+    const auto span = [](const char* text) {
+        const FrameSpan s = parseFrameSpan(text);
+        return (s.first ? std::to_string(*s.first) : "-") + ":" + (s.last ? std::to_string(*s.last) : "-");
+    };
+    EXPECT_EQ(span("10:20") + " " + span("5:") + " " + span(":7") + " " + span("3"), "10:20 5:- -:7 3:3");
+    for (const char* bad : {"9:2", "a:b", "1:2:3", "", "x"}) EXPECT_EQ(failureOf([&] { parseFrameSpan(bad); }).first, Exit::Usage) << bad;
 
     EXPECT_EQ(parseRational("24")->text(), "24000/1000");
     EXPECT_EQ(parseRational("29.97")->text(), "30000/1001");
     EXPECT_EQ(parseRational("23.976")->text(), "24000/1001");
     EXPECT_EQ(parseRational("30000/1001")->text(), "30000/1001");
-    EXPECT_FALSE(parseRational("0"));
-    EXPECT_FALSE(parseRational("25/0"));
-    EXPECT_FALSE(parseRational("fast"));
+    for (const char* bad : {"0", "25/0", "fast"}) EXPECT_FALSE(parseRational(bad)) << bad;
 
-    EXPECT_EQ(proxyScale(1), (std::pair<int32_t, int32_t>{1, 1}));
-    EXPECT_EQ(proxyScale(2), (std::pair<int32_t, int32_t>{1, 2}));
-    EXPECT_EQ(proxyScale(4), (std::pair<int32_t, int32_t>{1, 4}));
-    EXPECT_EQ(proxyScale(1.5), (std::pair<int32_t, int32_t>{2, 3}));
+    using Scale = std::pair<int32_t, int32_t>;
+    EXPECT_EQ((std::vector<Scale>{proxyScale(1), proxyScale(2), proxyScale(4), proxyScale(1.5)}),
+              (std::vector<Scale>{{1, 1}, {1, 2}, {1, 4}, {2, 3}}));
 }
 
 TEST(TarnixMedia, SequencePatternsAndOutputPlans) {
@@ -318,86 +235,61 @@ TEST(TarnixMedia, SequencePatternsAndOutputPlans) {
     EXPECT_FALSE(parseSequencePattern("odd_%s.png"));
 
     SourceInfo rgb;
-    rgb.width = 64;
-    rgb.height = 48;
-    auto args = [](const OutputPlan& plan) {
-        std::string all;
-        for (const std::string& a : plan.videoArgs) all += a + " ";
-        return all;
-    };
+    rgb.width = 64, rgb.height = 48;
     const RawFormat eight{false, true}, sixteen{true, true};
-    EXPECT_NE(args(planOutput("a.mp4", rgb, eight, 64, 48, {})).find("libx264"), std::string::npos);
-    EXPECT_NE(args(planOutput("a.mp4", rgb, eight, 64, 48, {})).find("yuv420p"), std::string::npos);
-    EXPECT_NE(args(planOutput("a.mov", rgb, eight, 64, 48, {})).find("prores_ks -profile:v 3"), std::string::npos);
-    EXPECT_NE(args(planOutput("a.mkv", rgb, eight, 64, 48, {})).find("ffv1"), std::string::npos);
-    EXPECT_NE(args(planOutput("a.png", rgb, sixteen, 64, 48, {})).find("rgb48be"), std::string::npos);
-    EXPECT_NE(args(planOutput("a.TIF", rgb, sixteen, 64, 48, {})).find("rgb48le"), std::string::npos);
-    EXPECT_NE(args(planOutput("a.mp4", rgb, eight, 64, 48, {"", 23})).find("-crf 23"), std::string::npos);
-    EXPECT_NE(args(planOutput("a.mkv", rgb, eight, 64, 48, {"libx265", 28})).find("-c:v libx265 -crf 28"), std::string::npos);
+    const struct {
+        const char* file;
+        RawFormat raw;
+        EncodeChoices choice;
+        const char* args;
+    } plans[] = {{"a.mov", eight, {}, "prores_ks -profile:v 3"}, {"a.TIF", sixteen, {}, "rgb48le"},
+                 {"a.mp4", eight, {"", 23}, "-crf 23"}, {"a.mkv", eight, {"libx265", 28}, "-c:v libx265 -crf 28"}};
+    for (const auto& k : plans) {
+        std::string all;
+        for (const std::string& a : planOutput(k.file, rgb, k.raw, 64, 48, k.choice).videoArgs) all += a + " ";
+        EXPECT_NE(all.find(k.args), std::string::npos) << k.file << ": " << all;
+    }
     EXPECT_NE(planOutput("a.mp4", rgb, eight, 63, 47, {}).note.find("even"), std::string::npos);
     EXPECT_TRUE(planOutput("s_%04d.png", rgb, eight, 64, 48, {}).sequence);
 
     SourceInfo withAudio = rgb;
     withAudio.audio = true;
     withAudio.audioCodec = "opus";
-    EXPECT_TRUE(planOutput("a.mkv", withAudio, eight, 64, 48, {}).audio);
-    EXPECT_EQ(planOutput("a.mkv", withAudio, eight, 64, 48, {}).audioArgs, (std::vector<std::string>{"-c:a", "copy"}));
     EXPECT_EQ(planOutput("a.mp4", withAudio, eight, 64, 48, {}).audioArgs.at(1), "aac") << "opus does not go into mp4 as is";
     EXPECT_FALSE(planOutput("a.png", withAudio, eight, 64, 48, {}).audio);
 
     for (const char* bad : {"a.avi", "noextension", "v_%04d.mp4", "x%y.png"})
         EXPECT_EQ(failureOf([&] { planOutput(bad, rgb, eight, 64, 48, {}); }).first, Exit::Usage) << bad;
-    EXPECT_EQ(failureOf([&] { planOutput("a.mov", rgb, eight, 64, 48, {"", 20}); }).first, Exit::Usage)
-        << "--crf means nothing to ProRes";
+    EXPECT_EQ(failureOf([&] { planOutput("a.mov", rgb, eight, 64, 48, {"", 20}); }).first, Exit::Usage) << "--crf means nothing to ProRes";
 }
 
+// A file goes under a temporary name beside OUTPUT, a sequence through a temporary folder,
+// and each is moved into place, numbers kept, only on commit.
 TEST(TarnixSafeOutput, WritesBesideAndMovesIntoPlaceOnlyOnCommit) {
-    const std::string dir = makeTempDir();
-    SourceInfo rgb;
-    const RawFormat eight{};
-    const OutputPlan plan = planOutput(dir + "/clip.mkv", rgb, eight, 8, 8, {});
+    char made[] = "/tmp/tarnix-units-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(made));
+    const std::string dir = made;
+    const OutputPlan plan = planOutput(dir + "/clip.mkv", SourceInfo{}, RawFormat{}, 8, 8, {});
     {
         SafeOutput out(plan, false);
         EXPECT_EQ(out.target().rfind(dir + "/.clip.mkv.tarnix-", 0), 0u) << out.target();
-        writeFile(out.target(), "half a file");
+        std::ofstream(out.target()) << "complete";
         EXPECT_EQ(::access((dir + "/clip.mkv").c_str(), F_OK), -1);
-    }
-    EXPECT_TRUE(listDir(dir).empty()) << "discarded when not committed";
-
-    {
-        SafeOutput out(plan, false);
-        writeFile(out.target(), "complete");
         EXPECT_EQ(out.commit(), 1u);
     }
-    EXPECT_EQ(listDir(dir), std::vector<std::string>{"clip.mkv"});
-    auto [code, message] = failureOf([&] { SafeOutput again(plan, false); });
-    EXPECT_EQ(code, Exit::Output);
-    EXPECT_NE(message.find("already exists; add -y"), std::string::npos) << message;
-    {
-        SafeOutput replace(plan, true);
-        writeFile(replace.target(), "newer");
-        replace.commit();
-    }
-    std::ifstream in(dir + "/clip.mkv");
-    std::string text;
-    std::getline(in, text);
-    EXPECT_EQ(text, "newer");
-
-    // A left-over of a killed render (a process that is gone) is cleared on the next run.
-    writeFile(dir + "/.clip.mkv.tarnix-999999999.part", "stale");
-    { SafeOutput out(plan, true); }
-    EXPECT_EQ(listDir(dir), std::vector<std::string>{"clip.mkv"});
-
-    // Sequences go through a temporary folder and keep their numbers.
-    const OutputPlan sequence = planOutput(dir + "/f_%03d.png", rgb, eight, 8, 8, {});
-    {
+    const OutputPlan sequence = planOutput(dir + "/f_%03d.png", SourceInfo{}, RawFormat{}, 8, 8, {});
+    for (bool commit : {false, true}) {
         SafeOutput out(sequence, false);
-        writeFile(out.target().substr(0, out.target().rfind('/')) + "/f_007.png", "7");
-        writeFile(out.target().substr(0, out.target().rfind('/')) + "/f_008.png", "8");
-        EXPECT_EQ(out.commit(), 2u);
+        const std::string folder = out.target().substr(0, out.target().rfind('/'));
+        std::ofstream(folder + "/f_007.png") << "7";
+        std::ofstream(folder + "/f_008.png") << "8";
+        EXPECT_EQ(listDir(dir).size(), 2u) << "the file and the temporary folder";
+        if (commit) {
+            EXPECT_EQ(out.commit(), 2u);
+        }
     }
     EXPECT_EQ(listDir(dir), (std::vector<std::string>{"clip.mkv", "f_007.png", "f_008.png"}));
-    std::tie(code, message) = failureOf([&] { SafeOutput again(sequence, false); });
+    const auto [code, message] = failureOf([&] { SafeOutput again(sequence, false); });
     EXPECT_EQ(code, Exit::Output);
     EXPECT_NE(message.find("f_007.png and 1 more already exist"), std::string::npos) << message;
 
