@@ -110,17 +110,17 @@ void BM_GrainBlend(benchmark::State& state) {
 template <class Tag>
 void BM_GrainStage(benchmark::State& state) {
     AcfPtr<refhost::HostComponent> hostComponent(new refhost::HostComponent);
-    refhost::ImageSpec spec;
-    spec.width = uint32_t(width(state));
-    spec.height = uint32_t(height(state));
-    spec.layout = kIs16Bit<Tag> ? refhost::PixelLayout::ARGB16 : refhost::PixelLayout::BGRA8;
-    AcfPtr<refhost::Image> input(new refhost::Image(spec)), output(new refhost::Image(spec));
+    refhost::ImageSpec shape;
+    shape.width = uint32_t(width(state));
+    shape.height = uint32_t(height(state));
+    shape.layout = kIs16Bit<Tag> ? refhost::PixelLayout::ARGB16 : refhost::PixelLayout::BGRA8;
+    AcfPtr<refhost::Image> input(new refhost::Image(shape)), output(new refhost::Image(shape));
     input->fillRandom(1);
     PluginHost_AVX2_Impl host(hostComponent.get());
     host.inputImage = input.get();
     host.outputImage = output.get();
-    host.mWidth = spec.width;
-    host.mHeight = spec.height;
+    host.mWidth = shape.width;
+    host.mHeight = shape.height;
     host.mFrameNumber = 17;
     InstanceData data;
     if (createInstanceData(host, data) != 0) {

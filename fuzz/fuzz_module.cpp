@@ -95,24 +95,24 @@ struct Subject {
 };
 
 ImageSpec chooseShape(FuzzedDataProvider& in) {
-    ImageSpec spec;
-    spec.layout = kLayouts[in.ConsumeIntegralInRange(0, 3)];
+    ImageSpec shape;
+    shape.layout = kLayouts[in.ConsumeIntegralInRange(0, 3)];
     // Mostly small frames, which render fast; now and then up to the largest side.
     const uint32_t side = in.ConsumeProbability<float>() < 0.25f ? kLargestSide : 40;
-    spec.width = in.ConsumeIntegralInRange<uint32_t>(1, side);
-    spec.height = in.ConsumeIntegralInRange<uint32_t>(1, side);
-    const bool sixteenBit = spec.layout == PixelLayout::ARGB16 || spec.layout == PixelLayout::BGRA16;
+    shape.width = in.ConsumeIntegralInRange<uint32_t>(1, side);
+    shape.height = in.ConsumeIntegralInRange<uint32_t>(1, side);
+    const bool sixteenBit = shape.layout == PixelLayout::ARGB16 || shape.layout == PixelLayout::BGRA16;
     // Rows padded by whole samples: the host keeps 16-bit samples aligned.
-    spec.rowPadding = in.ConsumeIntegralInRange<int32_t>(0, 24) * (sixteenBit ? 2 : 1);
+    shape.rowPadding = in.ConsumeIntegralInRange<int32_t>(0, 24) * (sixteenBit ? 2 : 1);
     if (in.ConsumeProbability<float>() < 0.2f) {
         const uint32_t layouts[] = {1, 2, 3, 0xFFFFFFFFu};
-        spec.fieldLayout = layouts[in.ConsumeIntegralInRange(0, 3)];
+        shape.fieldLayout = layouts[in.ConsumeIntegralInRange(0, 3)];
     }
     if (in.ConsumeProbability<float>() < 0.2f) {
         const float aspects[] = {0.0f, -1.0f, 1e30f, float(hostile::kNaN), float(hostile::kInf), 0.5f};
-        spec.pixelAspect = aspects[in.ConsumeIntegralInRange(0, 5)];
+        shape.pixelAspect = aspects[in.ConsumeIntegralInRange(0, 5)];
     }
-    return spec;
+    return shape;
 }
 
 // Picture data: in range, or any bytes at all (16-bit samples above white included).
@@ -123,8 +123,8 @@ void fillPicture(FuzzedDataProvider& in, Image& image) {
         return;
     }
     uint32_t s = seed | 1u;
-    const size_t used = size_t(image.spec().width) * size_t(image.bytesPerPixel());
-    for (uint32_t y = 0; y < image.spec().height; ++y)
+    const size_t used = size_t(image.shape().width) * size_t(image.bytesPerPixel());
+    for (uint32_t y = 0; y < image.shape().height; ++y)
         for (size_t i = 0; i < used; ++i) {
             s = s * 1103515245u + 12345u;
             image.row(y)[i] = uint8_t(s >> 23);
@@ -187,9 +187,9 @@ void runInput(const uint8_t* data, size_t size) {
     // A second instance in a quarter of the inputs: each costs a 5 MB block to make.
     std::vector<Subject> subjects(in.ConsumeProbability<float>() < 0.25f ? 2 : 1);
     for (Subject& s : subjects) {
-        const ImageSpec spec = chooseShape(in);
-        s.input.reset(new Image(spec));
-        s.output.reset(new Image(spec));
+        const ImageSpec shape = chooseShape(in);
+        s.input.reset(new Image(shape));
+        s.output.reset(new Image(shape));
         fillPicture(in, *s.input.get());
         if (in.ConsumeProbability<float>() < 0.25f) {
             const int32_t terms[] = {0, -1, 2, INT32_MIN, INT32_MAX, 1000000, 7};

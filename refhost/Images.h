@@ -45,7 +45,7 @@ public:
     static constexpr size_t kGuardBytes = 64;
     static constexpr uint8_t kGuardValue = 0xA5;
 
-    explicit Image(const ImageSpec& spec);
+    explicit Image(const ImageSpec& shape);
 
     ACFRESULT GetWidth(uint32_t* width) override;
     ACFRESULT GetHeight(uint32_t* height) override;
@@ -55,7 +55,7 @@ public:
     ACFRESULT GetRowStride(int32_t* rowBytes) override;
     ACFRESULT GetPixelAspect(float* aspect) override;
 
-    const ImageSpec& spec() const { return mSpec; }
+    const ImageSpec& shape() const { return mSpec; }
     int32_t bytesPerPixel() const { return is16Bit() ? 8 : 4; }
     bool is16Bit() const { return mSpec.layout == PixelLayout::ARGB16 || mSpec.layout == PixelLayout::BGRA16; }
     bool isBGRA() const { return mSpec.layout == PixelLayout::BGRA8 || mSpec.layout == PixelLayout::BGRA16; }

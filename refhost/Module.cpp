@@ -115,8 +115,8 @@ ACFRESULT EffectInstance::render(Image& input, Image& output, const RenderCall& 
     AcfPtr<InputService> inputService(new InputService(&input));
     AcfPtr<EffectContext> effectContext(new EffectContext(mValues, inputService.get()));
     for (int i = 0; i < 4; ++i) effectContext->scaleTerms[i] = call.scale[i];
-    effectContext->effectWidth = int32_t(output.spec().width);
-    effectContext->effectHeight = int32_t(output.spec().height);
+    effectContext->effectWidth = int32_t(output.shape().width);
+    effectContext->effectHeight = int32_t(output.shape().height);
     AcfPtr<FrameContext> frameContext(new FrameContext(call.frame));
     AcfPtr<RenderContext> renderContext(new RenderContext(call.renderValue, call.time));
     AcfPtr<ImageSource> outputSource(new ImageSource(&output));

@@ -59,11 +59,11 @@ struct FrameCopy {
     explicit FrameCopy(const refhost::Image& image) {
         const uint8_t* first = image.pixels();
         const size_t rowBytes = size_t(image.rowBytes());
-        bytes.assign(first, first + rowBytes * image.spec().height);
+        bytes.assign(first, first + rowBytes * image.shape().height);
     }
     bool same(const refhost::Image& image) const {
         const size_t rowBytes = size_t(image.rowBytes());
-        return bytes.size() == rowBytes * image.spec().height &&
+        return bytes.size() == rowBytes * image.shape().height &&
                std::equal(bytes.begin(), bytes.end(), image.pixels());
     }
 };

@@ -37,22 +37,22 @@ inline uint32_t advance(uint32_t state, int draws) {
 }
 
 inline RasterDesc descOf(Image& im) {
-    return RasterDesc{im.pixels(), 0, int32_t(im.spec().width), int32_t(im.spec().height), im.rowBytes(),
+    return RasterDesc{im.pixels(), 0, int32_t(im.shape().width), int32_t(im.shape().height), im.rowBytes(),
                       uint32_t(im.bytesPerPixel())};
 }
 
 // Every sample, row by row, A R G B per pixel.
 inline std::vector<uint32_t> snapshot(const Image& im) {
     std::vector<uint32_t> v;
-    for (uint32_t y = 0; y < im.spec().height; ++y)
-        for (uint32_t x = 0; x < im.spec().width; ++x)
+    for (uint32_t y = 0; y < im.shape().height; ++y)
+        for (uint32_t x = 0; x < im.shape().width; ++x)
             for (int c = 0; c < 4; ++c) v.push_back(im.channel(x, y, c));
     return v;
 }
 
 inline void makeOpaque(Image& im) {
-    for (uint32_t y = 0; y < im.spec().height; ++y)
-        for (uint32_t x = 0; x < im.spec().width; ++x) im.setChannel(x, y, 0, im.white());
+    for (uint32_t y = 0; y < im.shape().height; ++y)
+        for (uint32_t x = 0; x < im.shape().width; ++x) im.setChannel(x, y, 0, im.white());
 }
 
 // No sample past white, guards and padding intact.
@@ -155,8 +155,8 @@ struct ChainFrame {
 // round(v x 16384 / 255), and both start afresh.
 inline void sameInputInSixteenBits(StageFrame& narrow, StageFrame& wide) {
     const Image& from = narrow.in();
-    for (uint32_t y = 0; y < from.spec().height; ++y)
-        for (uint32_t x = 0; x < from.spec().width; ++x)
+    for (uint32_t y = 0; y < from.shape().height; ++y)
+        for (uint32_t x = 0; x < from.shape().width; ++x)
             for (int c = 0; c < 4; ++c)
                 wide.in().setChannel(x, y, c, uint32_t(std::lround(from.channel(x, y, c) * 16384.0 / 255.0)));
     narrow.start();
@@ -172,8 +172,8 @@ struct DepthGap {
 inline DepthGap depthGap(const Image& narrow, const Image& wide, int first = 1) {
     DepthGap gap;
     long count = 0;
-    for (uint32_t y = 0; y < narrow.spec().height; ++y)
-        for (uint32_t x = 0; x < narrow.spec().width; ++x)
+    for (uint32_t y = 0; y < narrow.shape().height; ++y)
+        for (uint32_t x = 0; x < narrow.shape().width; ++x)
             for (int c = first; c < 4; ++c, ++count) {
                 const long d = long(narrow.channel(x, y, c)) - std::lround(wide.channel(x, y, c) * 255.0 / 16384.0);
                 gap.low = std::min(gap.low, d), gap.high = std::max(gap.high, d);

@@ -38,16 +38,16 @@ struct FrameSetup {
     AcfPtr<refhost::EffectContext> effectContext;
     std::unique_ptr<PluginHost_AVX2_Impl> services;
 
-    FrameSetup(IACFUnknown* host, const refhost::ImageSpec& spec, std::shared_ptr<refhost::ParameterValues> values = {})
-        : input(new refhost::Image(spec)), output(new refhost::Image(spec)) {
+    FrameSetup(IACFUnknown* host, const refhost::ImageSpec& shape, std::shared_ptr<refhost::ParameterValues> values = {})
+        : input(new refhost::Image(shape)), output(new refhost::Image(shape)) {
         inputService.reset(new refhost::InputService(input.get()));
         effectContext.reset(new refhost::EffectContext(std::move(values), inputService.get()));
         services = std::make_unique<PluginHost_AVX2_Impl>(host);
         services->effectContext = effectContext.get();
         services->inputImage = input.get();
         services->outputImage = output.get();
-        services->mWidth = spec.width;
-        services->mHeight = spec.height;
+        services->mWidth = shape.width;
+        services->mHeight = shape.height;
         services->definitionContext().valueSource = effectContext.get();
     }
 };

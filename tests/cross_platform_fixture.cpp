@@ -60,7 +60,7 @@ const int32_t kFrames[] = {0, 7, 48, -3};
 
 // A picture with smooth gradients, hard edges and fine texture, the same on every platform.
 void paint(Image& image) {
-    const uint32_t w = image.spec().width, h = image.spec().height, white = image.white();
+    const uint32_t w = image.shape().width, h = image.shape().height, white = image.white();
     uint32_t s = 12345;
     for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x) {
@@ -87,13 +87,13 @@ int render(const std::string& modulePath, const std::string& dir) {
         return 2;
     }
     for (size_t l = 0; l < 4; ++l) {
-        ImageSpec spec;
-        spec.width = 67;
-        spec.height = 43;
-        spec.layout = kLayouts[l];
-        spec.rowPadding = 24;
-        AcfPtr<Image> input(new Image(spec));
-        AcfPtr<Image> output(new Image(spec));
+        ImageSpec shape;
+        shape.width = 67;
+        shape.height = 43;
+        shape.layout = kLayouts[l];
+        shape.rowPadding = 24;
+        AcfPtr<Image> input(new Image(shape));
+        AcfPtr<Image> output(new Image(shape));
         paint(*input.get());
         for (const Look& look : looks()) {
             // One instance per look renders the frames in order, as an editor would.
@@ -104,8 +104,8 @@ int render(const std::string& modulePath, const std::string& dir) {
                 const std::string path = dir + "/" + look.name + "_" + kLayoutNames[l] + "_" + std::to_string(frame) + ".raw";
                 std::ofstream file(path, std::ios::binary);
                 file.write(reinterpret_cast<const char*>(&r), sizeof r);
-                const size_t rowBytes = size_t(spec.width) * size_t(output->bytesPerPixel());
-                for (uint32_t y = 0; y < spec.height; ++y)
+                const size_t rowBytes = size_t(shape.width) * size_t(output->bytesPerPixel());
+                for (uint32_t y = 0; y < shape.height; ++y)
                     file.write(reinterpret_cast<const char*>(output->row(y)), std::streamsize(rowBytes));
                 if (!file) {
                     std::fprintf(stderr, "cannot write %s\n", path.c_str());

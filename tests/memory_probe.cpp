@@ -48,10 +48,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s WIDTH HEIGHT [8|16]\n", argv[0]);
         return 2;
     }
-    ImageSpec spec;
-    spec.width = uint32_t(std::atoi(argv[1]));
-    spec.height = uint32_t(std::atoi(argv[2]));
-    spec.layout = argc > 3 && std::atoi(argv[3]) == 8 ? PixelLayout::BGRA8 : PixelLayout::BGRA16;
+    ImageSpec shape;
+    shape.width = uint32_t(std::atoi(argv[1]));
+    shape.height = uint32_t(std::atoi(argv[2]));
+    shape.layout = argc > 3 && std::atoi(argv[3]) == 8 ? PixelLayout::BGRA8 : PixelLayout::BGRA16;
 
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     mallopt(M_TRIM_THRESHOLD, 128 * 1024);
@@ -73,10 +73,10 @@ int main(int argc, char** argv) {
             if (p->dataType == TYPE_Boolean) effect.values().set(p->id, TYPE_Boolean, 1.0);
         const long long block = memory.liveBytes();
 
-        AcfPtr<Image> input(new Image(spec));
-        AcfPtr<Image> output(new Image(spec));
+        AcfPtr<Image> input(new Image(shape));
+        AcfPtr<Image> output(new Image(shape));
         input->fillRandom(7);
-        const long long frameBytes = (long long)output->rowBytes() * spec.height;
+        const long long frameBytes = (long long)output->rowBytes() * shape.height;
         long long growth[2] = {-1, -1};
         for (int frame = 0; frame < 2; ++frame) {
             const long long before = statusBytes("VmRSS");
@@ -86,8 +86,8 @@ int main(int argc, char** argv) {
         }
         const long long hostPeak = memory.peakBytes();
 
-        std::printf("frame %ux%u %s-bit, every stage on\n", spec.width, spec.height,
-                    spec.layout == PixelLayout::BGRA8 ? "8" : "16");
+        std::printf("frame %ux%u %s-bit, every stage on\n", shape.width, shape.height,
+                    shape.layout == PixelLayout::BGRA8 ? "8" : "16");
         std::printf("  one frame:                        %10.1f MiB\n", mib(frameBytes));
         std::printf("  input and output (the host's):    %10.1f MiB\n", mib(2 * frameBytes));
         std::printf("  instance block (host memory):     %10.1f MiB\n", mib(block));

@@ -81,16 +81,16 @@ protected:
         AcfPtr<IAVXEffect> effect;
         if (createComponent<Plugin_AVX2_Effect>(reg.host.get(), nullptr, IID_IAVXEffect, effect.outVoid()) != ACF_OK)
             return frames;
-        ImageSpec spec;
-        spec.width = job.width;
-        spec.height = job.height;
-        spec.layout = job.layout;
-        spec.rowPadding = 8;
-        AcfPtr<Image> input(new Image(spec));
+        ImageSpec shape;
+        shape.width = job.width;
+        shape.height = job.height;
+        shape.layout = job.layout;
+        shape.rowPadding = 8;
+        AcfPtr<Image> input(new Image(shape));
         input->fillRandom(job.width);
         if (start) start->arrive();
         for (int32_t frame : job.frames) {
-            AcfPtr<Image> output(new Image(spec));
+            AcfPtr<Image> output(new Image(shape));
             AcfPtr<InputService> service(new InputService(input.get()));
             AcfPtr<EffectContext> context(new EffectContext(values, service.get()));
             AcfPtr<refhost::FrameContext> frameContext(new refhost::FrameContext(frame));
@@ -100,7 +100,7 @@ protected:
                                      source.get()) != ACF_OK)
                 frames.emplace_back();
             else
-                frames.emplace_back(output->pixels(), output->pixels() + size_t(output->rowBytes()) * spec.height);
+                frames.emplace_back(output->pixels(), output->pixels() + size_t(output->rowBytes()) * shape.height);
         }
         return frames;
     }

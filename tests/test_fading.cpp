@@ -46,7 +46,7 @@ TYPED_TEST(Fading, BlurAtTheAmountThenNormalAtTheOpacity) {
         SCOPED_TRACE(amount);
         StageFrame f(kLayout<Tag>, 23, 17, uint32_t(amount) + 5);
         ASSERT_EQ(f.run(&FadingStage<Tag>, amount), STATUS_OK);
-        AcfPtr<Image> layer(new Image(f.in().spec())), buffer(new Image(f.in().spec())), expected(new Image(f.in().spec()));
+        AcfPtr<Image> layer(new Image(f.in().shape())), buffer(new Image(f.in().shape())), expected(new Image(f.in().shape()));
         for (Image* im : {layer.get(), expected.get()}) im->fillRandom(uint32_t(amount) + 5);
         BoxBlurHorizontal<Tag>(descOf(*layer.get()), descOf(*buffer.get()), int32_t(amount));
         BoxBlurVertical<Tag>(descOf(*buffer.get()), descOf(*layer.get()), int32_t(amount));

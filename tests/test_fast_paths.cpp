@@ -28,7 +28,7 @@ constexpr PixelLayout kLayout = kIs16Bit<Tag> ? (Tag::FORMAT::A == 0 ? PixelLayo
                                               : (Tag::FORMAT::A == 0 ? PixelLayout::ARGB8 : PixelLayout::BGRA8);
 
 RasterDesc descOf(Image& im) {
-    return RasterDesc{im.pixels(), 0, int32_t(im.spec().width), int32_t(im.spec().height), im.rowBytes(),
+    return RasterDesc{im.pixels(), 0, int32_t(im.shape().width), int32_t(im.shape().height), im.rowBytes(),
                       uint32_t(im.bytesPerPixel())};
 }
 
@@ -57,9 +57,9 @@ AcfPtr<Image> randomFrame(uint32_t w, uint32_t h, std::mt19937& rng, bool pastWh
 
 template <class Tag>
 AcfPtr<Image> copyOf(Image& im) {
-    AcfPtr<Image> copy(new Image(im.spec()));
-    for (uint32_t y = 0; y < im.spec().height; ++y)
-        for (uint32_t x = 0; x < im.spec().width; ++x)
+    AcfPtr<Image> copy(new Image(im.shape()));
+    for (uint32_t y = 0; y < im.shape().height; ++y)
+        for (uint32_t x = 0; x < im.shape().width; ++x)
             for (int c = 0; c < 4; ++c) copy->setChannel(x, y, c, im.channel(x, y, c));
     return copy;
 }

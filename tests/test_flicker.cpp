@@ -46,8 +46,8 @@ uint32_t lifted(uint32_t v, float amount, uint32_t white) {
 }
 
 void expectLifted(Image& in, Image& out, float amount) {
-    for (uint32_t y = 0; y < in.spec().height; ++y)
-        for (uint32_t x = 0; x < in.spec().width; ++x) {
+    for (uint32_t y = 0; y < in.shape().height; ++y)
+        for (uint32_t x = 0; x < in.shape().width; ++x) {
             ASSERT_EQ(out.channel(x, y, 0), in.channel(x, y, 0));
             for (int c = 1; c < 4; ++c) ASSERT_EQ(out.channel(x, y, c), lifted(in.channel(x, y, c), amount, in.white()));
         }

@@ -47,7 +47,7 @@ Status grain(StageFrame& f, int32_t frame, const GrainArgs& a) {
 // Both passes of GrainBlur on `im` against `expected(line, channel)` per row or column.
 template <class Tag, class Expect>
 void checkBlur(Image& im, float rr, float rg, float rb, Expect expected) {
-    const uint32_t w = im.spec().width, h = im.spec().height;
+    const uint32_t w = im.shape().width, h = im.shape().height;
     for (bool vertical : {false, true}) {
         AcfPtr<Image> out = image<Tag>(w, h, 77);
         GrainBlur<Tag>(rr, rg, rb, vertical, descOf(im), descOf(*out.get()));

@@ -80,9 +80,9 @@ protected:
 // with the out-of-memory status, nothing taken from the host.
 TEST_F(HostLimits, RastersTheHostCannotOrShouldNotMake) {
     for (PixelLayout layout : {PixelLayout::BGRA8, PixelLayout::ARGB16}) {
-        ImageSpec spec{4, 4};
-        spec.layout = layout;
-        FrameSetup f(reg.host.get(), spec);
+        ImageSpec shape{4, 4};
+        shape.layout = layout;
+        FrameSetup f(reg.host.get(), shape);
         const int64_t asked = reg.host->memory().totalAllocations();
         const struct {
             int32_t width, height;
@@ -166,9 +166,9 @@ TEST_F(HostLimits, HeapRunningOutWhileAFrameRenders) {
     AcfPtr<IAVXEffect> effect;
     ASSERT_EQ(createComponent<Plugin_AVX2_Effect>(reg.host.get(), nullptr, IID_IAVXEffect, effect.outVoid()), ACF_OK);
     for (PixelLayout layout : {PixelLayout::ARGB8, PixelLayout::BGRA16}) {
-        ImageSpec spec{21, 13};
-        spec.layout = layout;
-        AcfPtr<Image> input(new Image(spec)), output(new Image(spec));
+        ImageSpec shape{21, 13};
+        shape.layout = layout;
+        AcfPtr<Image> input(new Image(shape)), output(new Image(shape));
         input->fillRandom(3);
         const int64_t blocks = reg.host->memory().liveBlocks();
         const long objects = liveObjects();

@@ -16,7 +16,7 @@ class HostRaster : public ::testing::TestWithParam<PixelLayout> {
 protected:
     AcfPtr<HostComponent> host{new HostComponent};
 
-    ImageSpec spec(uint32_t w, uint32_t h, int32_t padding) const {
+    ImageSpec shape(uint32_t w, uint32_t h, int32_t padding) const {
         ImageSpec s;
         s.width = w;
         s.height = h;
@@ -38,7 +38,7 @@ struct RasterGuard {
 }  // namespace
 
 TEST_P(HostRaster, DescriptionsCarryLayoutCodeStrideAndDepth) {
-    FrameSetup f(host.get(), spec(7, 5, 12));
+    FrameSetup f(host.get(), shape(7, 5, 12));
     RasterDesc d;
     f.services->describeOutput(&d);
     const uint32_t expectedCode[] = {0, 1, 5, 6};
@@ -58,7 +58,7 @@ TEST_P(HostRaster, DescriptionsCarryLayoutCodeStrideAndDepth) {
     EXPECT_EQ(out.r->rowBytes(), d.rowBytes);
 
     // Any other colour space gets one of the codes that are not rendered.
-    ImageSpec yuv = spec(7, 5, 12);
+    ImageSpec yuv = shape(7, 5, 12);
     yuv.colorSpace = AVX_COLORSPACE_YUV;
     FrameSetup g(host.get(), yuv);
     g.services->describeOutput(&d);
@@ -68,7 +68,7 @@ TEST_P(HostRaster, DescriptionsCarryLayoutCodeStrideAndDepth) {
 }
 
 TEST_P(HostRaster, CopiesAndClearsStayInsideTheirRows) {
-    ImageSpec inSpec = spec(9, 6, 20), outSpec = spec(9, 6, 4);
+    ImageSpec inSpec = shape(9, 6, 20), outSpec = shape(9, 6, 4);
     FrameSetup f(host.get(), inSpec);
     f.output.reset(new Image(outSpec));
     f.services->outputImage = f.output.get();
@@ -108,7 +108,7 @@ TEST_P(HostRaster, CopiesAndClearsStayInsideTheirRows) {
 }
 
 TEST_P(HostRaster, ScratchRastersComeFromTheHostMemoryService) {
-    FrameSetup f(host.get(), spec(5, 3, 8));
+    FrameSetup f(host.get(), shape(5, 3, 8));
     MemoryService& memory = host->memory();
     int32_t status = -1;
     PluginRaster_API* scratch = f.services->allocateRaster(11, 7, DEPTH_8BIT, &status);

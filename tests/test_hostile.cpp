@@ -40,9 +40,9 @@ protected:
     }
 
     // Renders one frame of the given shape and checks what must hold whatever happened.
-    ACFRESULT render(EffectInstance& effect, const ImageSpec& spec, const RenderCall& call, uint32_t seed = 1) {
-        AcfPtr<Image> input(new Image(spec));
-        AcfPtr<Image> output(new Image(spec));
+    ACFRESULT render(EffectInstance& effect, const ImageSpec& shape, const RenderCall& call, uint32_t seed = 1) {
+        AcfPtr<Image> input(new Image(shape));
+        AcfPtr<Image> output(new Image(shape));
         input->fillRandom(seed);
         const hostile::FrameCopy before(*input.get());
         const ACFRESULT r = effect.render(*input.get(), *output.get(), call);
@@ -165,15 +165,15 @@ TEST_F(Hostile, RenderScaleFieldLayoutAndAspect) {
         int32_t frame = 0;
         for (int32_t numerator : terms)
             for (int32_t denominator : terms) {
-                ImageSpec spec = imageSpec(layout, 12, 10, 8);
-                spec.fieldLayout = fieldLayouts[size_t(frame) % 4];
-                spec.pixelAspect = aspects[size_t(frame) % 6];
+                ImageSpec shape = imageSpec(layout, 12, 10, 8);
+                shape.fieldLayout = fieldLayouts[size_t(frame) % 4];
+                shape.pixelAspect = aspects[size_t(frame) % 6];
                 RenderCall call{frame, double(frame)};
                 call.scale[0] = numerator;
                 call.scale[1] = denominator;
                 call.scale[2] = denominator;
                 call.scale[3] = numerator;
-                ASSERT_EQ(render(effect, spec, call), ACF_OK) << numerator << "/" << denominator;
+                ASSERT_EQ(render(effect, shape, call), ACF_OK) << numerator << "/" << denominator;
                 ++frame;
             }
     }
@@ -186,16 +186,16 @@ TEST_F(Hostile, EveryFailingHostCallWithEveryStageOn) {
         EffectInstance effect(*session);
         ASSERT_EQ(effect.status(), ACF_OK);
         hostile::everyStageOn(*session, effect);
-        const ImageSpec spec = imageSpec(layout, 23, 11);
+        const ImageSpec shape = imageSpec(layout, 23, 11);
         const int64_t blocks = session->host()->memory().liveBlocks();
         faults().reset();
-        ASSERT_EQ(render(effect, spec, RenderCall{3, 3.0}), ACF_OK);
+        ASSERT_EQ(render(effect, shape, RenderCall{3, 3.0}), ACF_OK);
         const int64_t calls = faults().calls.load();
         for (int64_t at = 1; at <= calls; ++at) {
             faults().reset();
             faults().failCallAt = at;
             faults().failStatus = int32_t(0x80000777u);
-            const ACFRESULT r = render(effect, spec, RenderCall{3, 3.0});
+            const ACFRESULT r = render(effect, shape, RenderCall{3, 3.0});
             faults().reset();
             EXPECT_TRUE(r == ACF_OK || r == int32_t(0x80000777u)) << "call " << at << " gave " << r;
             ASSERT_EQ(session->host()->memory().liveBlocks(), blocks) << "call " << at;
@@ -211,16 +211,16 @@ TEST_F(Hostile, RefusedMemoryWithEveryStageOn) {
             EffectInstance effect(*session);
             ASSERT_EQ(effect.status(), ACF_OK);
             hostile::everyStageOn(*session, effect);
-            const ImageSpec spec = imageSpec(layout, 19, 14);
+            const ImageSpec shape = imageSpec(layout, 19, 14);
             const int64_t blocks = session->host()->memory().liveBlocks();
             faults().reset();
-            ASSERT_EQ(render(effect, spec, RenderCall{5, 5.0}), ACF_OK);
+            ASSERT_EQ(render(effect, shape, RenderCall{5, 5.0}), ACF_OK);
             const int64_t allocations = faults().allocations.load();
             for (int64_t at = 1; at <= allocations + 1; ++at) {
                 faults().reset();
                 faults().failAllocationAt = at;
                 faults().failAllAllocationsAfter = allAfter;
-                const ACFRESULT r = render(effect, spec, RenderCall{5, 5.0});
+                const ACFRESULT r = render(effect, shape, RenderCall{5, 5.0});
                 faults().reset();
                 EXPECT_EQ(r, ACF_OK) << "a refused raster ends the frame inside the plug-in; allocation " << at;
                 ASSERT_EQ(session->host()->memory().liveBlocks(), blocks) << "allocation " << at;
@@ -274,7 +274,7 @@ TEST_F(Hostile, InputImageUnlikeTheOutput) {
 // succeeded was once given back to the C runtime's, or the other way round, when another
 // query failed.
 TEST_F(Hostile, EveryFailingHostCallWhileAnInstanceIsMadeOrDestroyed) {
-    const ImageSpec spec = imageSpec(PixelLayout::BGRA16, 13, 8);
+    const ImageSpec shape = imageSpec(PixelLayout::BGRA16, 13, 8);
     int64_t made = 0, rendered = 0;
     const auto life = [&] {
         ACFRESULT r;
@@ -284,7 +284,7 @@ TEST_F(Hostile, EveryFailingHostCallWhileAnInstanceIsMadeOrDestroyed) {
             r = effect.status();
             if (r == ACF_OK) {
                 hostile::everyStageOn(*session, effect);
-                r = render(effect, spec, RenderCall{4, 4.0});
+                r = render(effect, shape, RenderCall{4, 4.0});
             }
             rendered = faults().calls.load();
         }

@@ -42,8 +42,8 @@ void fillRandom(Image& im, std::mt19937& rng, bool foreign = true) {
     const uint32_t W = im.white(), top = foreign && im.is16Bit() ? 65535 : W;
     const uint32_t special[] = {0, 1, W / 2, W - 1, W};
     uint32_t alpha = W;
-    for (uint32_t y = 0; y < im.spec().height; ++y)
-        for (uint32_t x = 0; x < im.spec().width; ++x) {
+    for (uint32_t y = 0; y < im.shape().height; ++y)
+        for (uint32_t x = 0; x < im.shape().width; ++x) {
             if (rng() % 4 == 0) alpha = rng() % 2 ? special[rng() % 5] : rng() % (W + 1);
             const auto sample = [&] { return int64_t(rng() % 50 == 0 ? rng() % (top + 1) : rng() % (W + 1)); };
             setPixel(im, x, y, {rng() % 60 == 0 ? sample() : int64_t(alpha), sample(), sample(), sample()});
@@ -169,7 +169,7 @@ TYPED_TEST(Kernels, MismatchedRectanglesWriteNothing) {
 
 // Each sample is trunc(sum * (1.0 / (2r + 1))) over its window, coordinates clamped to the image.
 std::vector<uint32_t> naiveBlur(const Image& from, int radius, bool vertical) {
-    const int w = int(from.spec().width), h = int(from.spec().height);
+    const int w = int(from.shape().width), h = int(from.shape().height);
     std::vector<uint32_t> out;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)

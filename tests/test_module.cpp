@@ -233,11 +233,11 @@ TEST_F(Module, ImagesItCannotProcess) {
                  {AVX_COLORSPACE_YUV, 4, "Invalid Image Format: Expected RGB colorspace"},
                  {AVX_COLORSPACE_YUV, 3, "Invalid Image Format: Expected RGB colorspace"}};
     for (const Case& c : cases) {
-        ImageSpec spec = imageSpec(PixelLayout::BGRA8, 6, 6);
-        spec.colorSpace = c.colorSpace;
-        spec.channels = c.channels;
-        AcfPtr<Image> input(new Image(spec));
-        AcfPtr<Image> output(new Image(spec));
+        ImageSpec shape = imageSpec(PixelLayout::BGRA8, 6, 6);
+        shape.colorSpace = c.colorSpace;
+        shape.channels = c.channels;
+        AcfPtr<Image> input(new Image(shape));
+        AcfPtr<Image> output(new Image(shape));
         input->fillRandom(1);
         output->fill(1, 2, 3, 4);
 #if !defined(_WIN32)

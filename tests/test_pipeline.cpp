@@ -31,12 +31,12 @@ struct PipelineRun {
     std::unique_ptr<FrameSetup> frame;
 
     explicit PipelineRun(PixelLayout layout, uint32_t w = 13, uint32_t h = 7) {
-        ImageSpec spec;
-        spec.width = w;
-        spec.height = h;
-        spec.layout = layout;
-        spec.rowPadding = 12;
-        frame = std::make_unique<FrameSetup>(reg.host.get(), spec, values);
+        ImageSpec shape;
+        shape.width = w;
+        shape.height = h;
+        shape.layout = layout;
+        shape.rowPadding = 12;
+        frame = std::make_unique<FrameSetup>(reg.host.get(), shape, values);
         frame->input->fillRandom(w * 31 + h);
         EXPECT_EQ(createInstanceData(*frame->services, data), 0);
         frame->services->setInstanceData(&data);
@@ -113,11 +113,11 @@ INSTANTIATE_TEST_SUITE_P(AllLayouts, Pipeline, ::testing::ValuesIn(kAllLayouts))
 TEST(PipelineDispatch, UnrenderedFormatsLeaveTheOutputAlone) {
     RegisteredEffect reg;
     for (int32_t space : {AVX_COLORSPACE_YUV}) {
-        ImageSpec spec;
-        spec.width = 5;
-        spec.height = 4;
-        spec.colorSpace = space;
-        FrameSetup f(reg.host.get(), spec, reg.defaults());
+        ImageSpec shape;
+        shape.width = 5;
+        shape.height = 4;
+        shape.colorSpace = space;
+        FrameSetup f(reg.host.get(), shape, reg.defaults());
         f.input->fillRandom(1);
         f.output->fill(1, 2, 3, 4);
         RasterDesc d;

@@ -67,8 +67,8 @@ protected:
         platform::processLockDelete();
     }
 
-    ACFRESULT render(const ImageSpec& spec, int32_t frame, double time, const int32_t scale[4] = nullptr) {
-        AcfPtr<Image> input(new Image(spec)), output(new Image(spec));
+    ACFRESULT render(const ImageSpec& shape, int32_t frame, double time, const int32_t scale[4] = nullptr) {
+        AcfPtr<Image> input(new Image(shape)), output(new Image(shape));
         AcfPtr<InputService> service(new InputService(input.get()));
         AcfPtr<EffectContext> context(new EffectContext(values, service.get()));
         if (scale)
@@ -96,11 +96,11 @@ TEST_F(RenderEntry, FieldLayoutTwoRendersWithFieldFactorTwo) {
 
     const int32_t half[4] = {1, 2, 1, 2};
     for (uint32_t layout : {0u, 1u, 2u, 3u}) {
-        ImageSpec spec{6, 4};
-        spec.fieldLayout = layout;
-        spec.pixelAspect = 1.5f;
+        ImageSpec shape{6, 4};
+        shape.fieldLayout = layout;
+        shape.pixelAspect = 1.5f;
         gSeen = Seen{};
-        EXPECT_EQ(render(spec, 42, 41.5, half), ACF_OK);
+        EXPECT_EQ(render(shape, 42, 41.5, half), ACF_OK);
         const double factor = layout == 2 ? 2.0 : 1.0;
         EXPECT_EQ(gSeen.calls, 1);
         EXPECT_EQ(gSeen.fieldFactor, factor) << layout;

@@ -5,6 +5,7 @@
 // stopped render) is not repeated here.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <dirent.h>
@@ -169,10 +170,22 @@ TEST(TarnixPresets, TemplateReadsBackAsTheDefaultsAndLaterSettingsWin) {
     ::rmdir(dir);
 }
 
-// The conversion to and from the plug-in's 16-bit range is checked sample by sample end to end
-// (a 16-bit PNG in and out); here what lands where, and values past white held at white.
+// Every 16-bit value against the rounding worked in floating point, both ways.
+TEST(TarnixPixels, SixteenBitConversionRoundsBothWaysAndRoundTripsWithinTwo) {
+    EXPECT_EQ(fromPluginRange(20000), 65535) << "values past white are held at white";
+    int worst = 0;
+    for (uint32_t v = 0; v <= 65535; ++v) {
+        ASSERT_EQ(toPluginRange(v), uint16_t(std::floor(v * 16384.0 / 65535.0 + 0.5))) << v;
+        worst = std::max(worst, std::abs(int(fromPluginRange(toPluginRange(v))) - int(v)));
+    }
+    EXPECT_EQ(worst, 2) << "half a plug-in step is just under 2 units, plus half a unit of the way back";
+    for (uint32_t p = 0; p <= 16384; ++p) {
+        ASSERT_EQ(fromPluginRange(p), uint16_t(std::floor(p * 65535.0 / 16384.0 + 0.5))) << p;
+        ASSERT_EQ(toPluginRange(fromPluginRange(p)), p) << "every plug-in value survives the way out and back";
+    }
+}
+
 TEST(TarnixPixels, RawFramesLandInTheImageChannelsByMeaning) {
-    EXPECT_EQ(fromPluginRange(20000), 65535);
     for (bool deep : {false, true})
         for (bool bgra : {false, true}) {
             SCOPED_TRACE(std::string(deep ? "16" : "8") + (bgra ? " bgra" : " argb"));

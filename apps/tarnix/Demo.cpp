@@ -49,7 +49,7 @@ void drawText(refhost::Image& image, int x, int y, const std::string& text, int 
                     for (int dy = 0; dy < size; ++dy)
                         for (int dx = 0; dx < size; ++dx) {
                             const int px = x + col * size + dx, py = y + row * size + dy;
-                            if (px < 0 || py < 0 || px >= int(image.spec().width) || py >= int(image.spec().height)) continue;
+                            if (px < 0 || py < 0 || px >= int(image.shape().width) || py >= int(image.shape().height)) continue;
                             for (int c = 1; c < 4; ++c) image.setChannel(uint32_t(px), uint32_t(py), c, grey);
                         }
                 }
@@ -60,7 +60,7 @@ void drawText(refhost::Image& image, int x, int y, const std::string& text, int 
 
 // Half size by averaging 2 x 2 blocks, into `sheet` at (left, top).
 void placeThumbnail(const refhost::Image& frame, refhost::Image& sheet, int left, int top) {
-    const uint32_t w = frame.spec().width / 2, h = frame.spec().height / 2;
+    const uint32_t w = frame.shape().width / 2, h = frame.shape().height / 2;
     for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x)
             for (int c = 0; c < 4; ++c) {
@@ -93,7 +93,7 @@ public:
           mHook([this] { mEncoder.kill(); }) {}
 
     void write(refhost::Image& frame) {
-        std::vector<uint8_t> raw(rawFrameBytes(RawFormat{}, int(frame.spec().width), int(frame.spec().height)));
+        std::vector<uint8_t> raw(rawFrameBytes(RawFormat{}, int(frame.shape().width), int(frame.shape().height)));
         packFrame(frame, RawFormat{}, raw.data());
         if (!writeAll(mEncoder.stdinFd(), raw.data(), raw.size())) mBroken = true;
     }

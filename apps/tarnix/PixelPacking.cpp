@@ -43,7 +43,7 @@ size_t rawFrameBytes(const RawFormat& raw, int width, int height) {
 }
 
 void unpackFrame(const uint8_t* raw, const RawFormat& format, refhost::Image& image) {
-    const uint32_t width = image.spec().width, height = image.spec().height;
+    const uint32_t width = image.shape().width, height = image.shape().height;
     const size_t rawRow = size_t(width) * format.bytesPerPixel();
     if (!format.deep) {
         for (uint32_t y = 0; y < height; ++y) std::memcpy(image.row(y), raw + y * rawRow, rawRow);
@@ -64,7 +64,7 @@ void unpackFrame(const uint8_t* raw, const RawFormat& format, refhost::Image& im
 }
 
 void packFrame(const refhost::Image& image, const RawFormat& format, uint8_t* raw) {
-    const uint32_t width = image.spec().width, height = image.spec().height;
+    const uint32_t width = image.shape().width, height = image.shape().height;
     const size_t rawRow = size_t(width) * format.bytesPerPixel();
     auto& source = const_cast<refhost::Image&>(image);  // row() is not const; nothing is written
     if (!format.deep) {
