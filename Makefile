@@ -71,8 +71,8 @@ test-fuzz: deps
 
 # What one frame costs in memory with every stage on, at UHD and at 8192 x 8192 (2 GB).
 memory: native
-	$(NATIVE)/tests/memory_probe 3840 2160 16
-	$(NATIVE)/tests/memory_probe 8192 8192 16
+	$(NATIVE)/bench/memory_probe 3840 2160 16
+	$(NATIVE)/bench/memory_probe 8192 8192 16
 
 bench: native
 	@for b in $(NATIVE)/bench/tarnix_bench_*; do [ -x "$$b" ] && "$$b"; done; true

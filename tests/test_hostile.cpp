@@ -18,27 +18,8 @@ namespace {
 
 const PixelLayout kLayouts[] = {PixelLayout::ARGB8, PixelLayout::BGRA8, PixelLayout::ARGB16, PixelLayout::BGRA16};
 
-class Hostile : public ::testing::Test {
+class Hostile : public LoadedModule {
 protected:
-    void SetUp() override {
-        faults().reset();
-        objectsBefore = liveObjects();
-        module = loadModule();
-        ASSERT_TRUE(module);
-        session = std::make_unique<HostSession>(*module, nullptr);
-        ASSERT_EQ(session->open(), ACF_OK);
-    }
-    void TearDown() override {
-        faults().reset();
-        if (session) {
-            EXPECT_EQ(session->close(), ACF_OK);
-            EXPECT_EQ(session->host()->memory().liveBlocks(), 0);
-        }
-        session.reset();
-        module.reset();
-        EXPECT_EQ(liveObjects(), objectsBefore);
-    }
-
     // Renders one frame of the given shape and checks what must hold whatever happened.
     ACFRESULT render(EffectInstance& effect, const ImageSpec& shape, const RenderCall& call, uint32_t seed = 1) {
         AcfPtr<Image> input(new Image(shape));
@@ -51,9 +32,6 @@ protected:
         return r;
     }
 
-    long objectsBefore = 0;
-    std::unique_ptr<PluginModule> module;
-    std::unique_ptr<HostSession> session;
 };
 
 double attribute(const ParameterDefinition& p, const acfUID& key, double fallback) {

@@ -59,31 +59,7 @@ std::string text16(const Attribute* a) {
     return toUtf8(s);
 }
 
-class Module : public ::testing::Test {
-protected:
-    void SetUp() override {
-        faults().reset();
-        objectsBefore = liveObjects();
-        module = loadModule();
-        ASSERT_TRUE(module);
-        session = std::make_unique<HostSession>(*module, nullptr);
-        ASSERT_EQ(session->open(), ACF_OK);
-    }
-    void TearDown() override {
-        faults().reset();
-        if (session) {
-            EXPECT_EQ(session->close(), ACF_OK) << "the module may unload once every component is gone";
-            EXPECT_EQ(session->host()->memory().liveBlocks(), 0);
-        }
-        session.reset();
-        module.reset();
-        EXPECT_EQ(liveObjects(), objectsBefore) << "every host object handed out was released";
-    }
-
-    long objectsBefore = 0;
-    std::unique_ptr<PluginModule> module;
-    std::unique_ptr<HostSession> session;
-};
+using Module = LoadedModule;
 
 }  // namespace
 
