@@ -48,22 +48,18 @@ inline const std::vector<double>& valuesFor(const acfUID& type) {
 }
 
 // Every checkbox of the effect on: each stage, colour noise and invert.
-inline void everyStageOn(refhost::HostSession& session, refhost::EffectInstance& effect) {
-    for (const refhost::ParameterDefinition* p : session.effect()->parameters)
-        if (p->dataType == TYPE_Boolean) effect.values().set(p->id, TYPE_Boolean, 1.0);
+inline void everyStageOn(const refhost::EffectDefinition& effect, refhost::ParameterValues& values) {
+    for (const refhost::ParameterDefinition* p : effect.parameters)
+        if (p->dataType == TYPE_Boolean) values.set(p->id, TYPE_Boolean, 1.0);
 }
 
 // The input as it was before a render, to prove the render left it alone.
 struct FrameCopy {
     std::vector<uint8_t> bytes;
-    explicit FrameCopy(const refhost::Image& image) {
-        const uint8_t* first = image.pixels();
-        const size_t rowBytes = size_t(image.rowBytes());
-        bytes.assign(first, first + rowBytes * image.shape().height);
-    }
+    explicit FrameCopy(const refhost::Image& image)
+        : bytes(image.pixels(), image.pixels() + size_t(image.rowBytes()) * image.shape().height) {}
     bool same(const refhost::Image& image) const {
-        const size_t rowBytes = size_t(image.rowBytes());
-        return bytes.size() == rowBytes * image.shape().height &&
+        return bytes.size() == size_t(image.rowBytes()) * image.shape().height &&
                std::equal(bytes.begin(), bytes.end(), image.pixels());
     }
 };

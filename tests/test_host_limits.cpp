@@ -1,21 +1,15 @@
 // Limits of the host services and of the process-wide data, in-process: rasters the host
 // cannot or should not make, numbers that do not fit an integer, shared data given back at
-// shut-down, and the C++ heap running out anywhere in an instance's life.
+// shut-down (test_instance_data), and the C++ heap running out anywhere in an instance's life.
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
-#include <limits>
 #include <new>
 
+#include "HostileHost.h"
 #include "TestSupport.h"
-#include "host/acf/CACFUnknown.h"
 #include "host/avx2/PluginRaster_API.h"
-#include "host/avx2/Plugin_AVX2_Effect.h"
-#include "lib/Common/InstanceData.h"
 #include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"
-#include "platform/platform.h"
-#include "sdk/sdk_ids.h"
 
 using namespace refhost;
 using namespace testing_support;
@@ -55,23 +49,18 @@ void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(
 
 namespace {
 
-struct RefusedNew {
-    explicit RefusedNew(long at) { gRefuseNewIn = at; }
-    ~RefusedNew() { gRefuseNewIn = 0; }
-    bool happened() const { return gRefuseNewIn.load() == 0; }
-};
+// Runs `f` while the heap refuses its `at`th allocation from now; true when it did.
+template <class F>
+bool refusingNew(long at, F f) {
+    struct Reset {
+        ~Reset() { gRefuseNewIn = 0; }
+    } reset;
+    gRefuseNewIn = at;
+    f();
+    return gRefuseNewIn.load() == 0;
+}
 
-class HostLimits : public ::testing::Test {
-protected:
-    RegisteredEffect reg;
-    void SetUp() override { platform::processLockCreate(); }
-    void TearDown() override {
-        EXPECT_EQ(CACFUnknown::liveObjects(), 0);
-        EXPECT_EQ(reg.host->memory().liveBlocks(), 0);
-        releaseIdleGlobalData();
-        platform::processLockDelete();
-    }
-};
+class HostLimits : public InProcessEffect {};
 
 }  // namespace
 
@@ -80,9 +69,7 @@ protected:
 // with the out-of-memory status, nothing taken from the host.
 TEST_F(HostLimits, RastersTheHostCannotOrShouldNotMake) {
     for (PixelLayout layout : {PixelLayout::BGRA8, PixelLayout::ARGB16}) {
-        ImageSpec shape{4, 4};
-        shape.layout = layout;
-        FrameSetup f(reg.host.get(), shape);
+        FrameSetup f(reg.host.get(), ImageSpec{4, 4, layout});
         const int64_t asked = reg.host->memory().totalAllocations();
         const struct {
             int32_t width, height;
@@ -117,33 +104,19 @@ TEST_F(HostLimits, RastersTheHostCannotOrShouldNotMake) {
     }
 }
 
-// Unloading the library must not leave the shared data behind: shut-down frees it when no
-// instance references it, and keeps it while one does.
-TEST_F(HostLimits, SharedDataGoesAtShutDownOnceUnreferenced) {
-    FrameSetup f(reg.host.get(), ImageSpec{2, 2});
-    InstanceData data;
-    ASSERT_EQ(createInstanceData(*f.services, data), ACF_OK);
-    releaseIdleGlobalData();
-    EXPECT_EQ(currentGlobalData(), data.global) << "an instance still uses it";
-    destroyInstanceData(*f.services, data);
-    EXPECT_NE(currentGlobalData(), nullptr) << "it stays for the next instance";
-    releaseIdleGlobalData();
-    EXPECT_EQ(currentGlobalData(), nullptr);
-}
-
 // The C++ heap refuses each allocation in turn while an instance is made: the instance is
 // refused with a status and nothing it took is kept.
 TEST_F(HostLimits, HeapRunningOutWhileAnInstanceIsMade) {
+    // The vignette table is made once per process and may be refused without failing the
+    // instance (each block then works it out): made first, so every refusal falls on the instance.
+    AcfPtr<IAVXEffect> first;
+    ASSERT_EQ(makeEffect(first), ACF_OK);
+    first.reset();
     for (long at = 1;; ++at) {
         releaseIdleGlobalData();  // so that the shared data is made afresh each time
         AcfPtr<IAVXEffect> effect;
         ACFRESULT r;
-        bool refused;
-        {
-            RefusedNew refuse(at);
-            r = createComponent<Plugin_AVX2_Effect>(reg.host.get(), nullptr, IID_IAVXEffect, effect.outVoid());
-            refused = refuse.happened();
-        }
+        const bool refused = refusingNew(at, [&] { r = makeEffect(effect); });
         if (refused) {
             EXPECT_TRUE(r == ACF_E_OUTOFMEMORY || r == ACF_E_UNEXPECTED) << "allocation " << at << " gave " << r;
             EXPECT_EQ(effect.get(), nullptr);
@@ -161,56 +134,28 @@ TEST_F(HostLimits, HeapRunningOutWhileAnInstanceIsMade) {
 // a defined status, and every host object and byte given back.
 TEST_F(HostLimits, HeapRunningOutWhileAFrameRenders) {
     auto values = reg.defaults();
-    for (const ParameterDefinition* p : reg.effect->parameters)
-        if (p->dataType == TYPE_Boolean) values->set(p->id, TYPE_Boolean, 1.0);
+    hostile::everyStageOn(*reg.effect.get(), *values);
     AcfPtr<IAVXEffect> effect;
-    ASSERT_EQ(createComponent<Plugin_AVX2_Effect>(reg.host.get(), nullptr, IID_IAVXEffect, effect.outVoid()), ACF_OK);
+    ASSERT_EQ(makeEffect(effect), ACF_OK);
     for (PixelLayout layout : {PixelLayout::ARGB8, PixelLayout::BGRA16}) {
-        ImageSpec shape{21, 13};
-        shape.layout = layout;
-        AcfPtr<Image> input(new Image(shape)), output(new Image(shape));
+        AcfPtr<Image> input(new Image(ImageSpec{21, 13, layout})), output(new Image(ImageSpec{21, 13, layout}));
         input->fillRandom(3);
         const int64_t blocks = reg.host->memory().liveBlocks();
         const long objects = liveObjects();
         for (long at = 1;; ++at) {
-            AcfPtr<InputService> service(new InputService(input.get()));
-            AcfPtr<EffectContext> context(new EffectContext(values, service.get()));
-            AcfPtr<refhost::FrameContext> frame(new refhost::FrameContext(int32_t(at)));
-            AcfPtr<RenderContext> render(new RenderContext(0, 1.0));
-            AcfPtr<ImageSource> source(new ImageSource(output.get()));
             ACFRESULT r;
             bool refused;
             {
-                RefusedNew refuse(at);
-                r = effect->ProcessFrame(context.get(), nullptr, nullptr, frame.get(), nullptr, render.get(),
-                                         source.get());
-                refused = refuse.happened();
+                RenderCallObjects call(values, input.get(), output.get(), RenderCall{int32_t(at), 1.0});
+                refused = refusingNew(at, [&] { r = call.process(effect.get()); });
             }
             EXPECT_TRUE(r == ACF_OK || r == ACF_E_UNEXPECTED) << "allocation " << at << " gave " << r;
             EXPECT_TRUE(input->guardsIntact() && output->guardsIntact());
             ASSERT_EQ(reg.host->memory().liveBlocks(), blocks) << "allocation " << at;
-            service.reset(), context.reset(), frame.reset(), render.reset(), source.reset();
             ASSERT_EQ(liveObjects(), objects) << "allocation " << at;
             if (!refused) break;
         }
     }
-}
-
-// The vignette table is worked out once per process and copied into each block: every
-// entry of every block, the first and later ones, is the defined value.
-TEST_F(HostLimits, EveryBlockHoldsTheWholeVignetteTable) {
-    FrameSetup f(reg.host.get(), ImageSpec{2, 2});
-    InstanceData first, second;
-    ASSERT_EQ(createInstanceData(*f.services, first), ACF_OK);
-    ASSERT_EQ(createInstanceData(*f.services, second), ACF_OK);
-    for (int v = 0; v < kVignetteLevels; ++v)
-        for (int k = 0; k < kVignetteSteps; ++k) {
-            const float expected = vignetteGammaEntry(v, k);
-            ASSERT_EQ(std::memcmp(&first.block->vignetteGammaTable[v][k], &expected, sizeof expected), 0) << v << ", " << k;
-            ASSERT_EQ(std::memcmp(&second.block->vignetteGammaTable[v][k], &expected, sizeof expected), 0) << v << ", " << k;
-        }
-    destroyInstanceData(*f.services, first);
-    destroyInstanceData(*f.services, second);
 }
 
 // Numbers a host hands over that do not fit an integer convert to defined values: the
@@ -218,23 +163,19 @@ TEST_F(HostLimits, EveryBlockHoldsTheWholeVignetteTable) {
 // out-of-range give INT32_MIN), and the random seed is the magnitude of INT32_MIN.
 TEST_F(HostLimits, NumbersThatDoNotFitAnInteger) {
     FrameSetup f(reg.host.get(), ImageSpec{2, 2});
-    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const double nan = hostile::kNaN, inf = hostile::kInf;
     const struct {
         double given;
-        int32_t expected;
-    } numbers[] = {{nan, 0}, {inf, INT32_MAX}, {-inf, INT32_MIN}, {3e9, INT32_MAX}, {-3e9, INT32_MIN},
-                   {2147483647.9, INT32_MAX}, {-2147483648.0, INT32_MIN}, {-7.9, -7}, {7.9, 7}};
+        int32_t effectNumber, truncated;
+    } numbers[] = {{nan, 0, INT32_MIN},           {inf, INT32_MAX, INT32_MIN},           {-inf, INT32_MIN, INT32_MIN},
+                   {3e9, INT32_MAX, INT32_MIN},    {-3e9, INT32_MIN, INT32_MIN},          {2147483648.0, INT32_MAX, INT32_MIN},
+                   {-2147483648.9, INT32_MIN, INT32_MIN}, {2147483647.9, INT32_MAX, INT32_MAX}, {-2147483648.0, INT32_MIN, INT32_MIN},
+                   {-7.9, -7, -7},                 {7.9, 7, 7},                           {-5.5, -5, -5}};
     for (const auto& n : numbers) {
         f.effectContext->effectNumber = n.given;
-        EXPECT_EQ(f.services->effectNumber(), n.expected) << n.given;
+        EXPECT_EQ(f.services->effectNumber(), n.effectNumber) << n.given;
+        EXPECT_EQ(truncToInt32(n.given), n.truncated) << n.given;
     }
-    EXPECT_EQ(truncToInt32(nan), INT32_MIN);
-    EXPECT_EQ(truncToInt32(inf), INT32_MIN);
-    EXPECT_EQ(truncToInt32(-inf), INT32_MIN);
-    EXPECT_EQ(truncToInt32(2147483648.0), INT32_MIN);
-    EXPECT_EQ(truncToInt32(-2147483648.9), INT32_MIN);
-    EXPECT_EQ(truncToInt32(2147483647.9), INT32_MAX);
-    EXPECT_EQ(truncToInt32(-5.5), -5);
     EXPECT_EQ(rng::seedFromFrameNumber(INT32_MIN), 2147483648u);
     EXPECT_EQ(rng::seedFromFrameNumber(INT32_MIN + 1), 2147483647u);
     EXPECT_EQ(rng::seedFromFrameNumber(-1), 1u);

@@ -15,17 +15,17 @@ namespace {
 class HostRaster : public ::testing::TestWithParam<PixelLayout> {
 protected:
     AcfPtr<HostComponent> host{new HostComponent};
-
-    ImageSpec shape(uint32_t w, uint32_t h, int32_t padding) const {
-        ImageSpec s;
-        s.width = w;
-        s.height = h;
-        s.layout = GetParam();
-        s.rowPadding = padding;
-        return s;
-    }
-    bool sixteen() const { return GetParam() == PixelLayout::ARGB16 || GetParam() == PixelLayout::BGRA16; }
+    ImageSpec shape(uint32_t w, uint32_t h, int32_t padding) const { return ImageSpec{w, h, GetParam(), padding}; }
+    bool sixteen() const { return isSixteenBit(GetParam()); }
 };
+
+// Every sample of `image` is `expected(x, y, c)`.
+template <class Expected>
+void expectSamples(const Image& image, Expected expected) {
+    for (uint32_t y = 0; y < image.shape().height; ++y)
+        for (uint32_t x = 0; x < image.shape().width; ++x)
+            for (int c = 0; c < 4; ++c) ASSERT_EQ(image.channel(x, y, c), expected(x, y, c)) << x << "," << y;
+}
 
 // Raster objects are destroyed by their users.
 struct RasterGuard {
@@ -68,9 +68,8 @@ TEST_P(HostRaster, DescriptionsCarryLayoutCodeStrideAndDepth) {
 }
 
 TEST_P(HostRaster, CopiesAndClearsStayInsideTheirRows) {
-    ImageSpec inSpec = shape(9, 6, 20), outSpec = shape(9, 6, 4);
-    FrameSetup f(host.get(), inSpec);
-    f.output.reset(new Image(outSpec));
+    FrameSetup f(host.get(), shape(9, 6, 20));
+    f.output.reset(new Image(shape(9, 6, 4)));
     f.services->outputImage = f.output.get();
     f.input->fillRandom(3);
 
@@ -83,12 +82,9 @@ TEST_P(HostRaster, CopiesAndClearsStayInsideTheirRows) {
     RasterGuard out{f.services->outputRaster()};
     const Rect16 rect{1, 2, 3, 6};
     f.services->clearRect(out.r, &rect);
-    for (uint32_t y = 0; y < 6; ++y)
-        for (uint32_t x = 0; x < 9; ++x) {
-            const bool inside = y >= 1 && y <= 3 && x >= 2 && x < 6;
-            for (int c = 0; c < 4; ++c)
-                ASSERT_EQ(f.output->channel(x, y, c), inside ? 0u : f.input->channel(x, y, c)) << x << "," << y;
-        }
+    expectSamples(*f.output.get(), [&](uint32_t x, uint32_t y, int c) {
+        return y >= 1 && y <= 3 && x >= 2 && x < 6 ? 0u : f.input->channel(x, y, c);
+    });
     const Rect16 upsideDown{4, 0, 2, 9};
     f.services->clearRect(out.r, &upsideDown);
     EXPECT_EQ(f.output->channel(0, 4, 1), f.input->channel(0, 4, 1));
@@ -98,12 +94,9 @@ TEST_P(HostRaster, CopiesAndClearsStayInsideTheirRows) {
     f.services->clearImage(out.r);
     const Rect16 block{2, 1, 9, 4};
     f.services->copyRect(in.r, out.r, block, 4, 0);
-    for (uint32_t y = 0; y < 6; ++y)
-        for (uint32_t x = 0; x < 9; ++x) {
-            const bool inside = y <= 3 && x >= 4 && x < 7;
-            for (int c = 0; c < 4; ++c)
-                ASSERT_EQ(f.output->channel(x, y, c), inside ? f.input->channel(x - 3, y + 2, c) : 0u) << x << "," << y;
-        }
+    expectSamples(*f.output.get(), [&](uint32_t x, uint32_t y, int c) {
+        return y <= 3 && x >= 4 && x < 7 ? f.input->channel(x - 3, y + 2, c) : 0u;
+    });
     EXPECT_TRUE(f.output->guardsIntact());
 }
 
@@ -152,15 +145,10 @@ INSTANTIATE_TEST_SUITE_P(AllLayouts, HostRaster, ::testing::ValuesIn(kAllLayouts
 
 TEST(HostServices, FieldFactorScalesRatiosAndAspect) {
     AcfPtr<HostComponent> host(new HostComponent);
-    ImageSpec s;
-    s.width = 4;
-    s.height = 4;
+    ImageSpec s{4, 4};
     s.pixelAspect = 0.9f;
     FrameSetup f(host.get(), s);
-    f.effectContext->scaleTerms[0] = 1;
-    f.effectContext->scaleTerms[1] = 2;
-    f.effectContext->scaleTerms[2] = 3;
-    f.effectContext->scaleTerms[3] = 4;
+    for (int i = 0; i < 4; ++i) f.effectContext->scaleTerms[i] = i + 1;  // X 1/2, Y 3/4
     RasterGuard out{f.services->outputRaster()};
     EXPECT_EQ(f.services->scaleX(), 0.5);
     EXPECT_EQ(f.services->scaleY(), 0.75);

@@ -17,6 +17,7 @@ using namespace module_support;
 namespace {
 
 const PixelLayout kLayouts[] = {PixelLayout::ARGB8, PixelLayout::BGRA8, PixelLayout::ARGB16, PixelLayout::BGRA16};
+const ACFRESULT kFailed = int32_t(0x80000777u);
 
 class Hostile : public LoadedModule {
 protected:
@@ -27,11 +28,29 @@ protected:
         input->fillRandom(seed);
         const hostile::FrameCopy before(*input.get());
         const ACFRESULT r = effect.render(*input.get(), *output.get(), call);
-        const std::string damage = hostile::renderDamage(before, *input.get(), *output.get());
-        EXPECT_EQ(damage, "");
+        EXPECT_EQ(hostile::renderDamage(before, *input.get(), *output.get()), "");
         return r;
     }
-
+    // A new instance with every stage on.
+    std::unique_ptr<EffectInstance> busyInstance() {
+        auto effect = std::make_unique<EffectInstance>(*session);
+        EXPECT_EQ(effect->status(), ACF_OK);
+        hostile::everyStageOn(*session->effect(), effect->values());
+        return effect;
+    }
+    int64_t liveBlocks() const { return session->host()->memory().liveBlocks(); }
+    // From now the host fails its `at`th call, or refuses its `at`th allocation (or every one from there).
+    enum Fault { Call, Allocation, AllocationsFrom };
+    static void fail(Fault fault, int64_t at) {
+        faults().reset();
+        if (fault == Call) {
+            faults().failCallAt = at;
+            faults().failStatus = kFailed;
+        } else {
+            faults().failAllocationAt = at;
+            faults().failAllAllocationsAfter = fault == AllocationsFrom;
+        }
+    }
 };
 
 double attribute(const ParameterDefinition& p, const acfUID& key, double fallback) {
@@ -47,27 +66,22 @@ double attribute(const ParameterDefinition& p, const acfUID& key, double fallbac
 TEST_F(Hostile, EveryParameterBeyondItsRange) {
     for (PixelLayout layout : {PixelLayout::ARGB8, PixelLayout::BGRA16}) {
         SCOPED_TRACE(int(layout));
-        EffectInstance effect(*session);
-        ASSERT_EQ(effect.status(), ACF_OK);
+        auto effect = busyInstance();
         const int64_t block = session->host()->memory().liveBytes();
-        const int64_t frameBytes = int64_t(imageSpec(layout, 11, 7).width) * 7 * (layout == PixelLayout::ARGB8 ? 4 : 8);
-        hostile::everyStageOn(*session, effect);
+        const int64_t frameBytes = 11 * 7 * (layout == PixelLayout::ARGB8 ? 4 : 8);
         int32_t frame = 1;
         for (const ParameterDefinition* p : session->effect()->parameters) {
             const double low = attribute(*p, PROP_Minimum, 0), high = attribute(*p, PROP_Maximum, 1);
-            const double byDefault = attribute(*p, PROP_Default, 0);
             std::vector<double> values = hostile::valuesFor(p->dataType);
             values.insert(values.end(), {low - 1, high + 1, high * 10, high * 1000, -high * 1000});
             for (double v : values) {
-                effect.values().set(p->id, p->dataType, v);
-                ASSERT_EQ(render(effect, imageSpec(layout, 11, 7, 8), RenderCall{frame, double(frame)}, frame), ACF_OK)
+                effect->values().set(p->id, p->dataType, v);
+                ASSERT_EQ(render(*effect, imageSpec(layout, 11, 7, 8), RenderCall{frame, double(frame)}, frame), ACF_OK)
                     << toUtf8(p->label) << " = " << v;
                 ++frame;
             }
-            if (p->dataType == TYPE_Boolean)
-                effect.values().set(p->id, p->dataType, 1.0);
-            else
-                effect.values().set(p->id, p->dataType, byDefault);
+            const bool checkbox = p->dataType == TYPE_Boolean;
+            effect->values().set(p->id, p->dataType, checkbox ? 1.0 : attribute(*p, PROP_Default, 0));
         }
         // Working rasters of the frame's size and fixed tables; nothing that grows with a value.
         const int64_t bound = 4 * frameBytes + (int64_t(1) << 20);
@@ -79,141 +93,97 @@ TEST_F(Hostile, EveryParameterBeyondItsRange) {
 // Every parameter hostile at once, the same way.
 TEST_F(Hostile, EveryParameterHostileAtOnce) {
     for (PixelLayout layout : kLayouts) {
-        EffectInstance effect(*session);
-        ASSERT_EQ(effect.status(), ACF_OK);
+        auto effect = busyInstance();
         for (size_t i = 0; i < hostile::floatValues().size(); ++i) {
             for (const ParameterDefinition* p : session->effect()->parameters) {
                 const auto& values = hostile::valuesFor(p->dataType);
-                const double v = p->dataType == TYPE_Boolean ? 1.0 : values[i % values.size()];
-                effect.values().set(p->id, p->dataType, v);
+                if (p->dataType != TYPE_Boolean) effect->values().set(p->id, p->dataType, values[i % values.size()]);
             }
-            ASSERT_EQ(render(effect, imageSpec(layout, 9, 13, 4), RenderCall{int32_t(i), double(i)}), ACF_OK)
+            ASSERT_EQ(render(*effect, imageSpec(layout, 9, 13, 4), RenderCall{int32_t(i), double(i)}), ACF_OK)
                 << "layout " << int(layout) << ", value set " << i;
         }
     }
 }
 
-// Frame numbers at both ends of their type, backwards, repeated and jumping; the parameter
-// time follows the frame number, as the host's keys are frame numbers.
-TEST_F(Hostile, FrameNumbersAtTheEndsOfTheirType) {
-    const int32_t frames[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 0, 0, 7, 6, 5, 1000000, -1000000,
-                              INT32_MAX, INT32_MAX - 1, INT32_MIN, 1, INT32_MIN};
-    for (PixelLayout layout : kLayouts) {
-        EffectInstance effect(*session);
-        ASSERT_EQ(effect.status(), ACF_OK);
-        hostile::everyStageOn(*session, effect);
-        effect.setKeys("Plugin_FXid_ContrastAmount", {{double(INT32_MIN), -100.0}, {double(INT32_MAX), 100.0}});
-        for (int32_t frame : frames)
-            ASSERT_EQ(render(effect, imageSpec(layout, 16, 9), RenderCall{frame, double(frame)}), ACF_OK) << frame;
-    }
-}
-
-// Frames from empty to one pixel, lines, odd sizes, padded strides, and frames wider or
-// taller than a 16-bit rectangle can address.
-TEST_F(Hostile, EveryFrameShape) {
+// What a render call hands over: frames from empty to one pixel, lines, odd sizes, padded
+// strides, and frames wider or taller than a 16-bit rectangle can address; render scales with
+// zero, negative and extreme terms, every field layout value and pixel aspects that are not
+// numbers; frame numbers at both ends of their type, backwards, repeated and jumping, with the
+// parameter time following the frame number, as the host's keys are frame numbers.
+TEST_F(Hostile, EveryFrameShapeScaleAndNumber) {
     struct Shape {
         uint32_t width, height;
         int32_t padding;
     } shapes[] = {{0, 0, 0}, {0, 5, 8}, {5, 0, 0}, {1, 1, 0}, {1, 1, 2}, {2, 1, 0}, {1, 2, 6},   {1, 97, 0},
                   {97, 1, 0}, {3, 5, 2}, {7, 3, 14}, {33, 65, 0}, {64, 64, 0}, {129, 31, 62}, {40000, 1, 0}, {1, 40000, 4}};
-    for (PixelLayout layout : kLayouts) {
-        EffectInstance effect(*session);
-        ASSERT_EQ(effect.status(), ACF_OK);
-        hostile::everyStageOn(*session, effect);
-        int32_t frame = 0;
-        for (const Shape& s : shapes) {
-            ASSERT_EQ(render(effect, imageSpec(layout, s.width, s.height, s.padding), RenderCall{frame, double(frame)}),
-                      ACF_OK)
-                << s.width << "x" << s.height << " + " << s.padding << ", layout " << int(layout);
-            ++frame;
-        }
-    }
-}
-
-// Render scales with zero, negative and extreme terms, every field layout value and pixel
-// aspects that are not numbers.
-TEST_F(Hostile, RenderScaleFieldLayoutAndAspect) {
     const int32_t terms[] = {1, 0, -1, 2, INT32_MIN, INT32_MAX, 1000000};
     const uint32_t fieldLayouts[] = {0, 2, 7, UINT32_MAX};
     const float aspects[] = {1.0f, 0.0f, -1.0f, float(hostile::kNaN), float(hostile::kInf), 1e30f};
-    for (PixelLayout layout : {PixelLayout::BGRA8, PixelLayout::ARGB16}) {
-        EffectInstance effect(*session);
-        ASSERT_EQ(effect.status(), ACF_OK);
-        hostile::everyStageOn(*session, effect);
+    const int32_t frames[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 0, 0, 0, 7, 6, 5, 1000000, -1000000,
+                              INT32_MAX, INT32_MAX - 1, INT32_MIN, 1, INT32_MIN};
+    for (PixelLayout layout : kLayouts) {
+        SCOPED_TRACE(::testing::Message() << "layout " << int(layout));
+        auto effect = busyInstance();
         int32_t frame = 0;
+        for (const Shape& s : shapes) {
+            ASSERT_EQ(render(*effect, imageSpec(layout, s.width, s.height, s.padding), RenderCall{frame, double(frame)}),
+                      ACF_OK)
+                << s.width << "x" << s.height << " + " << s.padding;
+            ++frame;
+        }
+        frame = 0;
         for (int32_t numerator : terms)
             for (int32_t denominator : terms) {
                 ImageSpec shape = imageSpec(layout, 12, 10, 8);
                 shape.fieldLayout = fieldLayouts[size_t(frame) % 4];
                 shape.pixelAspect = aspects[size_t(frame) % 6];
-                RenderCall call{frame, double(frame)};
-                call.scale[0] = numerator;
-                call.scale[1] = denominator;
-                call.scale[2] = denominator;
-                call.scale[3] = numerator;
-                ASSERT_EQ(render(effect, shape, call), ACF_OK) << numerator << "/" << denominator;
+                const RenderCall call{frame, double(frame), 0, {numerator, denominator, denominator, numerator}};
+                ASSERT_EQ(render(*effect, shape, call), ACF_OK) << numerator << "/" << denominator;
                 ++frame;
             }
+        effect->setKeys("Plugin_FXid_ContrastAmount", {{double(INT32_MIN), -100.0}, {double(INT32_MAX), 100.0}});
+        for (int32_t number : frames)
+            ASSERT_EQ(render(*effect, imageSpec(layout, 16, 9), RenderCall{number, double(number)}), ACF_OK) << number;
     }
 }
 
-// Each host call of a frame with every stage on fails in turn: the failure reaches the host
-// or the frame passes through, and nothing is kept.
-TEST_F(Hostile, EveryFailingHostCallWithEveryStageOn) {
-    for (PixelLayout layout : {PixelLayout::ARGB8, PixelLayout::BGRA16}) {
-        EffectInstance effect(*session);
-        ASSERT_EQ(effect.status(), ACF_OK);
-        hostile::everyStageOn(*session, effect);
-        const ImageSpec shape = imageSpec(layout, 23, 11);
-        const int64_t blocks = session->host()->memory().liveBlocks();
-        faults().reset();
-        ASSERT_EQ(render(effect, shape, RenderCall{3, 3.0}), ACF_OK);
-        const int64_t calls = faults().calls.load();
-        for (int64_t at = 1; at <= calls; ++at) {
-            faults().reset();
-            faults().failCallAt = at;
-            faults().failStatus = int32_t(0x80000777u);
-            const ACFRESULT r = render(effect, shape, RenderCall{3, 3.0});
-            faults().reset();
-            EXPECT_TRUE(r == ACF_OK || r == int32_t(0x80000777u)) << "call " << at << " gave " << r;
-            ASSERT_EQ(session->host()->memory().liveBlocks(), blocks) << "call " << at;
-        }
-    }
-}
-
-// The memory service refuses one allocation, or every one from some point on, while an
-// instance is made and while it renders with every stage on.
-TEST_F(Hostile, RefusedMemoryWithEveryStageOn) {
-    for (bool allAfter : {false, true}) {
-        for (PixelLayout layout : {PixelLayout::BGRA8, PixelLayout::ARGB16}) {
-            EffectInstance effect(*session);
-            ASSERT_EQ(effect.status(), ACF_OK);
-            hostile::everyStageOn(*session, effect);
-            const ImageSpec shape = imageSpec(layout, 19, 14);
-            const int64_t blocks = session->host()->memory().liveBlocks();
-            faults().reset();
-            ASSERT_EQ(render(effect, shape, RenderCall{5, 5.0}), ACF_OK);
-            const int64_t allocations = faults().allocations.load();
-            for (int64_t at = 1; at <= allocations + 1; ++at) {
+// With every stage on, each host call of a frame fails in turn, or the memory service refuses
+// one allocation, or every one from some point on. A failed call reaches the host or the frame
+// passes through; a refused raster ends the frame inside the plug-in. Nothing is kept.
+TEST_F(Hostile, FailingHostCallsAndRefusedMemoryWithEveryStageOn) {
+    const struct {
+        uint32_t width, height;
+        int32_t frame;
+    } frames[] = {{23, 11, 3}, {19, 14, 5}};
+    for (Fault fault : {Call, Allocation, AllocationsFrom})
+        for (PixelLayout layout : kLayouts)
+            for (const auto& f : frames) {
+                SCOPED_TRACE(::testing::Message() << "fault " << int(fault) << ", layout " << int(layout) << ", "
+                                                  << f.width << "x" << f.height);
+                auto effect = busyInstance();
+                const ImageSpec shape = imageSpec(layout, f.width, f.height);
+                const RenderCall call{f.frame, double(f.frame)};
+                const int64_t blocks = liveBlocks();
                 faults().reset();
-                faults().failAllocationAt = at;
-                faults().failAllAllocationsAfter = allAfter;
-                const ACFRESULT r = render(effect, shape, RenderCall{5, 5.0});
-                faults().reset();
-                EXPECT_EQ(r, ACF_OK) << "a refused raster ends the frame inside the plug-in; allocation " << at;
-                ASSERT_EQ(session->host()->memory().liveBlocks(), blocks) << "allocation " << at;
+                ASSERT_EQ(render(*effect, shape, call), ACF_OK);
+                const int64_t count = fault == Call ? faults().calls.load() : faults().allocations.load() + 1;
+                for (int64_t at = 1; at <= count; ++at) {
+                    fail(fault, at);
+                    const ACFRESULT r = render(*effect, shape, call);
+                    faults().reset();
+                    if (fault == Call)
+                        EXPECT_TRUE(r == ACF_OK || r == kFailed) << "call " << at << " gave " << r;
+                    else
+                        EXPECT_EQ(r, ACF_OK) << "a refused raster ends the frame inside the plug-in; allocation " << at;
+                    ASSERT_EQ(liveBlocks(), blocks) << at;
+                }
             }
-        }
-        // Making an instance: its block is the first allocation.
+    // Making an instance: its block is the first allocation.
+    for (Fault fault : {Allocation, AllocationsFrom}) {
+        fail(fault, 1);
+        EXPECT_EQ(EffectInstance(*session).status(), ACF_E_OUTOFMEMORY);
         faults().reset();
-        faults().failAllocationAt = 1;
-        faults().failAllAllocationsAfter = allAfter;
-        {
-            EffectInstance refused(*session);
-            EXPECT_EQ(refused.status(), ACF_E_OUTOFMEMORY);
-        }
-        faults().reset();
-        EXPECT_EQ(session->host()->memory().liveBlocks(), 0);
+        EXPECT_EQ(liveBlocks(), 0);
     }
 }
 
@@ -228,23 +198,21 @@ TEST_F(Hostile, InputImageUnlikeTheOutput) {
                  {PixelLayout::ARGB16, PixelLayout::ARGB16, 17, 9, 5, 4},  {PixelLayout::ARGB8, PixelLayout::ARGB16, 17, 9, 17, 9},
                  {PixelLayout::BGRA16, PixelLayout::BGRA8, 17, 9, 17, 9},  {PixelLayout::ARGB8, PixelLayout::BGRA8, 17, 9, 17, 9},
                  {PixelLayout::BGRA16, PixelLayout::ARGB16, 17, 9, 17, 9}, {PixelLayout::ARGB8, PixelLayout::ARGB8, 0, 0, 17, 9}};
-    EffectInstance effect(*session);
-    ASSERT_EQ(effect.status(), ACF_OK);
-    hostile::everyStageOn(*session, effect);
+    auto effect = busyInstance();
     for (const Case& c : cases) {
         AcfPtr<Image> input(new Image(imageSpec(c.inputLayout, c.inputWidth, c.inputHeight, 4)));
         AcfPtr<Image> output(new Image(imageSpec(c.outputLayout, c.outputWidth, c.outputHeight, 4)));
         input->fillRandom(9);
         output->fill(1, 2, 3, 4);
         const hostile::FrameCopy before(*input.get());
-        EXPECT_EQ(effect.render(*input.get(), *output.get(), RenderCall{2, 2.0}), ACF_E_FAIL) << int(&c - cases);
+        EXPECT_EQ(effect->render(*input.get(), *output.get(), RenderCall{2, 2.0}), ACF_E_FAIL) << int(&c - cases);
         EXPECT_EQ(hostile::renderDamage(before, *input.get(), *output.get()), "");
         EXPECT_EQ(output->channel(c.outputWidth - 1, c.outputHeight - 1, 3), 4u) << "output untouched";
     }
     // An input at the output's size and layout renders as ever.
     AcfPtr<Image> input(new Image(imageSpec(PixelLayout::BGRA16, 17, 9, 4)));
     AcfPtr<Image> output(new Image(imageSpec(PixelLayout::BGRA16, 17, 9, 12)));
-    EXPECT_EQ(effect.render(*input.get(), *output.get(), RenderCall{2, 2.0}), ACF_OK);
+    EXPECT_EQ(effect->render(*input.get(), *output.get(), RenderCall{2, 2.0}), ACF_OK);
 }
 
 // Each host call made while an instance is made or destroyed fails in turn (those of its
@@ -261,7 +229,7 @@ TEST_F(Hostile, EveryFailingHostCallWhileAnInstanceIsMadeOrDestroyed) {
             made = faults().calls.load();
             r = effect.status();
             if (r == ACF_OK) {
-                hostile::everyStageOn(*session, effect);
+                hostile::everyStageOn(*session->effect(), effect.values());
                 r = render(effect, shape, RenderCall{4, 4.0});
             }
             rendered = faults().calls.load();
@@ -273,12 +241,10 @@ TEST_F(Hostile, EveryFailingHostCallWhileAnInstanceIsMadeOrDestroyed) {
     const int64_t madeAt = made, renderedAt = rendered, destroyedAt = faults().calls.load();
     ASSERT_GT(madeAt, 0);
     for (int64_t at = 1; at <= destroyedAt; at = at == madeAt ? renderedAt + 1 : at + 1) {
-        faults().reset();
-        faults().failCallAt = at;
-        faults().failStatus = int32_t(0x80000777u);
+        fail(Call, at);
         const ACFRESULT r = life();
         faults().reset();
-        EXPECT_TRUE(r == ACF_OK || r == int32_t(0x80000777u)) << "call " << at << " gave " << r;
-        ASSERT_EQ(session->host()->memory().liveBlocks(), 0) << "call " << at;
+        EXPECT_TRUE(r == ACF_OK || r == kFailed) << "call " << at << " gave " << r;
+        ASSERT_EQ(liveBlocks(), 0) << "call " << at;
     }
 }

@@ -1,21 +1,37 @@
 // Instance blocks and the shared data: tables as defined, separation between instances, and
-// every byte given back to the host's memory service.
+// every byte given back to the host's memory service (checked after each test).
 #include <cmath>
+#include <cstring>
 
 #include "TestSupport.h"
 #include "host/avx2/PluginRaster_API.h"
-#include "lib/Common/InstanceData.h"
-#include "platform/platform.h"
 #include "refhost/Faults.h"
 
 using namespace refhost;
 using namespace testing_support;
 
-TEST(InstanceData, VignetteGammaTableAsDefined) {
-    AcfPtr<HostComponent> host(new HostComponent);
-    FrameSetup f(host.get(), ImageSpec{2, 2});
-    InstanceData data;
+namespace {
+
+class InstanceDataTest : public InProcessEffect {
+protected:
+    FrameSetup f{reg.host.get(), ImageSpec{2, 2}};
+    MemoryService& memory() { return reg.host->memory(); }
+};
+
+}  // namespace
+
+// The vignette table is worked out once per process and copied into each block: every entry
+// of every block, the first and later ones, is the defined value, and that value is the curve.
+TEST_F(InstanceDataTest, EveryBlockHoldsTheVignetteGammaTableAsDefined) {
+    InstanceData data, second;
     ASSERT_EQ(createInstanceData(*f.services, data), 0);
+    ASSERT_EQ(createInstanceData(*f.services, second), 0);
+    for (int v = 0; v < kVignetteLevels; ++v)
+        for (int k = 0; k < kVignetteSteps; ++k) {
+            const float expected = vignetteGammaEntry(v, k);
+            ASSERT_EQ(std::memcmp(&data.block->vignetteGammaTable[v][k], &expected, sizeof expected), 0) << v << ", " << k;
+            ASSERT_EQ(std::memcmp(&second.block->vignetteGammaTable[v][k], &expected, sizeof expected), 0) << v << ", " << k;
+        }
     const auto& table = data.block->vignetteGammaTable;
     for (int k = 0; k < kVignetteSteps; ++k) {
         ASSERT_EQ(table[0][k], 0.0f) << k;
@@ -32,13 +48,10 @@ TEST(InstanceData, VignetteGammaTableAsDefined) {
     EXPECT_EQ(data.block->deepScratches.head, nullptr);
     EXPECT_EQ(data.block->basicScratches.count, 0);
     destroyInstanceData(*f.services, data);
-    EXPECT_EQ(host->memory().liveBlocks(), 0);
+    destroyInstanceData(*f.services, second);
 }
 
-TEST(InstanceData, InstancesShareGlobalDataAndOwnTheirBlocks) {
-    platform::processLockCreate();
-    AcfPtr<HostComponent> host(new HostComponent);
-    FrameSetup f(host.get(), ImageSpec{8, 8});
+TEST_F(InstanceDataTest, InstancesShareGlobalDataAndOwnTheirBlocks) {
     InstanceData a, b;
     ASSERT_EQ(createInstanceData(*f.services, a), 0);
     ASSERT_EQ(createInstanceData(*f.services, b), 0);
@@ -54,40 +67,39 @@ TEST(InstanceData, InstancesShareGlobalDataAndOwnTheirBlocks) {
     int32_t status = 0;
     a.global->funkRaster = f.services->allocateRaster(16, 16, 0, &status);
     ASSERT_NE(a.global->funkRaster, nullptr);
-    EXPECT_EQ(host->memory().liveBlocks(), 3);
+    EXPECT_EQ(memory().liveBlocks(), 3);
     destroyInstanceData(*f.services, a);
-    EXPECT_EQ(host->memory().liveBlocks(), 2) << "the first to end leaves the funk raster";
+    EXPECT_EQ(memory().liveBlocks(), 2) << "the first to end leaves the funk raster";
     EXPECT_NE(currentGlobalData(), nullptr);
     destroyInstanceData(*f.services, b);
-    EXPECT_EQ(host->memory().liveBlocks(), 0);
-    EXPECT_EQ(host->memory().liveBytes(), 0);
+    EXPECT_EQ(memory().liveBytes(), 0);
     EXPECT_EQ(currentGlobalData(), nullptr);
-    platform::processLockDelete();
 }
 
-TEST(InstanceData, UnreferencedSharedDataWithoutRasterStaysForTheNext) {
-    AcfPtr<HostComponent> host(new HostComponent);
-    FrameSetup f(host.get(), ImageSpec{2, 2});
-    InstanceData a;
+// Shared data without a raster stays for the next instance when the last one ends; unloading
+// the library must not leave it behind: shut-down frees it once no instance references it.
+TEST_F(InstanceDataTest, UnreferencedSharedDataStaysForTheNextUntilShutDown) {
+    InstanceData a, b;
     ASSERT_EQ(createInstanceData(*f.services, a), 0);
     GlobalData* shared = a.global;
+    releaseIdleGlobalData();
+    EXPECT_EQ(currentGlobalData(), shared) << "an instance still uses it";
     destroyInstanceData(*f.services, a);
     EXPECT_EQ(currentGlobalData(), shared);
     EXPECT_TRUE(shared->IsUnreferenced());
-    InstanceData b;
     ASSERT_EQ(createInstanceData(*f.services, b), 0);
     EXPECT_EQ(b.global, shared);
     destroyInstanceData(*f.services, b);
+    EXPECT_NE(currentGlobalData(), nullptr) << "it stays for the next instance";
+    releaseIdleGlobalData();
+    EXPECT_EQ(currentGlobalData(), nullptr);
 }
 
-TEST(InstanceData, RefusedBlockIsAnOutOfMemoryStatus) {
-    AcfPtr<HostComponent> host(new HostComponent);
-    FrameSetup f(host.get(), ImageSpec{2, 2});
+TEST_F(InstanceDataTest, RefusedBlockIsAnOutOfMemoryStatus) {
     faults().reset();
     faults().failAllocationAt = 1;
     InstanceData data;
     EXPECT_EQ(createInstanceData(*f.services, data), int32_t(0x80000002u));
     faults().reset();
     EXPECT_EQ(data.block, nullptr);
-    EXPECT_EQ(host->memory().liveBlocks(), 0);
 }

@@ -4,13 +4,9 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "host/acf/CACFUnknown.h"
-#include "host/avx2/Plugin_AVX2_Effect.h"
 #include "lib/Common/Diagnostics.h"
 #include "lib/Common/PixelFormats.h"
 #include "pipeline/StageTable.h"
-#include "platform/platform.h"
-#include "sdk/sdk_ids.h"
 
 using namespace refhost;
 using namespace testing_support;
@@ -26,64 +22,34 @@ struct Seen {
 Seen gSeen;
 
 Status recordingStage(const ::FrameContext&, PluginHost_API& host, RasterHolder&, RasterHolder& output, float) {
-    gSeen.calls++;
-    gSeen.fieldFactor = host.fieldFactor();
-    gSeen.scaleX = host.scaleX();
-    gSeen.scaleY = host.scaleY();
-    gSeen.aspect = host.pixelAspect(output.raster);
-    gSeen.frame = host.frameNumber();
-    gSeen.time = host.definitionContext().time;
+    gSeen = Seen{host.fieldFactor(),          host.scaleX(),      host.scaleY(), host.pixelAspect(output.raster),
+                 host.definitionContext().time, host.frameNumber(), gSeen.calls + 1};
     return STATUS_OK;
 }
 
-struct Messages {
-    std::vector<std::string> texts;
-    static void observe(const char* text, const char* title, void* user) {
-        static_cast<Messages*>(user)->texts.push_back(std::string(title) + ": " + text);
-    }
-};
-
-struct Assertions {
-    std::vector<std::string> reports;
-    static void observe(const char* condition, const char* unit, int line, void* user) {
-        static_cast<Assertions*>(user)->reports.push_back(std::string(condition) + " @" + unit + ":" + std::to_string(line));
-    }
-};
-
-class RenderEntry : public ::testing::Test {
+class RenderEntry : public InProcessEffect {
 protected:
-    RegisteredEffect reg;
     AcfPtr<IAVXEffect> effect;
     std::shared_ptr<ParameterValues> values = reg.defaults();
+    uint32_t lastAskedLayout = 0;
+    int32_t lastAskedFrame = 0;
 
     void SetUp() override {
-        platform::processLockCreate();
-        ASSERT_EQ(createComponent<Plugin_AVX2_Effect>(reg.host.get(), nullptr, IID_IAVXEffect, effect.outVoid()), 0);
+        InProcessEffect::SetUp();
+        ASSERT_EQ(makeEffect(effect), 0);
     }
     void TearDown() override {
         effect.reset();
-        EXPECT_EQ(CACFUnknown::liveObjects(), 0);
-        EXPECT_EQ(reg.host->memory().liveBlocks(), 0);
-        platform::processLockDelete();
+        InProcessEffect::TearDown();
     }
-
-    ACFRESULT render(const ImageSpec& shape, int32_t frame, double time, const int32_t scale[4] = nullptr) {
+    ACFRESULT render(const ImageSpec& shape, const RenderCall& call) {
         AcfPtr<Image> input(new Image(shape)), output(new Image(shape));
-        AcfPtr<InputService> service(new InputService(input.get()));
-        AcfPtr<EffectContext> context(new EffectContext(values, service.get()));
-        if (scale)
-            for (int i = 0; i < 4; ++i) context->scaleTerms[i] = scale[i];
-        AcfPtr<refhost::FrameContext> frameContext(new refhost::FrameContext(frame));
-        AcfPtr<RenderContext> renderContext(new RenderContext(7, time));
-        AcfPtr<ImageSource> source(new ImageSource(output.get()));
-        const ACFRESULT r = effect->ProcessFrame(context.get(), nullptr, nullptr, frameContext.get(), nullptr,
-                                                 renderContext.get(), source.get());
-        lastAskedLayout = service->askedFieldLayout;
-        lastAskedFrame = service->askedFrame;
+        RenderCallObjects objects(values, input.get(), output.get(), call);
+        const ACFRESULT r = objects.process(effect.get());
+        lastAskedLayout = objects.input->askedFieldLayout;
+        lastAskedFrame = objects.input->askedFrame;
         return r;
     }
-    uint32_t lastAskedLayout = 0;
-    int32_t lastAskedFrame = 0;
 };
 
 }  // namespace
@@ -94,13 +60,12 @@ TEST_F(RenderEntry, FieldLayoutTwoRendersWithFieldFactorTwo) {
     overrideStageTable<PIXEL_BGRA8>(&table);
     values->set(*slotIdentifier(0), TYPE_Boolean, 1);
 
-    const int32_t half[4] = {1, 2, 1, 2};
     for (uint32_t layout : {0u, 1u, 2u, 3u}) {
         ImageSpec shape{6, 4};
         shape.fieldLayout = layout;
         shape.pixelAspect = 1.5f;
         gSeen = Seen{};
-        EXPECT_EQ(render(shape, 42, 41.5, half), ACF_OK);
+        EXPECT_EQ(render(shape, RenderCall{42, 41.5, 7, {1, 2, 1, 2}}), ACF_OK);
         const double factor = layout == 2 ? 2.0 : 1.0;
         EXPECT_EQ(gSeen.calls, 1);
         EXPECT_EQ(gSeen.fieldFactor, factor) << layout;
@@ -116,19 +81,28 @@ TEST_F(RenderEntry, FieldLayoutTwoRendersWithFieldFactorTwo) {
 }
 
 TEST_F(RenderEntry, MissingObjectsAreReportedAndNotUsed) {
-    Assertions seen;
-    diag::setAssertionObserver(&Assertions::observe, &seen);
+    std::vector<std::string> seen;
+    diag::setAssertionObserver(
+        [](const char* condition, const char* unit, int line, void* user) {
+            static_cast<std::vector<std::string>*>(user)->push_back(std::string(condition) + " @" + unit + ":" +
+                                                                    std::to_string(line));
+        },
+        &seen);
     AcfPtr<refhost::FrameContext> frame(new refhost::FrameContext(1));
     EXPECT_EQ(effect->ProcessFrame(nullptr, nullptr, nullptr, frame.get(), nullptr, nullptr, nullptr),
               int32_t(0x80000005u));
     diag::setAssertionObserver(nullptr, nullptr);
-    EXPECT_EQ(seen.reports, std::vector<std::string>{
+    EXPECT_EQ(seen, std::vector<std::string>{
                                 "effectContext && frameContext && renderContext && output @Plugin_AVX2_Effect:292"});
 }
 
 TEST_F(RenderEntry, OneMessagePerRejectedImage) {
-    Messages seen;
-    platform::setMessageObserver(&Messages::observe, &seen);
+    std::vector<std::string> seen;
+    platform::setMessageObserver(
+        [](const char* text, const char* title, void* user) {
+            static_cast<std::vector<std::string>*>(user)->push_back(std::string(title) + ": " + text);
+        },
+        &seen);
     ImageSpec threeChannels{6, 4};
     threeChannels.channels = 3;
     ImageSpec notRgb{6, 4};
@@ -136,12 +110,12 @@ TEST_F(RenderEntry, OneMessagePerRejectedImage) {
     ImageSpec neither = notRgb;
     neither.channels = 3;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(render(threeChannels, 0, 0), int32_t(0x80000008u));
-    EXPECT_EQ(render(notRgb, 0, 0), int32_t(0x80000008u));
-    EXPECT_EQ(render(neither, 0, 0), int32_t(0x80000008u));
+    EXPECT_EQ(render(threeChannels, RenderCall{}), int32_t(0x80000008u));
+    EXPECT_EQ(render(notRgb, RenderCall{}), int32_t(0x80000008u));
+    EXPECT_EQ(render(neither, RenderCall{}), int32_t(0x80000008u));
     testing::internal::GetCapturedStderr();
     platform::setMessageObserver(nullptr, nullptr);
-    EXPECT_EQ(seen.texts, (std::vector<std::string>{"Invalid Image Format: Expected 4 channels",
+    EXPECT_EQ(seen, (std::vector<std::string>{"Invalid Image Format: Expected 4 channels",
                                                     "Invalid Image Format: Expected RGB colorspace",
                                                     "Invalid Image Format: Expected RGB colorspace"}));
 }

@@ -27,11 +27,17 @@ double valueFor(const SettingField& f) {
     return 0;
 }
 
+// The effect's parameters at their defaults, read through the services of a 4 x 4 frame.
+class RenderSettingsTest : public ::testing::Test {
+protected:
+    RegisteredEffect reg;
+    std::shared_ptr<ParameterValues> values = reg.defaults();
+    FrameSetup frame{reg.host.get(), ImageSpec{4, 4}, values};
+};
+
 }  // namespace
 
-TEST(RenderSettings, CaptureFillsEveryFieldFromTheHost) {
-    RegisteredEffect reg;
-    auto values = reg.defaults();
+TEST_F(RenderSettingsTest, CaptureFillsEveryFieldFromTheHost) {
     for (const SettingField& f : kSettingFields) values->set(*slotIdentifier(f.slot), typeOf(f.kind), valueFor(f));
     // Specific cases: a boolean holding 2 is not true; the grain red default; signed contrast.
     values->set(*slotIdentifier(43), TYPE_Boolean, 2);
@@ -40,7 +46,6 @@ TEST(RenderSettings, CaptureFillsEveryFieldFromTheHost) {
     values->set(*slotIdentifier(58), TYPE_Double, 82);
     values->set(*slotIdentifier(59), TYPE_Double, 255);
 
-    FrameSetup frame(reg.host.get(), ImageSpec{4, 4}, values);
     RenderSettings s;
     std::memset(static_cast<void*>(&s), 0xCD, sizeof s);  // nothing may be left from before
     EXPECT_TRUE(captureSettings(*frame.services, s));
@@ -48,25 +53,19 @@ TEST(RenderSettings, CaptureFillsEveryFieldFromTheHost) {
     const char* record = reinterpret_cast<const char*>(&s);
     for (const SettingField& f : kSettingFields) {
         SCOPED_TRACE(f.name);
-        double v = 0;
-        values->read(*slotIdentifier(f.slot), 1.0, typeOf(f.kind), &v, f.kind == SettingKind::Float ? 8 : 4);
-        if (f.kind == SettingKind::Checkbox) {
-            int32_t raw;
-            std::memcpy(&raw, &v, 4);
-            bool stored;
-            std::memcpy(&stored, record + f.offset, 1);
-            EXPECT_EQ(stored, raw == 1);
-        } else if (f.kind == SettingKind::Integer) {
-            int32_t raw, stored;
-            std::memcpy(&raw, &v, 4);
-            std::memcpy(&stored, record + f.offset, 4);
-            EXPECT_EQ(stored, raw);
-        } else {
-            double stored;
-            std::memcpy(&stored, record + f.offset, 8);
-            const bool colour = f.slot >= 58 && f.slot <= 60;
-            EXPECT_EQ(stored, colour ? double(float(v)) / 255.0 : double(float(v)));
-        }
+        // The host's value as it stores it (an int32 for checkboxes and integers), and the record's.
+        union {
+            double real;
+            int32_t whole;
+        } held{}, stored{};
+        values->read(*slotIdentifier(f.slot), 1.0, typeOf(f.kind), &held, f.kind == SettingKind::Float ? 8 : 4);
+        std::memcpy(&stored, record + f.offset, f.kind == SettingKind::Checkbox ? 1 : f.kind == SettingKind::Integer ? 4 : 8);
+        if (f.kind == SettingKind::Checkbox)
+            EXPECT_EQ(stored.whole & 0xFF, held.whole == 1 ? 1 : 0);
+        else if (f.kind == SettingKind::Integer)
+            EXPECT_EQ(stored.whole, held.whole);
+        else
+            EXPECT_EQ(stored.real, f.slot >= 58 && f.slot <= 60 ? double(float(held.real)) / 255.0 : double(float(held.real)));
     }
     EXPECT_FALSE(s.doColorNoise) << "a boolean holding 2 reads false";
     EXPECT_EQ(s.grainRed, 28.2199993133544921875);
@@ -75,13 +74,10 @@ TEST(RenderSettings, CaptureFillsEveryFieldFromTheHost) {
     EXPECT_NEAR(s.deepScratchColorR, 0.3216, 1e-4);
 }
 
-TEST(RenderSettings, KeyedValuesAreReadAtTheContextTime) {
-    RegisteredEffect reg;
-    auto values = reg.defaults();
+TEST_F(RenderSettingsTest, KeyedValuesAreReadAtTheContextTime) {
     values->setKeys(*slotIdentifier(2), TYPE_Int32, {{10.0, 0.0}, {20.0, 200.0}});
     values->setKeys(*slotIdentifier(34), TYPE_Double, {{10.0, 1.0}, {20.0, 3.0}});
     values->setKeys(*slotIdentifier(0), TYPE_Boolean, {{10.0, 0.0}, {15.0, 1.0}});
-    FrameSetup frame(reg.host.get(), ImageSpec{4, 4}, values);
 
     const struct {
         double time;
@@ -99,9 +95,7 @@ TEST(RenderSettings, KeyedValuesAreReadAtTheContextTime) {
     }
 }
 
-TEST(RenderSettings, ReadersWithoutSourceOrIdentifierWriteNothing) {
-    RegisteredEffect reg;
-    FrameSetup frame(reg.host.get(), ImageSpec{4, 4}, reg.defaults());
+TEST_F(RenderSettingsTest, ReadersWithoutSourceOrIdentifierWriteNothing) {
     ParamDefContext& context = frame.services->definitionContext();
 
     bool flag = true;
@@ -124,9 +118,7 @@ TEST(RenderSettings, ReadersWithoutSourceOrIdentifierWriteNothing) {
     EXPECT_EQ(s.grainRed, 0.0);
 }
 
-TEST(RenderSettings, AFailedHostReadEndsTheCaptureWithItsStatus) {
-    RegisteredEffect reg;
-    FrameSetup frame(reg.host.get(), ImageSpec{4, 4}, reg.defaults());
+TEST_F(RenderSettingsTest, AFailedHostReadEndsTheCaptureWithItsStatus) {
     const long objectsBefore = liveObjects();
     for (int64_t at : {1, 2, 57, 104}) {
         faults().reset();
