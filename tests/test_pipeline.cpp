@@ -158,21 +158,19 @@ TEST(PostContrast, SixteenBitIdentityAndFlatGrey) {
     for (int i = 0; i <= 16384; i += 97) ASSERT_EQ(tables[0][i], 8192);
 }
 
-TEST(PostContrast, RunsLastOnColourAndNeverOnAlpha) {
-    for (PixelLayout layout : kAllLayouts) {
-        PipelineRun run(layout);
-        run.set(74, 1);
-        run.set(76, 27);
-        EXPECT_EQ(run.render(), STATUS_OK);
-        const double white = isSixteenBit(layout) ? 16384 : 255, half = white / 2, k = 1 / (1 - (white - 1) * 0.27 / white);
-        for (uint32_t y = 0; y < 7; ++y)
-            for (uint32_t x = 0; x < 13; ++x) {
-                EXPECT_EQ(run.out().channel(x, y, 0), run.in().channel(x, y, 0));
-                for (int c = 1; c < 4; ++c) {
-                    const double v = std::trunc((int(run.in().channel(x, y, c)) - half) * k);
-                    const double expected = std::clamp(std::trunc(v + half), 0.0, white);
-                    ASSERT_EQ(run.out().channel(x, y, c), uint32_t(expected));
-                }
+TYPED_TEST(Pipeline, PostContrastRunsLastOnColourAndNeverOnAlpha) {
+    PipelineRun run(kLayout<TypeParam>);
+    run.set(74, 1);
+    run.set(76, 27);
+    EXPECT_EQ(run.render(), STATUS_OK);
+    const double white = kIs16Bit<TypeParam> ? 16384 : 255, half = white / 2, k = 1 / (1 - (white - 1) * 0.27 / white);
+    for (uint32_t y = 0; y < 7; ++y)
+        for (uint32_t x = 0; x < 13; ++x) {
+            EXPECT_EQ(run.out().channel(x, y, 0), run.in().channel(x, y, 0));
+            for (int c = 1; c < 4; ++c) {
+                const double v = std::trunc((int(run.in().channel(x, y, c)) - half) * k);
+                const double expected = std::clamp(std::trunc(v + half), 0.0, white);
+                ASSERT_EQ(run.out().channel(x, y, c), uint32_t(expected));
             }
-    }
+        }
 }
