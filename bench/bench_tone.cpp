@@ -37,6 +37,8 @@ struct Frame {
     std::unique_ptr<RasterHolder> in, out;
 
     Frame(uint32_t w, uint32_t h) {
+        // Working rasters reused from call to call, as an editor's pool (and tarnix) keeps them.
+        hostComponent->memory().keepFreedBlocks(8);
         const refhost::ImageSpec shape{w, h, kLayout<Tag>};
         input.reset(new refhost::Image(shape));
         output.reset(new refhost::Image(shape));

@@ -1,5 +1,6 @@
 #include "refhost/RefHost.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -50,9 +51,18 @@ void* MemoryService::Alloc(uint64_t size) {
     while (size > largest && !mLargestRequest.compare_exchange_weak(largest, size)) {
     }
     if (allocationHook() || size > maxBlock) return nullptr;
-    void* block = std::malloc(size ? size_t(size) : 1);
-    if (!block) return nullptr;
-    std::lock_guard<std::mutex> guard(mLock);
+    std::unique_lock<std::mutex> guard(mLock);
+    void* block = nullptr;
+    const auto pooled = std::find_if(mPool.begin(), mPool.end(), [&](const auto& entry) { return entry.first == size; });
+    if (pooled != mPool.end()) {
+        block = pooled->second;
+        mPool.erase(pooled);
+    } else {
+        guard.unlock();
+        block = std::malloc(size ? size_t(size) : 1);
+        if (!block) return nullptr;
+        guard.lock();
+    }
     try {
         mBlocks[block] = size;
     } catch (...) {
@@ -75,10 +85,34 @@ void MemoryService::Free(void* block) {
             std::fprintf(stderr, "reference host: memory service asked to free a block it did not give out\n");
             std::abort();
         }
-        mLiveBytes -= int64_t(it->second);
+        const uint64_t size = it->second;
+        mLiveBytes -= int64_t(size);
         mBlocks.erase(it);
+        if (mPoolLimit > 0 && size >= kPooledSize) {
+            mPool.emplace_back(size, block);
+            if (mPool.size() <= mPoolLimit) return;
+            block = mPool.front().second;
+            mPool.pop_front();
+        }
     }
     std::free(block);
+}
+
+void MemoryService::keepFreedBlocks(size_t blocks) {
+    std::deque<std::pair<uint64_t, void*>> dropped;
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        mPoolLimit = blocks;
+        while (mPool.size() > mPoolLimit) {
+            dropped.push_back(mPool.front());
+            mPool.pop_front();
+        }
+    }
+    for (const auto& entry : dropped) std::free(entry.second);
+}
+
+MemoryService::~MemoryService() {
+    for (const auto& entry : mPool) std::free(entry.second);
 }
 
 int64_t MemoryService::liveBlocks() const {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -41,12 +42,22 @@ public:
     // Largest single request the service accepts; larger ones are refused.
     uint64_t maxBlock = uint64_t(1) << 34;
 
+    // Keeps up to `blocks` freed blocks of a frame's size or so and hands them out again for
+    // requests of the same size, as an editor's raster pool does, rather than returning them
+    // to the system to be faulted in afresh every frame. Off by default, so that the
+    // sanitizers see every block come and go.
+    void keepFreedBlocks(size_t blocks);
+    ~MemoryService() override;
+
 protected:
     bool answers(const acfUID& iid) const override { return iid == IID_IACFMalloc; }
 
 private:
+    static constexpr uint64_t kPooledSize = uint64_t(1) << 20;
     mutable std::mutex mLock;
     std::map<void*, uint64_t> mBlocks;
+    std::deque<std::pair<uint64_t, void*>> mPool;  // oldest first
+    size_t mPoolLimit = 0;
     int64_t mLiveBytes = 0;
     int64_t mPeakBytes = 0;
     int64_t mTotal = 0;

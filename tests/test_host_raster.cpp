@@ -193,3 +193,27 @@ TEST(HostServices, SinglePrecisionMathsIsTheNarrowedDoubleResult) {
     EXPECT_EQ(h.floor(-0.5), -1.0);
     EXPECT_EQ(h.ceilf(0.25f), 1.0f);
 }
+
+// A host that pools frame-sized blocks hands a freed one out again for the same size only,
+// counts it as given back meanwhile, and still refuses when told to.
+TEST(HostServices, PooledBlocksAreReusedBySizeAndStillCounted) {
+    AcfPtr<HostComponent> host(new HostComponent);
+    MemoryService& memory = host->memory();
+    memory.keepFreedBlocks(1);
+    const uint64_t frame = uint64_t(3) << 20;
+    void* first = memory.Alloc(frame);
+    ASSERT_NE(first, nullptr);
+    memory.Free(first);
+    EXPECT_EQ(memory.liveBlocks(), 0);
+    void* other = memory.Alloc(frame + 4);
+    EXPECT_NE(other, first) << "a block of another size is not handed out";
+    EXPECT_EQ(memory.Alloc(frame), first);
+    EXPECT_EQ(memory.liveBlocks(), 2);
+    memory.Free(first);
+    memory.Free(other);  // the pool holds one: the older block goes back to the system
+    faults().reset();
+    faults().failAllocationAt = 1;
+    EXPECT_EQ(memory.Alloc(frame + 4), nullptr);
+    faults().reset();
+    EXPECT_EQ(memory.liveBlocks(), 0);
+}

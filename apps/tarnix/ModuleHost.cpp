@@ -11,6 +11,9 @@ namespace tarnix {
 
 namespace {
 
+// Enough for every working raster one frame holds at once.
+constexpr size_t kPooledRasters = 8;
+
 std::string hexStatus(int32_t status) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", unsigned(status));
@@ -52,6 +55,8 @@ ModuleHost::ModuleHost(const std::string& moduleOption) : mPath(locateModule(mod
     if (const ACFRESULT r = mSession->open(); ACFFailed(r))
         throw Failure(Exit::Environment, mPath + " did not register (status " + hexStatus(r) + ")");
     mCatalog = ParameterCatalog::fromDefinition(*mSession->effect());
+    // The stages' working rasters come and go every frame; keep them as an editor does.
+    mSession->host()->memory().keepFreedBlocks(kPooledRasters);
 }
 
 ModuleHost::~ModuleHost() {
