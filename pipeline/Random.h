@@ -2,6 +2,7 @@
 // C runtime's constants, reseeded from the frame number at fixed points of the chain.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class PluginHost_API;
@@ -13,6 +14,10 @@ inline uint32_t step(uint32_t& state) {
     state = state * 214013u + 2531011u;
     return (state >> 16) & 0x7FFFu;
 }
+
+// The next `count` draws from `state` into `draws`, exactly as `count` calls of step() give
+// them, and `state` left where those calls leave it.
+void fill(uint32_t& state, uint16_t* draws, size_t count);
 
 uint32_t& threadState();  // starts at 1 on every thread
 

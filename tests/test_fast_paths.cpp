@@ -13,6 +13,8 @@
 #include "lib/Common/PlainBlend.h"
 #include "refhost/Images.h"
 #include "sdk/acf_ptr.h"
+#include "pipeline/Random.h"
+#include "stages/tone/Grain.h"
 #include "stages/tone/GrainBlur.h"
 
 using refhost::Image;
@@ -194,4 +196,49 @@ TYPED_TEST(FastPaths, CompositeRectMatchesThePlainKernel) {
                                               descOf(*plain.get()), from, to, opacity));
             expectSame(*fast.get(), *plain.get());
         }
+}
+
+// The generator's draws taken eight lanes at a time are the draws taken one by one, and leave
+// the state where those leave it, for every count and starting state.
+TEST(FastPathsRandom, FilledDrawsAreTheSequence) {
+    std::mt19937 rng(21);
+    std::vector<uint16_t> draws(4000);
+    for (int trial = 0; trial < 300; ++trial) {
+        const size_t count = trial < 40 ? size_t(trial) : rng() % draws.size();
+        uint32_t fast = rng(), plain = fast;
+        rng::fill(fast, draws.data(), count);
+        for (size_t i = 0; i < count; ++i) ASSERT_EQ(draws[i], rng::step(plain)) << count << " at " << i;
+        EXPECT_EQ(fast, plain) << count;
+    }
+}
+
+// A frame large enough for the noise pass to tabulate its work gives, row by row, what a
+// single row worked out in place gives from the generator state that row starts at.
+TYPED_TEST(FastPaths, GrainNoiseOnLargeFramesMatchesRowsWorkedInPlace) {
+    using Tag = TypeParam;
+    using Channel = typename Tag::Channel;
+    std::mt19937 rng(22);
+    std::vector<Channel> tables(3 * (Tag::white + 1));
+    Channel* curves[3] = {&tables[0], &tables[Tag::white + 1], &tables[2 * (Tag::white + 1)]};
+    std::vector<float> weights(Tag::white + 1);
+    for (const bool colour : {true, false}) {
+        const uint32_t width = 1001, height = colour ? 36 : 100;  // past the tables' break-even
+        const float amount = colour ? 0.75f : 1.3f;
+        GrainChannelCurves<Tag>(28.22f, colour ? 35.54f : 100.0f, 100.0f, curves);
+        GrainSuppressionWeights(Tag::white, 20.0f, colour ? 10.0f : 70.0f, weights.data());
+        AcfPtr<Image> picture = randomFrame<Tag>(width, height, rng), layer = randomFrame<Tag>(width, height, rng);
+        uint32_t state = rng();
+        GrainNoise<Tag>(colour, amount, state, curves, weights.data(), descOf(*picture.get()), descOf(*layer.get()));
+        for (uint32_t y = 0; y < height; ++y) {
+            AcfPtr<Image> row(new Image(ImageSpec{width, 1, kLayout<Tag>})), rowLayer(new Image(ImageSpec{width, 1, kLayout<Tag>}));
+            for (uint32_t x = 0; x < width; ++x)
+                for (int c = 0; c < 4; ++c) row->setChannel(x, 0, c, picture->channel(x, y, c));
+            GrainNoise<Tag>(colour, amount, state, curves, weights.data(), descOf(*row.get()), descOf(*rowLayer.get()));
+            for (uint32_t x = 0; x < width; ++x)
+                for (int c = 0; c < 4; ++c)
+                    ASSERT_EQ(layer->channel(x, y, c), rowLayer->channel(x, 0, c)) << "row " << y << " pixel " << x;
+            for (uint32_t k = 0; k < width * (colour ? 3 : 1); ++k) rng::step(state);
+        }
+        EXPECT_TRUE(layer->guardsIntact());
+    }
 }

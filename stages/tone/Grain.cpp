@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/Kernels.h"
@@ -49,35 +50,57 @@ struct GrainPixel {
     GrainOffset offset;
     const Channel* const* curves;
     const float* weights;
+    // On large frames, worked out once per frame: each channel's mapped value for every
+    // draw (32768 each), and in 8-bit every (mapped, picture value) pair's result.
+    const Channel* mappedByDraw[3] = {};
+    const Channel* results = nullptr;
 
-    // The noisy value through the channel's curve, drawn toward mid grey where the picture
-    // value p is suppressed: (mapped / W * w + (1 - w) * grey / W) * W, in single precision.
-    Channel grained(int c, int64_t d, Channel p) const {
-        const int64_t noisy = std::clamp<int64_t>(neutral + d, 0, white);
-        const float mapped = float(curves[c][noisy]);
-        // Samples past white (a host out of range) take the last weight.
-        const float w = weights[std::min<int32_t>(p, white)];
+    // The draw's offset from mid grey, held to the range, through the channel's curve.
+    Channel mapped(int c, uint32_t draw) const {
+        if (mappedByDraw[c])
+            return mappedByDraw[c][draw];
+        return curves[c][std::clamp<int64_t>(neutral + offset(draw), 0, white)];
+    }
+
+    // The mapped value drawn toward mid grey by the weight w of the picture value:
+    // (mapped / W * w + (1 - w) * grey / W) * W, in single precision.
+    static Channel drawnToGrey(float mapped, float w) {
         const float v = (mapped * invWhite * w + (1.0f - w) * float(neutral) * invWhite) * float(white);
         return Channel(v > 0.0f ? (v < float(white) ? v : float(white)) : 0.0f);
     }
+
+    Channel grained(int c, uint32_t draw, Channel p) const {
+        const Channel m = mapped(c, draw);
+        if constexpr (!kIs16Bit<Tag>) {
+            if (results)
+                return results[size_t(m) << 8 | p];
+        }
+        // Samples past white (a host out of range) take the last weight.
+        return drawnToGrey(float(m), weights[std::min<int32_t>(p, white)]);
+    }
 };
 
-// Rows top to bottom, pixels left to right; colour noise draws R, G, B in that order.
+// Rows top to bottom, pixels left to right; colour noise draws R, G, B in that order. The
+// draws are taken a stretch of a row ahead, which frees the pixels from their sequence.
 template <class Tag, bool ColourNoise>
 void noiseRows(const GrainPixel<Tag>& px, uint32_t state, const RasterDesc& picture, const RasterDesc& layer,
                int32_t width, int32_t height) {
     using F = typename Tag::FORMAT;
+    constexpr int32_t kStretch = 512, kDrawsPerPixel = ColourNoise ? 3 : 1;
+    uint16_t draws[kStretch * kDrawsPerPixel];
     for (int32_t y = 0; y < height; ++y) {
         const auto* in = rowOf<Tag>(picture, y);
         auto* out = rowOf<Tag>(layer, y);
-        for (int32_t x = 0; x < width; ++x, in += 4, out += 4) {
-            const int64_t dr = px.offset(rng::step(state));
-            const int64_t dg = ColourNoise ? px.offset(rng::step(state)) : dr;
-            const int64_t db = ColourNoise ? px.offset(rng::step(state)) : dr;
-            out[F::R] = px.grained(0, dr, in[F::R]);
-            out[F::G] = px.grained(1, dg, in[F::G]);
-            out[F::B] = px.grained(2, db, in[F::B]);
-            out[F::A] = px.alpha;
+        for (int32_t x = 0; x < width; x += kStretch) {
+            const int32_t count = std::min(kStretch, width - x);
+            rng::fill(state, draws, size_t(count) * kDrawsPerPixel);
+            const uint16_t* d = draws;
+            for (int32_t i = 0; i < count; ++i, in += 4, out += 4, d += kDrawsPerPixel) {
+                out[F::R] = px.grained(0, d[0], in[F::R]);
+                out[F::G] = px.grained(1, d[ColourNoise ? 1 : 0], in[F::G]);
+                out[F::B] = px.grained(2, d[ColourNoise ? 2 : 0], in[F::B]);
+                out[F::A] = px.alpha;
+            }
         }
     }
 }
@@ -160,9 +183,33 @@ void GrainNoise(bool colorNoise, float amount, uint32_t seed, const typename Tag
                 const float* weights, const RasterDesc& picture, const RasterDesc& layer) {
     // n = trunc(amount * W + 0.5): the product in float, the half added in double.
     const float scaled = amount * float(Tag::white);
-    const GrainPixel<Tag> px{GrainOffset(truncToInt32(double(scaled) + 0.5)), curves, weights};
+    GrainPixel<Tag> px{GrainOffset(truncToInt32(double(scaled) + 0.5)), curves, weights};
     const int32_t width = std::min(picture.width, layer.width);
     const int32_t height = std::min(picture.height, layer.height);
+    // The tables pay for themselves once a frame has more samples than they have entries;
+    // memory refused for them only means the slower way.
+    using Channel = typename Tag::Channel;
+    constexpr size_t kDraws = 32768;
+    const int64_t samples = int64_t(width) * height * 3;
+    std::unique_ptr<Channel[]> byDraw(samples > int64_t(3 * kDraws) ? new (std::nothrow) Channel[3 * kDraws] : nullptr);
+    if (byDraw) {
+        for (int c = 0; c < 3; ++c) {
+            Channel* table = &byDraw[size_t(c) * kDraws];
+            for (uint32_t draw = 0; draw < kDraws; ++draw) table[draw] = px.mapped(c, draw);
+            px.mappedByDraw[c] = table;
+        }
+    }
+    std::unique_ptr<uint8_t[]> results;
+    if constexpr (!kIs16Bit<Tag>) {
+        if (samples > 65536)
+            results.reset(new (std::nothrow) uint8_t[65536]);
+        if (results) {
+            for (int32_t mapped = 0; mapped < 256; ++mapped)
+                for (int32_t p = 0; p < 256; ++p)
+                    results[size_t(mapped) << 8 | size_t(p)] = GrainPixel<Tag>::drawnToGrey(float(mapped), weights[p]);
+            px.results = results.get();
+        }
+    }
     if (colorNoise)
         noiseRows<Tag, true>(px, seed, picture, layer, width, height);
     else
