@@ -273,7 +273,7 @@ TEST_F(Tarnix, GrainFollowsFrameNumbersSoTheStartFrameMovesIt) {
 
 TEST_F(Tarnix, AnInterruptedOrKilledRenderLeavesNoOutput) {
     // Long enough that a render is still running when it is stopped.
-    w.ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=640x360:r=25:d=12", "-c:v", "libx264", "-preset", "ultrafast", w.path("long.mp4")});
+    w.ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=640x360:r=25:d=40", "-c:v", "libx264", "-preset", "ultrafast", w.path("long.mp4")});
     const auto stopRender = [&](const std::string& tag, int sig) {
         const pid_t pid = start({TARNIX_PROGRAM, "render", w.path("long.mp4"), w.path("out.mkv"), "--preset", "worn-print", "--depth", "16"},
                                 w.path(tag + ".out"), w.path(tag + ".err"));
