@@ -45,7 +45,6 @@ struct GrainPixel {
     // Mid grey as the fill hands it over: 128, or 8224 once widened to 16 bits.
     static constexpr int32_t neutral = fromByte<Tag>(128);
     static constexpr float invWhite = kIs16Bit<Tag> ? 1.0f / 16384.0f : 0.003921569f;
-    static constexpr Channel alpha = fromByte<Tag>(255);
 
     GrainOffset offset;
     const Channel* const* curves;
@@ -82,10 +81,12 @@ struct GrainPixel {
 
 // Rows top to bottom, pixels left to right; colour noise draws R, G, B in that order. The
 // draws are taken a stretch of a row ahead, which frees the pixels from their sequence.
-template <class Tag, bool ColourNoise>
-void noiseRows(const GrainPixel<Tag>& px, uint32_t state, const RasterDesc& picture, const RasterDesc& layer,
-               int32_t width, int32_t height) {
+// `sample(c, draw, p)` gives one channel's result.
+template <class Tag, bool ColourNoise, class Sample>
+void noiseRows(uint32_t state, const RasterDesc& picture, const RasterDesc& layer, int32_t width, int32_t height,
+               Sample sample) {
     using F = typename Tag::FORMAT;
+    constexpr typename Tag::Channel alpha = fromByte<Tag>(255);
     constexpr int32_t kStretch = 512, kDrawsPerPixel = ColourNoise ? 3 : 1;
     uint16_t draws[kStretch * kDrawsPerPixel];
     for (int32_t y = 0; y < height; ++y) {
@@ -96,12 +97,39 @@ void noiseRows(const GrainPixel<Tag>& px, uint32_t state, const RasterDesc& pict
             rng::fill(state, draws, size_t(count) * kDrawsPerPixel);
             const uint16_t* d = draws;
             for (int32_t i = 0; i < count; ++i, in += 4, out += 4, d += kDrawsPerPixel) {
-                out[F::R] = px.grained(0, d[0], in[F::R]);
-                out[F::G] = px.grained(1, d[ColourNoise ? 1 : 0], in[F::G]);
-                out[F::B] = px.grained(2, d[ColourNoise ? 2 : 0], in[F::B]);
-                out[F::A] = px.alpha;
+                out[F::R] = sample(0, d[0], in[F::R]);
+                out[F::G] = sample(1, d[ColourNoise ? 1 : 0], in[F::G]);
+                out[F::B] = sample(2, d[ColourNoise ? 2 : 0], in[F::B]);
+                out[F::A] = alpha;
             }
         }
+    }
+}
+
+// The pass with each sample's way of working decided once: tabulated or in place. The
+// tables are held in locals, which the layer's stores cannot be taken to change.
+template <class Tag, bool ColourNoise>
+void noisePass(const GrainPixel<Tag>& px, uint32_t seed, const RasterDesc& picture, const RasterDesc& layer,
+               int32_t width, int32_t height) {
+    using Channel = typename Tag::Channel;
+    if (px.mappedByDraw[0] && px.results) {
+        const Channel *byDraw0 = px.mappedByDraw[0], *byDraw1 = px.mappedByDraw[1], *byDraw2 = px.mappedByDraw[2];
+        const Channel* results = px.results;
+        noiseRows<Tag, ColourNoise>(seed, picture, layer, width, height, [=](int c, uint32_t draw, Channel p) {
+            const Channel m = (c == 0 ? byDraw0 : c == 1 ? byDraw1 : byDraw2)[draw];
+            return results[size_t(m) << 8 | p];
+        });
+    } else if (px.mappedByDraw[0]) {
+        const Channel *byDraw0 = px.mappedByDraw[0], *byDraw1 = px.mappedByDraw[1], *byDraw2 = px.mappedByDraw[2];
+        const float* weights = px.weights;
+        noiseRows<Tag, ColourNoise>(seed, picture, layer, width, height, [=](int c, uint32_t draw, Channel p) {
+            const Channel m = (c == 0 ? byDraw0 : c == 1 ? byDraw1 : byDraw2)[draw];
+            // Samples past white (a host out of range) take the last weight.
+            return GrainPixel<Tag>::drawnToGrey(float(m), weights[std::min<int32_t>(p, Tag::white)]);
+        });
+    } else {
+        noiseRows<Tag, ColourNoise>(seed, picture, layer, width, height,
+                                    [&px](int c, uint32_t draw, Channel p) { return px.grained(c, draw, p); });
     }
 }
 
@@ -211,9 +239,9 @@ void GrainNoise(bool colorNoise, float amount, uint32_t seed, const typename Tag
         }
     }
     if (colorNoise)
-        noiseRows<Tag, true>(px, seed, picture, layer, width, height);
+        noisePass<Tag, true>(px, seed, picture, layer, width, height);
     else
-        noiseRows<Tag, false>(px, seed, picture, layer, width, height);
+        noisePass<Tag, false>(px, seed, picture, layer, width, height);
 }
 
 template <class Tag>
