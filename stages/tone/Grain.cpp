@@ -49,15 +49,9 @@ struct GrainPixel {
     GrainOffset offset;
     const Channel* const* curves;
     const float* weights;
-    // On large frames, worked out once per frame: each channel's mapped value for every
-    // draw (32768 each), and in 8-bit every (mapped, picture value) pair's result.
-    const Channel* mappedByDraw[3] = {};
-    const Channel* results = nullptr;
 
     // The draw's offset from mid grey, held to the range, through the channel's curve.
     Channel mapped(int c, uint32_t draw) const {
-        if (mappedByDraw[c])
-            return mappedByDraw[c][draw];
         return curves[c][std::clamp<int64_t>(neutral + offset(draw), 0, white)];
     }
 
@@ -68,15 +62,8 @@ struct GrainPixel {
         return Channel(v > 0.0f ? (v < float(white) ? v : float(white)) : 0.0f);
     }
 
-    Channel grained(int c, uint32_t draw, Channel p) const {
-        const Channel m = mapped(c, draw);
-        if constexpr (!kIs16Bit<Tag>) {
-            if (results)
-                return results[size_t(m) << 8 | p];
-        }
-        // Samples past white (a host out of range) take the last weight.
-        return drawnToGrey(float(m), weights[std::min<int32_t>(p, white)]);
-    }
+    // Samples past white (a host out of range) take the last weight.
+    Channel result(Channel m, Channel p) const { return drawnToGrey(float(m), weights[std::min<int32_t>(p, white)]); }
 };
 
 // Rows top to bottom, pixels left to right; colour noise draws R, G, B in that order. The
@@ -103,33 +90,6 @@ void noiseRows(uint32_t state, const RasterDesc& picture, const RasterDesc& laye
                 out[F::A] = alpha;
             }
         }
-    }
-}
-
-// The pass with each sample's way of working decided once: tabulated or in place. The
-// tables are held in locals, which the layer's stores cannot be taken to change.
-template <class Tag, bool ColourNoise>
-void noisePass(const GrainPixel<Tag>& px, uint32_t seed, const RasterDesc& picture, const RasterDesc& layer,
-               int32_t width, int32_t height) {
-    using Channel = typename Tag::Channel;
-    if (px.mappedByDraw[0] && px.results) {
-        const Channel *byDraw0 = px.mappedByDraw[0], *byDraw1 = px.mappedByDraw[1], *byDraw2 = px.mappedByDraw[2];
-        const Channel* results = px.results;
-        noiseRows<Tag, ColourNoise>(seed, picture, layer, width, height, [=](int c, uint32_t draw, Channel p) {
-            const Channel m = (c == 0 ? byDraw0 : c == 1 ? byDraw1 : byDraw2)[draw];
-            return results[size_t(m) << 8 | p];
-        });
-    } else if (px.mappedByDraw[0]) {
-        const Channel *byDraw0 = px.mappedByDraw[0], *byDraw1 = px.mappedByDraw[1], *byDraw2 = px.mappedByDraw[2];
-        const float* weights = px.weights;
-        noiseRows<Tag, ColourNoise>(seed, picture, layer, width, height, [=](int c, uint32_t draw, Channel p) {
-            const Channel m = (c == 0 ? byDraw0 : c == 1 ? byDraw1 : byDraw2)[draw];
-            // Samples past white (a host out of range) take the last weight.
-            return GrainPixel<Tag>::drawnToGrey(float(m), weights[std::min<int32_t>(p, Tag::white)]);
-        });
-    } else {
-        noiseRows<Tag, ColourNoise>(seed, picture, layer, width, height,
-                                    [&px](int c, uint32_t draw, Channel p) { return px.grained(c, draw, p); });
     }
 }
 
@@ -211,37 +171,54 @@ void GrainNoise(bool colorNoise, float amount, uint32_t seed, const typename Tag
                 const float* weights, const RasterDesc& picture, const RasterDesc& layer) {
     // n = trunc(amount * W + 0.5): the product in float, the half added in double.
     const float scaled = amount * float(Tag::white);
-    GrainPixel<Tag> px{GrainOffset(truncToInt32(double(scaled) + 0.5)), curves, weights};
+    const GrainPixel<Tag> px{GrainOffset(truncToInt32(double(scaled) + 0.5)), curves, weights};
     const int32_t width = std::min(picture.width, layer.width);
     const int32_t height = std::min(picture.height, layer.height);
-    // The tables pay for themselves once a frame has more samples than they have entries;
-    // memory refused for them only means the slower way.
+    // On large frames each channel's mapped value for every draw (32768 each) and, in 8-bit,
+    // every (mapped, picture value) pair's result are worked out once: the tables pay for
+    // themselves once a frame has more samples than they have entries. Memory refused for
+    // them only means the slower way. Held in locals, which the layer's stores cannot be
+    // taken to change.
     using Channel = typename Tag::Channel;
     constexpr size_t kDraws = 32768;
     const int64_t samples = int64_t(width) * height * 3;
     std::unique_ptr<Channel[]> byDraw(samples > int64_t(3 * kDraws) ? new (std::nothrow) Channel[3 * kDraws] : nullptr);
-    if (byDraw) {
-        for (int c = 0; c < 3; ++c) {
-            Channel* table = &byDraw[size_t(c) * kDraws];
-            for (uint32_t draw = 0; draw < kDraws; ++draw) table[draw] = px.mapped(c, draw);
-            px.mappedByDraw[c] = table;
-        }
-    }
+    if (byDraw)
+        for (int c = 0; c < 3; ++c)
+            for (uint32_t draw = 0; draw < kDraws; ++draw) byDraw[c * kDraws + draw] = px.mapped(c, draw);
     std::unique_ptr<uint8_t[]> results;
     if constexpr (!kIs16Bit<Tag>) {
         if (samples > 65536)
             results.reset(new (std::nothrow) uint8_t[65536]);
-        if (results) {
+        if (results)
             for (int32_t mapped = 0; mapped < 256; ++mapped)
                 for (int32_t p = 0; p < 256; ++p)
-                    results[size_t(mapped) << 8 | size_t(p)] = GrainPixel<Tag>::drawnToGrey(float(mapped), weights[p]);
-            px.results = results.get();
-        }
+                    results[size_t(mapped) << 8 | size_t(p)] = px.result(Channel(mapped), Channel(p));
     }
-    if (colorNoise)
-        noisePass<Tag, true>(px, seed, picture, layer, width, height);
-    else
-        noisePass<Tag, false>(px, seed, picture, layer, width, height);
+
+    // Each sample's way of working decided once for the pass: tabulated or in place.
+    const auto pass = [&](auto mapped, auto result) {
+        const auto sample = [=](int c, uint32_t draw, Channel p) { return result(mapped(c, draw), p); };
+        if (colorNoise)
+            noiseRows<Tag, true>(seed, picture, layer, width, height, sample);
+        else
+            noiseRows<Tag, false>(seed, picture, layer, width, height, sample);
+    };
+    const auto withResult = [&](auto mapped) {
+        if constexpr (!kIs16Bit<Tag>) {
+            if (results) {
+                const uint8_t* table = results.get();
+                return pass(mapped, [table](Channel m, Channel p) { return table[size_t(m) << 8 | p]; });
+            }
+        }
+        pass(mapped, [px](Channel m, Channel p) { return px.result(m, p); });
+    };
+    if (byDraw) {
+        const Channel* table = byDraw.get();
+        withResult([table](int c, uint32_t draw) { return table[size_t(c) * kDraws + draw]; });
+    } else {
+        withResult([px](int c, uint32_t draw) { return px.mapped(c, draw); });
+    }
 }
 
 template <class Tag>
