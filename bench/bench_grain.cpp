@@ -2,6 +2,7 @@
 // reference host, each of its passes, and the serial generator chain that bounds it from below.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -53,6 +54,20 @@ void BM_GeneratorChain(benchmark::State& state) {
         uint32_t mix = 0;
         for (int64_t i = 0; i < draws; ++i) mix += rng::step(s);
         benchmark::DoNotOptimize(mix);
+    }
+    setPixels(state);
+}
+
+// The same draws taken in lanes, a stretch at a time, as the noise pass takes them.
+void BM_GeneratorLanes(benchmark::State& state) {
+    const int64_t draws = int64_t(width(state)) * height(state) * 3;
+    std::vector<uint16_t> stretch(1536);
+    for (auto _ : state) {
+        uint32_t s = 12345;
+        for (int64_t done = 0; done < draws; done += int64_t(stretch.size()))
+            rng::fill(s, stretch.data(), size_t(std::min<int64_t>(int64_t(stretch.size()), draws - done)));
+        benchmark::DoNotOptimize(s);
+        benchmark::ClobberMemory();
     }
     setPixels(state);
 }
@@ -156,6 +171,7 @@ void frameSizes(benchmark::internal::Benchmark* b) {
 }  // namespace
 
 BENCHMARK(BM_GeneratorChain)->Apply(frameSizes);
+BENCHMARK(BM_GeneratorLanes)->Apply(frameSizes);
 BENCHMARK_TEMPLATE(BM_GrainStage, PIXEL_BGRA8)->Apply(frameSizes);
 BENCHMARK_TEMPLATE(BM_GrainStage, PIXEL_ARGB14)->Apply(frameSizes);
 BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_BGRA8)->Apply(frameSizes);

@@ -8,54 +8,85 @@ namespace rng {
 
 namespace {
 
-// Eight steps at once: state * a^8 + c (a^7 + ... + 1), mod 2^32.
-constexpr uint32_t kMultiplier8 = [] {
+// k steps at once: state * a^k + c (a^(k-1) + ... + 1), mod 2^32.
+constexpr uint32_t multiplierOf(int k) {
     uint32_t m = 1;
-    for (int i = 0; i < 8; ++i) m *= 214013u;
+    for (int i = 0; i < k; ++i) m *= 214013u;
     return m;
-}();
-constexpr uint32_t kIncrement8 = [] {
+}
+constexpr uint32_t incrementOf(int k) {
     uint32_t c = 0;
-    for (int i = 0; i < 8; ++i) c = c * 214013u + 2531011u;
+    for (int i = 0; i < k; ++i) c = c * 214013u + 2531011u;
     return c;
+}
+
+// States held as 16-bit halves, eight per vector: SSE2 multiplies eight 16-bit lanes at
+// once but only two 32-bit ones, and the draw is the high half itself.
+struct Halves {
+    __m128i low, high;
+};
+
+constexpr int kGroups = 4;                 // independent vectors, to hide the multiplies' latency
+constexpr int kLanes = 8 * kGroups;        // states in flight, each a step after the last
+constexpr uint32_t kMultiplier = multiplierOf(kLanes);
+constexpr uint32_t kIncrement = incrementOf(kLanes);
+
+// The jumps from the state before a run to each of its first kLanes states.
+struct LaneJumps {
+    uint32_t multipliers[kLanes], increments[kLanes];
+};
+constexpr LaneJumps kLaneJumps = [] {
+    LaneJumps jumps{};
+    for (int lane = 0; lane < kLanes; ++lane) {
+        jumps.multipliers[lane] = multiplierOf(lane + 1);
+        jumps.increments[lane] = incrementOf(lane + 1);
+    }
+    return jumps;
 }();
 
-// The low 32 bits of each lane's product (SSE2 has only the 32 x 32 -> 64 of even lanes).
-inline __m128i multiplyLow(__m128i a, __m128i b) {
-    const __m128i even = _mm_mul_epu32(a, b);
-    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
-    return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
-                              _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+inline __m128i set16(uint32_t v) { return _mm_set1_epi16(int16_t(uint16_t(v))); }
+
+// s * A + C, mod 2^32, lane by lane: (h:l) * (Ah:Al) = l*Al + ((h*Al + l*Ah) << 16), the
+// increment's low half carried into the high half by an unsigned compare.
+inline Halves advance(Halves s) {
+    const __m128i aLow = set16(kMultiplier), aHigh = set16(kMultiplier >> 16);
+    const __m128i cLow = set16(kIncrement), cHigh = set16(kIncrement >> 16);
+    const __m128i sign = _mm_set1_epi16(int16_t(0x8000));
+    const __m128i low = _mm_add_epi16(_mm_mullo_epi16(s.low, aLow), cLow);
+    const __m128i carried = _mm_cmplt_epi16(_mm_xor_si128(low, sign), _mm_xor_si128(cLow, sign));
+    __m128i high = _mm_add_epi16(_mm_mulhi_epu16(s.low, aLow), _mm_mullo_epi16(s.high, aLow));
+    high = _mm_add_epi16(high, _mm_add_epi16(_mm_mullo_epi16(s.low, aHigh), cHigh));
+    return {low, _mm_sub_epi16(high, carried)};
 }
 
 }  // namespace
 
-// Each draw waits on the one before when taken one by one; eight states a step apart, each
-// moved eight steps at a time, give the same sequence without that wait.
+// Each draw waits on the one before when taken one by one; 32 states a step apart, each
+// moved 32 steps at a time, give the same sequence without that wait.
 void fill(uint32_t& state, uint16_t* draws, size_t count) {
     size_t i = 0;
-    if (count >= 8) {
-        alignas(16) uint32_t first[8];
-        for (uint32_t& s : first) {
-            step(state);
-            s = state;
+    if (count >= size_t(kLanes)) {
+        alignas(16) uint16_t low[kLanes], high[kLanes];
+        // Each lane jumps straight to its place, none waiting on another.
+        for (int lane = 0; lane < kLanes; ++lane) {
+            const uint32_t s = state * kLaneJumps.multipliers[lane] + kLaneJumps.increments[lane];
+            low[lane] = uint16_t(s);
+            high[lane] = uint16_t(s >> 16);
         }
-        __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(first));
-        __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(first + 4));
-        const __m128i multiplier = _mm_set1_epi32(int32_t(kMultiplier8));
-        const __m128i increment = _mm_set1_epi32(int32_t(kIncrement8));
-        const __m128i bits = _mm_set1_epi32(0x7FFF);
-        __m128i last = high;
-        for (; i + 8 <= count; i += 8) {
-            // Draws are below 2^15, so the signed pack keeps them as they are.
-            const __m128i values = _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(low, 16), bits),
-                                                   _mm_and_si128(_mm_srli_epi32(high, 16), bits));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(draws + i), values);
-            last = high;
-            low = _mm_add_epi32(multiplyLow(low, multiplier), increment);
-            high = _mm_add_epi32(multiplyLow(high, multiplier), increment);
+        Halves s[kGroups];
+        for (int g = 0; g < kGroups; ++g)
+            s[g] = {_mm_load_si128(reinterpret_cast<const __m128i*>(low + 8 * g)),
+                    _mm_load_si128(reinterpret_cast<const __m128i*>(high + 8 * g))};
+        const __m128i bits = _mm_set1_epi16(0x7FFF);
+        Halves last = s[kGroups - 1];
+        for (; i + kLanes <= count; i += kLanes) {
+            for (int g = 0; g < kGroups; ++g)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(draws + i + 8 * g), _mm_and_si128(s[g].high, bits));
+            last = s[kGroups - 1];
+            for (Halves& h : s) h = advance(h);
         }
-        state = uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(last, _MM_SHUFFLE(3, 3, 3, 3))));
+        // The state of the last draw handed out: the top lane of the last group.
+        state = uint32_t(uint16_t(_mm_extract_epi16(last.low, 7))) | uint32_t(uint16_t(_mm_extract_epi16(last.high, 7))) << 16;
     }
     for (; i < count; ++i) draws[i] = uint16_t(step(state));
 }

@@ -1,8 +1,10 @@
 #include "stages/tone/Grain.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/Kernels.h"
@@ -73,7 +75,10 @@ template <class Tag, bool ColourNoise, class Sample>
 void noiseRows(uint32_t state, const RasterDesc& picture, const RasterDesc& layer, int32_t width, int32_t height,
                Sample sample) {
     using F = typename Tag::FORMAT;
-    constexpr typename Tag::Channel alpha = fromByte<Tag>(255);
+    using Channel = typename Tag::Channel;
+    using Word = std::conditional_t<kIs16Bit<Tag>, uint64_t, uint32_t>;
+    constexpr int kBits = 8 * sizeof(Channel);
+    constexpr Channel alpha = fromByte<Tag>(255);
     constexpr int32_t kStretch = 512, kDrawsPerPixel = ColourNoise ? 3 : 1;
     uint16_t draws[kStretch * kDrawsPerPixel];
     for (int32_t y = 0; y < height; ++y) {
@@ -83,11 +88,17 @@ void noiseRows(uint32_t state, const RasterDesc& picture, const RasterDesc& laye
             const int32_t count = std::min(kStretch, width - x);
             rng::fill(state, draws, size_t(count) * kDrawsPerPixel);
             const uint16_t* d = draws;
+            // A pixel read and written whole, its channels taken apart and put together in a
+            // register: one store per pixel instead of four.
             for (int32_t i = 0; i < count; ++i, in += 4, out += 4, d += kDrawsPerPixel) {
-                out[F::R] = sample(0, d[0], in[F::R]);
-                out[F::G] = sample(1, d[ColourNoise ? 1 : 0], in[F::G]);
-                out[F::B] = sample(2, d[ColourNoise ? 2 : 0], in[F::B]);
-                out[F::A] = alpha;
+                Word pixel;
+                std::memcpy(&pixel, in, sizeof pixel);
+                const auto at = [pixel](int channel) { return Channel(pixel >> (channel * kBits)); };
+                const Word result = Word(sample(0, d[0], at(F::R))) << (F::R * kBits) |
+                                    Word(sample(1, d[ColourNoise ? 1 : 0], at(F::G))) << (F::G * kBits) |
+                                    Word(sample(2, d[ColourNoise ? 2 : 0], at(F::B))) << (F::B * kBits) |
+                                    Word(alpha) << (F::A * kBits);
+                std::memcpy(out, &result, sizeof result);
             }
         }
     }
