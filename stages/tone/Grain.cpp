@@ -1,5 +1,7 @@
 #include "stages/tone/Grain.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -68,17 +70,67 @@ struct GrainPixel {
     Channel result(Channel m, Channel p) const { return drawnToGrey(float(m), weights[std::min<int32_t>(p, white)]); }
 };
 
+// A pixel read and written whole, its channels taken apart and put together in a register:
+// one store per pixel instead of four.
+template <class Tag>
+using PixelWord = std::conditional_t<kIs16Bit<Tag>, uint64_t, uint32_t>;
+
+// A layer pixel from its draws (R, G, B, or one for all three) and the picture pixel, one
+// channel at a time: `sample(c, draw, p)` gives channel c's result.
+template <class Tag, bool ColourNoise, class Sample>
+auto channelByChannel(Sample sample) {
+    return [sample](const uint16_t* d, PixelWord<Tag> pixel) {
+        using F = typename Tag::FORMAT;
+        using Word = PixelWord<Tag>;
+        constexpr int kBits = 8 * sizeof(typename Tag::Channel);
+        const auto at = [pixel](int channel) { return typename Tag::Channel(pixel >> (channel * kBits)); };
+        return Word(sample(0, d[0], at(F::R))) << (F::R * kBits) |
+               Word(sample(1, d[ColourNoise ? 1 : 0], at(F::G))) << (F::G * kBits) |
+               Word(sample(2, d[ColourNoise ? 2 : 0], at(F::B))) << (F::B * kBits) |
+               Word(fromByte<Tag>(255)) << (F::A * kBits);
+    };
+}
+
+// The same for 16-bit pixels with the single-precision steps of the three channels taken
+// side by side in one vector, lanes in the pixel's channel order; `mapped(c, draw)` gives
+// channel c's mapped value.
+template <class Tag, bool ColourNoise, class Mapped>
+auto channelsAtOnce(const GrainPixel<Tag>& px, Mapped mapped) {
+    static_assert(kIs16Bit<Tag>, "8-bit pixels take their results from a table");
+    using F = typename Tag::FORMAT;
+    float grey[4], white[4];
+    for (float& v : grey) v = float(GrainPixel<Tag>::neutral);
+    for (float& v : white) v = float(Tag::white);
+    grey[F::A] = 0.0f;
+    return [px, mapped, grey = _mm_loadu_ps(grey), white = _mm_loadu_ps(white)](const uint16_t* d, uint64_t pixel) {
+        float m[4], w[4];
+        const int channels[3] = {F::R, F::G, F::B};
+        for (int c = 0; c < 3; ++c) {
+            const int at = channels[c];
+            const int32_t p = int32_t(uint16_t(pixel >> (at * 16)));
+            m[at] = float(mapped(c, d[ColourNoise ? c : 0]));
+            w[at] = px.weights[std::min<int32_t>(p, Tag::white)];
+        }
+        m[F::A] = 0.0f;
+        w[F::A] = 0.0f;
+        // (mapped * (1 / W) * w + (1 - w) * grey * (1 / W)) * W, then held to 0..W.
+        const __m128 weight = _mm_setr_ps(w[0], w[1], w[2], w[3]);
+        const __m128 toward = _mm_mul_ps(_mm_mul_ps(_mm_setr_ps(m[0], m[1], m[2], m[3]), _mm_set1_ps(GrainPixel<Tag>::invWhite)), weight);
+        const __m128 rest = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(_mm_set1_ps(1.0f), weight), grey), _mm_set1_ps(GrainPixel<Tag>::invWhite));
+        const __m128 v = _mm_mul_ps(_mm_add_ps(toward, rest), white);
+        const __m128i held = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), white));
+        const uint64_t samples = uint64_t(_mm_cvtsi128_si64(_mm_packs_epi32(held, held)));
+        return samples | uint64_t(fromByte<Tag>(255)) << (F::A * 16);
+    };
+}
+
 // Rows top to bottom, pixels left to right; colour noise draws R, G, B in that order. The
 // draws are taken a stretch of a row ahead, which frees the pixels from their sequence.
-// `sample(c, draw, p)` gives one channel's result.
-template <class Tag, bool ColourNoise, class Sample>
+// `pixelOf(draws, picture pixel)` gives a layer pixel.
+template <class Tag, bool ColourNoise, class PixelOf>
 void noiseRows(uint32_t state, const RasterDesc& picture, const RasterDesc& layer, int32_t width, int32_t height,
-               Sample sample) {
-    using F = typename Tag::FORMAT;
-    using Channel = typename Tag::Channel;
-    using Word = std::conditional_t<kIs16Bit<Tag>, uint64_t, uint32_t>;
-    constexpr int kBits = 8 * sizeof(Channel);
-    constexpr Channel alpha = fromByte<Tag>(255);
+               PixelOf pixelOf) {
+    using Word = PixelWord<Tag>;
     constexpr int32_t kStretch = 512, kDrawsPerPixel = ColourNoise ? 3 : 1;
     uint16_t draws[kStretch * kDrawsPerPixel];
     for (int32_t y = 0; y < height; ++y) {
@@ -88,16 +140,10 @@ void noiseRows(uint32_t state, const RasterDesc& picture, const RasterDesc& laye
             const int32_t count = std::min(kStretch, width - x);
             rng::fill(state, draws, size_t(count) * kDrawsPerPixel);
             const uint16_t* d = draws;
-            // A pixel read and written whole, its channels taken apart and put together in a
-            // register: one store per pixel instead of four.
             for (int32_t i = 0; i < count; ++i, in += 4, out += 4, d += kDrawsPerPixel) {
                 Word pixel;
                 std::memcpy(&pixel, in, sizeof pixel);
-                const auto at = [pixel](int channel) { return Channel(pixel >> (channel * kBits)); };
-                const Word result = Word(sample(0, d[0], at(F::R))) << (F::R * kBits) |
-                                    Word(sample(1, d[ColourNoise ? 1 : 0], at(F::G))) << (F::G * kBits) |
-                                    Word(sample(2, d[ColourNoise ? 2 : 0], at(F::B))) << (F::B * kBits) |
-                                    Word(alpha) << (F::A * kBits);
+                const Word result = pixelOf(d, pixel);
                 std::memcpy(out, &result, sizeof result);
             }
         }
@@ -208,21 +254,27 @@ void GrainNoise(bool colorNoise, float amount, uint32_t seed, const typename Tag
     }
 
     // Each sample's way of working decided once for the pass: tabulated or in place.
-    const auto pass = [&](auto mapped, auto result) {
-        const auto sample = [=](int c, uint32_t draw, Channel p) { return result(mapped(c, draw), p); };
+    const auto rows = [&](auto pixelOf) {
         if (colorNoise)
-            noiseRows<Tag, true>(seed, picture, layer, width, height, sample);
+            noiseRows<Tag, true>(seed, picture, layer, width, height, pixelOf(std::true_type{}));
         else
-            noiseRows<Tag, false>(seed, picture, layer, width, height, sample);
+            noiseRows<Tag, false>(seed, picture, layer, width, height, pixelOf(std::false_type{}));
     };
     const auto withResult = [&](auto mapped) {
-        if constexpr (!kIs16Bit<Tag>) {
+        if constexpr (kIs16Bit<Tag>) {
+            rows([&](auto colour) { return channelsAtOnce<Tag, decltype(colour)::value>(px, mapped); });
+        } else {
+            const auto pass = [&](auto result) {
+                const auto sample = [=](int c, uint32_t draw, Channel p) { return result(mapped(c, draw), p); };
+                rows([&](auto colour) { return channelByChannel<Tag, decltype(colour)::value>(sample); });
+            };
             if (results) {
                 const uint8_t* table = results.get();
-                return pass(mapped, [table](Channel m, Channel p) { return table[size_t(m) << 8 | p]; });
+                pass([table](Channel m, Channel p) { return table[size_t(m) << 8 | p]; });
+            } else {
+                pass([px](Channel m, Channel p) { return px.result(m, p); });
             }
         }
-        pass(mapped, [px](Channel m, Channel p) { return px.result(m, p); });
     };
     if (byDraw) {
         const Channel* table = byDraw.get();
