@@ -13,6 +13,7 @@
 #include "lib/Common/PlainBlend.h"
 #include "refhost/Images.h"
 #include "sdk/acf_ptr.h"
+#include "lib/Common/Cpu.h"
 #include "pipeline/Random.h"
 #include "stages/tone/Grain.h"
 #include "stages/tone/GrainBlur.h"
@@ -108,7 +109,8 @@ TYPED_TEST_SUITE(FastPaths, AllFormats);
 
 }  // namespace
 
-// Radii at most 1 take the windowed vector path; the rest must reach the running sums as before.
+// Radii at most 1 take the windowed vector path (8-bit: in integer steps at either vector
+// width); the rest must reach the running sums as before.
 TYPED_TEST(FastPaths, GrainBlurMatchesTheRunningSums) {
     using Tag = TypeParam;
     std::mt19937 rng(11);
@@ -132,10 +134,15 @@ TYPED_TEST(FastPaths, GrainBlurMatchesTheRunningSums) {
             for (bool vertical : {false, true}) {
                 SCOPED_TRACE(::testing::Message() << w << "x" << h << " radii " << r[0] << " " << r[1] << " "
                                                   << r[2] << (vertical ? " vertical" : " horizontal"));
-                AcfPtr<Image> fast = randomFrame<Tag>(w, h, rng), plain = copyOf<Tag>(*fast.get());
-                GrainBlur<Tag>(r[0], r[1], r[2], vertical, descOf(*source.get()), descOf(*fast.get()));
+                AcfPtr<Image> start = randomFrame<Tag>(w, h, rng), plain = copyOf<Tag>(*start.get());
                 GrainBlurPlain<Tag>(r[0], r[1], r[2], vertical, descOf(*source.get()), descOf(*plain.get()));
-                expectSame(*fast.get(), *plain.get());
+                for (bool narrowest : {false, true}) {
+                    AcfPtr<Image> fast = copyOf<Tag>(*start.get());
+                    cpu::holdToSse2(narrowest);
+                    GrainBlur<Tag>(r[0], r[1], r[2], vertical, descOf(*source.get()), descOf(*fast.get()));
+                    cpu::holdToSse2(false);
+                    expectSame(*fast.get(), *plain.get());
+                }
             }
         }
     }

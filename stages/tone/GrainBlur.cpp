@@ -3,37 +3,19 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <optional>
 #include <type_traits>
 #include <vector>
 
 #include "lib/Common/PixelFormats.h"
+#include "lib/Common/Cpu.h"
 #include "lib/Common/PixelVectors.h"
+#include "stages/tone/GrainBlurFixed.h"
 
 namespace {
 
-// One channel's kernel, worked out once per pass, in single precision like the radii.
-struct ChannelKernel {
-    int64_t reach = 0;   // R = ceil(r)
-    float edge = 1.0f;   // f: the weight of the two outer taps
-    float inner = 0.0f;  // 1 - f: what an outer tap lacks of a full one
-    float norm = 1.0f;   // k = 1 / ((2R - 1) + 2f)
-
-    explicit ChannelKernel(float radius) {
-        const float r = radius > 0.0f ? std::min(radius, kMaxGrainRadius) : 0.0f;
-        reach = int64_t(std::ceil(r));
-        edge = 1.0f - (float(reach) - r);
-        inner = 1.0f - edge;
-        norm = 1.0f / (float(2 * reach - 1) + 2.0f * edge);
-    }
-
-    // The weighted terms, truncated as they enter and leave the sum.
-    int64_t outer(int32_t p) const { return int64_t(float(p) * edge); }
-    int64_t rest(int32_t p) const { return int64_t(float(p) * inner); }
-
-    // The sum centred before the first sample, where every tap reads the first sample.
-    int64_t start(int32_t p0) const { return int64_t(float(p0 * 2) * edge + float(int64_t(p0) * (2 * reach - 1))); }
-};
+using grain_blur::ChannelKernel;
 
 // The truncated weighted terms of every sample value 0..white, per channel: each sample enters
 // and leaves the sums twice, and a table lookup is far cheaper than the conversions.
@@ -316,247 +298,6 @@ void narrowColumns(const NarrowKernels<Tag>& k, const RasterDesc& source, const 
     }
 }
 
-// ---- 8-bit samples in 16-bit lanes: the same window in exact integer steps ----
-//
-// Every float step of the window is trunc(x * m) for an integer x within a small known range
-// and a fixed m in 0..1, so it is a step function of x that (x * M) >> 16 reproduces for every
-// x in the range when some M does. Such an M is looked for once per pass; where none exists
-// the float window above takes the pass. Eight lanes (two pixels) per vector instead of four.
-
-// (x * M) >> (16 + shift) for x in 0..limit: M = high * 2^16 + low, so (x * M) >> 16 is
-// x * high plus the high half of x * low (the low half only adds a fraction), exact while
-// that sum fits 16 bits.
-struct FixedScale {
-    int32_t high = 0, low = 0;
-
-    // An M that gives trunc(x * m), x = 0..limit, in single precision as the float window
-    // works it out, at scale 2^(16 + shift); nothing when no M does.
-    static std::optional<FixedScale> find(float m, int32_t limit, int shift) {
-        const int64_t one = int64_t(1) << (16 + shift);
-        int64_t lo = 0, hi = 2 * one;
-        for (int32_t x = 1; x <= limit && lo <= hi; ++x) {
-            const int64_t f = int64_t(float(x) * m);
-            // f <= x M / 2^s < f + 1
-            lo = std::max(lo, (f * one + x - 1) / x);
-            hi = std::min(hi, ((f + 1) * one + x - 1) / x - 1);
-        }
-        if (lo > hi || int64_t(limit) * ((lo >> 16) + 1) > 65535)
-            return std::nullopt;
-        return FixedScale{int32_t(lo >> 16), int32_t(lo & 0xFFFF)};
-    }
-};
-
-// A FixedScale per lane: the pixel's channels at their lane positions, alpha lanes zero.
-struct LaneScale {
-    __m128i high, low, shift;
-    __m128i operator()(__m128i x) const {
-        return _mm_srl_epi16(_mm_add_epi16(_mm_mullo_epi16(x, high), _mm_mulhi_epu16(x, low)), shift);
-    }
-};
-
-template <class Tag>
-class FixedKernels {
-public:
-    static_assert(!kIs16Bit<Tag>, "16-bit sums do not fit the signed 16-bit lanes");
-    using F = typename Tag::FORMAT;
-
-    static std::optional<FixedKernels> find(const ChannelKernel (&kernels)[3]) {
-        constexpr int channelOf[3] = {F::R, F::G, F::B};
-        constexpr int32_t white = Tag::white;
-        FixedKernels k;
-        // Each step's range of x: samples for the terms; for the sums two side terms, a centre
-        // and the line's offset.
-        int32_t sumLimits[3];
-        alignas(16) int16_t sides[8] = {};
-        for (int c = 0; c < 3; ++c) {
-            const ChannelKernel& kernel = kernels[c];
-            const bool hasSides = kernel.reach == 1;
-            int32_t largestOffset = 0;
-            for (int32_t p = 0; p <= white; ++p) {
-                const int32_t o = int32_t(kernel.outer(p));
-                const int32_t offset = int32_t(kernel.start(p)) - (2 * (hasSides ? o : 0) + o + int32_t(kernel.rest(p)));
-                k.offsets_[c][p] = int16_t(offset);
-                largestOffset = std::max(largestOffset, offset);
-            }
-            sumLimits[c] = int32_t(kernel.outer(white)) * (hasSides ? 3 : 1) + int32_t(kernel.rest(white)) + largestOffset;
-            for (int lane = channelOf[c]; lane < 8; lane += 4) sides[lane] = int16_t(hasSides ? -1 : 0);
-        }
-        // One shift per vector, so the three channels' scales share it: the finest all take.
-        const auto scale = [&](auto factor, auto limit) -> std::optional<LaneScale> {
-            for (int shift = 8; shift >= 0; --shift) {
-                alignas(16) int16_t high[8] = {}, low[8] = {};
-                bool all = true;
-                for (int c = 0; c < 3 && all; ++c) {
-                    const auto found = FixedScale::find(factor(kernels[c]), limit(c), shift);
-                    all = found.has_value();
-                    for (int lane = channelOf[c]; all && lane < 8; lane += 4) {
-                        high[lane] = int16_t(found->high);
-                        low[lane] = int16_t(found->low);
-                    }
-                }
-                if (all)
-                    return LaneScale{_mm_load_si128(reinterpret_cast<const __m128i*>(high)),
-                                     _mm_load_si128(reinterpret_cast<const __m128i*>(low)), _mm_cvtsi32_si128(shift)};
-            }
-            return std::nullopt;
-        };
-        const auto samples = [](int) { return white; };
-        const auto edge = scale([](const ChannelKernel& kernel) { return kernel.edge; }, samples);
-        const auto inner = scale([](const ChannelKernel& kernel) { return kernel.inner; }, samples);
-        const auto norm = scale([](const ChannelKernel& kernel) { return kernel.norm; }, [&](int c) { return sumLimits[c]; });
-        if (!edge || !inner)
-            return std::nullopt;
-        k.edge_ = *edge;
-        k.inner_ = *inner;
-        k.fixedNorm_ = norm;
-        alignas(16) float norms[4] = {};
-        for (int c = 0; c < 3; ++c) norms[channelOf[c]] = kernels[c].norm;
-        k.floatNorm_ = _mm_load_ps(norms);
-        k.sides_ = _mm_load_si128(reinterpret_cast<const __m128i*>(sides));
-        return k;
-    }
-
-    struct Terms {
-        __m128i side, centre;
-    };
-    // Two pixels' parts in the window (see NarrowKernels::terms).
-    Terms terms(__m128i pixels) const {
-        const __m128i o = edge_(pixels);
-        return {_mm_and_si128(o, sides_), _mm_add_epi16(o, inner_(pixels))};
-    }
-    // The line's constant for lanes holding a pixel whose first sample is `first` in each
-    // lane of its channel.
-    __m128i lineOffset(__m128i first) const {
-        constexpr int channelOf[3] = {F::R, F::G, F::B};
-        alignas(16) int16_t samples[8], offsets[8] = {};
-        _mm_store_si128(reinterpret_cast<__m128i*>(samples), first);
-        for (int c = 0; c < 3; ++c)
-            for (int lane = channelOf[c]; lane < 8; lane += 4) offsets[lane] = offsets_[c][samples[lane]];
-        return _mm_load_si128(reinterpret_cast<const __m128i*>(offsets));
-    }
-    // Whether trunc(sum * k) has an integer form. Where k is close to a fraction of small
-    // terms (10/11 at the defaults' radius 0.05), rounding takes some products up to the
-    // whole number and leaves others below it, which no single scale reproduces.
-    bool fixedNorm() const { return fixedNorm_.has_value(); }
-
-    // trunc(sum * k), by the integer form or in single precision. Sums below 0 give 0 or
-    // less, which the byte store holds at 0 as the float form's hold does.
-    template <bool Fixed>
-    __m128i value(__m128i sum) const {
-        if constexpr (Fixed) {
-            return (*fixedNorm_)(_mm_max_epi16(sum, _mm_setzero_si128()));
-        } else {
-            const auto scaled = [this](__m128i pixel) {
-                return _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(pixel), floatNorm_));
-            };
-            const __m128i first = _mm_srai_epi32(_mm_unpacklo_epi16(sum, sum), 16);
-            const __m128i second = _mm_srai_epi32(_mm_unpackhi_epi16(sum, sum), 16);
-            return _mm_packs_epi32(scaled(first), scaled(second));
-        }
-    }
-
-private:
-    FixedKernels() = default;
-
-    LaneScale edge_{}, inner_{};
-    std::optional<LaneScale> fixedNorm_;
-    __m128 floatNorm_{};
-    __m128i sides_{};
-    int16_t offsets_[3][Tag::white + 1] = {};
-};
-
-// The pixels of block vector `v` with both lanes holding its first (0) or second (1) pixel.
-inline __m128i bothFirst(__m128i v) { return _mm_unpacklo_epi64(v, v); }
-inline __m128i bothSecond(__m128i v) { return _mm_unpackhi_epi64(v, v); }
-// The second pixel of `a` and the first of `b`: a pixel's neighbours one step along a line.
-inline __m128i straddle(__m128i a, __m128i b) {
-    return _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(a), _mm_castsi128_pd(b), 1));
-}
-
-// Filtered block vectors packed to bytes with the alpha of `source`, stored as block i.
-template <class Tag>
-void storeFixedBlock(uint8_t* line, int32_t i, int32_t width, __m128i low, __m128i high, pixel_vectors::Block source) {
-    using namespace pixel_vectors;
-    const __m128i alpha = alphaLanes<Tag>();
-    const Block b{withAlpha(low, source.low, alpha), withAlpha(high, source.high, alpha)};
-    uint8_t* at = line + ptrdiff_t(i) * kBlockBytes<Tag>;
-    const int32_t left = width - i * kBlockPixels;
-    if (left >= kBlockPixels)
-        storeBlock<Tag>(at, b);
-    else
-        storePartialBlock<Tag>(at, b, int(left));
-}
-
-template <class Tag, bool FixedNorm>
-void fixedRow(const FixedKernels<Tag>& k, const uint8_t* source, uint8_t* destination, int32_t width) {
-    using namespace pixel_vectors;
-    const int32_t blocks = (width + kBlockPixels - 1) / kBlockPixels;
-    Block block = lineBlock<Tag>(source, 0, width);
-    const __m128i offset = k.lineOffset(bothFirst(block.low));
-    auto low = k.terms(block.low), high = k.terms(block.high);
-    __m128i before = bothFirst(low.side);  // the pixel before the first repeats it
-    for (int32_t i = 0; i < blocks; ++i) {
-        // Past the last block the line's last pixel repeats; a padded block already ends in it.
-        const bool last = i + 1 == blocks;
-        const Block next = last ? block : lineBlock<Tag>(source, i + 1, width);
-        const auto nextLow = last ? decltype(low){bothSecond(high.side), high.centre} : k.terms(next.low);
-        const __m128i middle = straddle(low.side, high.side);
-        const __m128i valueLow = k.template value<FixedNorm>(_mm_add_epi16(_mm_add_epi16(straddle(before, low.side), middle),
-                                                       _mm_add_epi16(low.centre, offset)));
-        const __m128i valueHigh = k.template value<FixedNorm>(_mm_add_epi16(_mm_add_epi16(middle, straddle(high.side, nextLow.side)),
-                                                        _mm_add_epi16(high.centre, offset)));
-        storeFixedBlock<Tag>(destination, i, width, valueLow, valueHigh, block);
-        before = high.side;
-        block = next;
-        low = nextLow;
-        if (!last)
-            high = k.terms(next.high);
-    }
-}
-
-// Columns, row by row, as narrowColumns walks them.
-template <class Tag, bool FixedNorm>
-void fixedColumns(const FixedKernels<Tag>& k, const RasterDesc& source, const RasterDesc& destination, int32_t width,
-                  int32_t height) {
-    using namespace pixel_vectors;
-    using Terms = typename FixedKernels<Tag>::Terms;
-    struct BlockTerms {
-        Terms low, high;
-    };
-    const int32_t blocks = (width + kBlockPixels - 1) / kBlockPixels;
-    const auto row = [&](int32_t y) { return source.pixels + ptrdiff_t(y) * source.rowBytes; };
-    const auto termsOf = [&](Block b) { return BlockTerms{k.terms(b.low), k.terms(b.high)}; };
-
-    std::vector<BlockTerms> ring(static_cast<size_t>(3 * blocks));
-    std::vector<Block> offsets(static_cast<size_t>(blocks));
-    const auto rowTerms = [&](int32_t y) { return &ring[size_t(y % 3) * size_t(blocks)]; };
-    for (int32_t i = 0; i < blocks; ++i) {
-        const Block first = lineBlock<Tag>(row(0), i, width);
-        rowTerms(0)[i] = termsOf(first);
-        offsets[size_t(i)] = {k.lineOffset(first.low), k.lineOffset(first.high)};
-    }
-    for (int32_t y = 0; y < height; ++y) {
-        // Rows past either end repeat the end rows.
-        const BlockTerms* above = rowTerms(std::max(y - 1, 0));
-        const BlockTerms* at = rowTerms(y);
-        const bool belowInside = y + 1 < height;
-        BlockTerms* below = rowTerms(belowInside ? y + 1 : y);
-        const uint8_t* in = row(y);
-        const uint8_t* next = belowInside ? row(y + 1) : nullptr;
-        uint8_t* out = destination.pixels + ptrdiff_t(y) * destination.rowBytes;
-        for (int32_t i = 0; i < blocks; ++i) {
-            if (belowInside)
-                below[i] = termsOf(lineBlock<Tag>(next, i, width));
-            const Block& offset = offsets[size_t(i)];
-            const __m128i low = k.template value<FixedNorm>(_mm_add_epi16(_mm_add_epi16(above[i].low.side, below[i].low.side),
-                                                      _mm_add_epi16(at[i].low.centre, offset.low)));
-            const __m128i high = k.template value<FixedNorm>(_mm_add_epi16(_mm_add_epi16(above[i].high.side, below[i].high.side),
-                                                       _mm_add_epi16(at[i].high.centre, offset.high)));
-            storeFixedBlock<Tag>(out, i, width, low, high, lineBlock<Tag>(in, i, width));
-        }
-    }
-}
-
 // The kernels of a pass, or nothing when it has nothing to do.
 struct PassSetup {
     ChannelKernel kernels[3];
@@ -626,22 +367,14 @@ void GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vertic
         return;
     }
     if constexpr (!kIs16Bit<Tag>) {
-        if (const auto fixed = FixedKernels<Tag>::find(setup->kernels)) {
-            const auto pass = [&](auto fixedNorm) {
-                constexpr bool kFixedNorm = decltype(fixedNorm)::value;
-                if (vertical) {
-                    fixedColumns<Tag, kFixedNorm>(*fixed, source, destination, setup->width, setup->height);
-                } else {
-                    for (int32_t y = 0; y < setup->height; ++y)
-                        fixedRow<Tag, kFixedNorm>(*fixed, source.pixels + ptrdiff_t(y) * source.rowBytes,
-                                                  destination.pixels + ptrdiff_t(y) * destination.rowBytes,
-                                                  setup->width);
-                }
-            };
-            if (fixed->fixedNorm())
-                pass(std::true_type{});
+        if (const auto fixed = grain_blur::FixedKernels<Tag>::find(setup->kernels)) {
+            const bool wide = cpu::hasAvx2();
+            if (fixed->norm)
+                (wide ? grain_blur::fixedPassAvx2<Tag, true> : grain_blur::fixedPassSse2<Tag, true>)(
+                    *fixed, vertical, source, destination, setup->width, setup->height);
             else
-                pass(std::false_type{});
+                (wide ? grain_blur::fixedPassAvx2<Tag, false> : grain_blur::fixedPassSse2<Tag, false>)(
+                    *fixed, vertical, source, destination, setup->width, setup->height);
             return;
         }
     }

@@ -1,0 +1,26 @@
+#include "lib/Common/Cpu.h"
+
+#include <atomic>
+
+namespace cpu {
+
+namespace {
+
+std::atomic<bool> held{false};
+
+bool detectAvx2() {
+    // The runtime's check also asks the system whether it saves the 256-bit registers.
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+}  // namespace
+
+bool hasAvx2() {
+    static const bool detected = detectAvx2();
+    return detected && !held.load(std::memory_order_relaxed);
+}
+
+void holdToSse2(bool hold) { held.store(hold, std::memory_order_relaxed); }
+
+}  // namespace cpu

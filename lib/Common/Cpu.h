@@ -1,0 +1,13 @@
+// Which vector width the kernels may use, decided once per process.
+#pragma once
+
+namespace cpu {
+
+// The processor and the system (which must save the wide registers) support AVX2, and
+// nothing has held the kernels to SSE2.
+bool hasAvx2();
+
+// Holds every kernel to its SSE2 path while set: the tests run both widths on one machine.
+void holdToSse2(bool hold);
+
+}  // namespace cpu

@@ -1,0 +1,92 @@
+// GrainBlur's window for radii up to 1 on 8-bit pixels, in exact integer steps: what the
+// plain pass and the two vector widths share.
+//
+// Every float step of the window is trunc(x * m) for an integer x within a small known range
+// and a fixed m in 0..1, so it is a step function of x that (x * M) >> s reproduces for every
+// x in the range when some M does. Such an M is looked for once per pass.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+#include "lib/Common/PixelFormats.h"
+#include "lib/Common/RasterDesc.h"
+#include "stages/tone/GrainBlur.h"
+
+namespace grain_blur {
+
+// One channel's kernel, worked out once per pass, in single precision like the radii.
+struct ChannelKernel {
+    int64_t reach = 0;   // R = ceil(r)
+    float edge = 1.0f;   // f: the weight of the two outer taps
+    float inner = 0.0f;  // 1 - f: what an outer tap lacks of a full one
+    float norm = 1.0f;   // k = 1 / ((2R - 1) + 2f)
+
+    explicit ChannelKernel(float radius) {
+        const float r = radius > 0.0f ? std::min(radius, kMaxGrainRadius) : 0.0f;
+        reach = int64_t(std::ceil(r));
+        edge = 1.0f - (float(reach) - r);
+        inner = 1.0f - edge;
+        norm = 1.0f / (float(2 * reach - 1) + 2.0f * edge);
+    }
+
+    // The weighted terms, truncated as they enter and leave the sum.
+    int64_t outer(int32_t p) const { return int64_t(float(p) * edge); }
+    int64_t rest(int32_t p) const { return int64_t(float(p) * inner); }
+
+    // The sum centred before the first sample, where every tap reads the first sample.
+    int64_t start(int32_t p0) const { return int64_t(float(p0 * 2) * edge + float(int64_t(p0) * (2 * reach - 1))); }
+};
+
+// (x * M) >> (16 + shift) for x in 0..limit: M = high * 2^16 + low, so (x * M) >> 16 is
+// x * high plus the high half of x * low (the low half only adds a fraction), exact while
+// that sum fits 16 bits.
+struct FixedScale {
+    int32_t high = 0, low = 0;
+
+    // An M that gives trunc(x * m), x = 0..limit, in single precision as the float window
+    // works it out, at scale 2^(16 + shift); nothing when no M does.
+    static std::optional<FixedScale> find(float m, int32_t limit, int shift);
+};
+
+// A scale per lane of a two-pixel pattern (lane i holds channel position i % 4; alpha lanes
+// are zero) and the shift they share.
+struct LanePattern {
+    int16_t high[8] = {}, low[8] = {};
+    int shift = 0;
+};
+
+// The window's integer form for one pass: term scales, the line offsets of every first
+// sample, and the value step's scale when there is one.
+template <class Tag>
+struct FixedKernels {
+    static_assert(!kIs16Bit<Tag>, "16-bit sums do not fit the signed 16-bit lanes");
+
+    LanePattern edge, inner;
+    // Where k is close to a fraction of small terms (10/11 at the defaults' radius 0.05),
+    // rounding takes some products up to the whole number and leaves others below it, which
+    // no single scale reproduces; the value step then stays in single precision.
+    std::optional<LanePattern> norm;
+    float floatNorm[4] = {};  // k per channel position, for that case
+    int16_t sides[8] = {};    // all ones where the channel has side taps (R = 1)
+    // The line's constant for a first sample p0 of channel c: the start value less the window
+    // at the first pixel.
+    int16_t offsets[3][Tag::white + 1] = {};
+
+    // Nothing when a term has no integer form; the float window then takes the pass.
+    static std::optional<FixedKernels> find(const ChannelKernel (&kernels)[3]);
+};
+
+// One pass over rows (vertical false) or columns, as GrainBlur's narrow window gives it.
+// FixedNorm: the value step by its integer scale. The plain width and, on processors that
+// have it, the AVX2 one.
+template <class Tag, bool FixedNorm>
+void fixedPassSse2(const FixedKernels<Tag>& kernels, bool vertical, const RasterDesc& source,
+                   const RasterDesc& destination, int32_t width, int32_t height);
+template <class Tag, bool FixedNorm>
+void fixedPassAvx2(const FixedKernels<Tag>& kernels, bool vertical, const RasterDesc& source,
+                   const RasterDesc& destination, int32_t width, int32_t height);
+
+}  // namespace grain_blur
