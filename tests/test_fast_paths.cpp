@@ -103,6 +103,17 @@ int32_t randomMode(std::mt19937& rng) {
     return modes[rng() % 6];
 }
 
+// Runs `body` at the widest vector width the processor has, then held to SSE2.
+template <class Body>
+void atEachWidth(Body body) {
+    for (bool narrowest : {false, true}) {
+        SCOPED_TRACE(narrowest ? "held to SSE2" : "widest");
+        cpu::holdToSse2(narrowest);
+        body();
+    }
+    cpu::holdToSse2(false);
+}
+
 template <class Tag>
 class FastPaths : public ::testing::Test {};
 TYPED_TEST_SUITE(FastPaths, AllFormats);
@@ -136,13 +147,11 @@ TYPED_TEST(FastPaths, GrainBlurMatchesTheRunningSums) {
                                                   << r[2] << (vertical ? " vertical" : " horizontal"));
                 AcfPtr<Image> start = randomFrame<Tag>(w, h, rng), plain = copyOf<Tag>(*start.get());
                 GrainBlurPlain<Tag>(r[0], r[1], r[2], vertical, descOf(*source.get()), descOf(*plain.get()));
-                for (bool narrowest : {false, true}) {
+                atEachWidth([&] {
                     AcfPtr<Image> fast = copyOf<Tag>(*start.get());
-                    cpu::holdToSse2(narrowest);
                     GrainBlur<Tag>(r[0], r[1], r[2], vertical, descOf(*source.get()), descOf(*fast.get()));
-                    cpu::holdToSse2(false);
                     expectSame(*fast.get(), *plain.get());
-                }
+                });
             }
         }
     }
@@ -152,25 +161,27 @@ TYPED_TEST(FastPaths, GrainBlurMatchesTheRunningSums) {
 TYPED_TEST(FastPaths, BlendImagesMatchesThePlainKernel) {
     using Tag = TypeParam;
     std::mt19937 rng(12);
-    for (uint32_t w : testWidths())
-        for (int trial = 0; trial < 12; ++trial) {
-            const uint32_t h = 1 + rng() % 6;
-            const int32_t mode = randomMode(rng);
-            const float topOpacity = float(randomOpacity(rng)), baseOpacity = rng() % 2 ? 1.0f : float(randomOpacity(rng));
-            const int into = trial % 3;
-            SCOPED_TRACE(::testing::Message() << w << "x" << h << " mode " << mode << " opacities " << topOpacity << " "
-                                              << baseOpacity << " into " << into);
-            AcfPtr<Image> top = layerFrame<Tag>(w, h, rng), base = layerFrame<Tag>(w, h, rng);
-            AcfPtr<Image> fastTop = copyOf<Tag>(*top.get()), fastBase = copyOf<Tag>(*base.get());
-            AcfPtr<Image> fastOut = randomFrame<Tag>(w, h, rng), plainOut = copyOf<Tag>(*fastOut.get());
-            Image* fastTo = into == 0 ? fastOut.get() : into == 1 ? fastBase.get() : fastTop.get();
-            Image* plainTo = into == 0 ? plainOut.get() : into == 1 ? base.get() : top.get();
-            EXPECT_EQ(BlendImages<Tag>(nullptr, mode, topOpacity, baseOpacity, descOf(*fastTop.get()),
-                                       descOf(*fastBase.get()), descOf(*fastTo)),
-                      BlendImagesPlain<Tag>(nullptr, mode, topOpacity, baseOpacity, descOf(*top.get()),
-                                            descOf(*base.get()), descOf(*plainTo)));
-            expectSame(*fastTo, *plainTo);
-        }
+    atEachWidth([&] {
+        for (uint32_t w : testWidths())
+            for (int trial = 0; trial < 12; ++trial) {
+                const uint32_t h = 1 + rng() % 6;
+                const int32_t mode = randomMode(rng);
+                const float topOpacity = float(randomOpacity(rng)), baseOpacity = rng() % 2 ? 1.0f : float(randomOpacity(rng));
+                const int into = trial % 3;
+                SCOPED_TRACE(::testing::Message() << w << "x" << h << " mode " << mode << " opacities " << topOpacity << " "
+                                                  << baseOpacity << " into " << into);
+                AcfPtr<Image> top = layerFrame<Tag>(w, h, rng), base = layerFrame<Tag>(w, h, rng);
+                AcfPtr<Image> fastTop = copyOf<Tag>(*top.get()), fastBase = copyOf<Tag>(*base.get());
+                AcfPtr<Image> fastOut = randomFrame<Tag>(w, h, rng), plainOut = copyOf<Tag>(*fastOut.get());
+                Image* fastTo = into == 0 ? fastOut.get() : into == 1 ? fastBase.get() : fastTop.get();
+                Image* plainTo = into == 0 ? plainOut.get() : into == 1 ? base.get() : top.get();
+                EXPECT_EQ(BlendImages<Tag>(nullptr, mode, topOpacity, baseOpacity, descOf(*fastTop.get()),
+                                           descOf(*fastBase.get()), descOf(*fastTo)),
+                          BlendImagesPlain<Tag>(nullptr, mode, topOpacity, baseOpacity, descOf(*top.get()),
+                                                descOf(*base.get()), descOf(*plainTo)));
+                expectSame(*fastTo, *plainTo);
+            }
+    });
 }
 
 // CompositeRect of a source rectangle onto the destination in place, partly outside either
@@ -178,34 +189,36 @@ TYPED_TEST(FastPaths, BlendImagesMatchesThePlainKernel) {
 TYPED_TEST(FastPaths, CompositeRectMatchesThePlainKernel) {
     using Tag = TypeParam;
     std::mt19937 rng(13);
-    for (uint32_t w : testWidths())
-        for (int trial = 0; trial < 12; ++trial) {
-            const uint32_t h = 1 + rng() % 6;
-            const int32_t mode = randomMode(rng);
-            const double opacity = randomOpacity(rng);
-            const bool itself = trial % 4 == 3;
-            const auto offset = [&](uint32_t size) { return int16_t(int32_t(rng() % (size + 2)) - 1 - int32_t(size / 4)); };
-            const int16_t rw = int16_t(1 + rng() % w), rh = int16_t(1 + rng() % h);
-            const int16_t st = offset(h), sl = offset(w);
-            // From itself, half the time a few pixels to the right along the same rows: there the
-            // plain kernel reads pixels it has just written.
-            const bool along = itself && trial % 8 == 3;
-            const int16_t dt = along ? st : offset(h), dl = along ? int16_t(sl + 1 + rng() % 3) : offset(w);
-            const Rect16 from{st, sl, int16_t(st + rh), int16_t(sl + rw)}, to{dt, dl, int16_t(dt + rh), int16_t(dl + rw)};
-            SCOPED_TRACE(::testing::Message() << w << "x" << h << " mode " << mode << " opacity " << opacity
-                                              << (itself ? " from itself" : "") << " rect " << rh << "x" << rw << " at "
-                                              << st << "," << sl << " to " << dt << "," << dl);
-            AcfPtr<Image> source = layerFrame<Tag>(w, h, rng), fast = layerFrame<Tag>(w, h, rng);
-            AcfPtr<Image> plain = copyOf<Tag>(*fast.get());
-            EXPECT_EQ(CompositeRect<Tag>(nullptr, mode, descOf(itself ? *fast.get() : *source.get()), descOf(*fast.get()),
-                                         from, to, opacity),
-                      CompositeRectPlain<Tag>(nullptr, mode, descOf(itself ? *plain.get() : *source.get()),
-                                              descOf(*plain.get()), from, to, opacity));
-            expectSame(*fast.get(), *plain.get());
-        }
+    atEachWidth([&] {
+        for (uint32_t w : testWidths())
+            for (int trial = 0; trial < 12; ++trial) {
+                const uint32_t h = 1 + rng() % 6;
+                const int32_t mode = randomMode(rng);
+                const double opacity = randomOpacity(rng);
+                const bool itself = trial % 4 == 3;
+                const auto offset = [&](uint32_t size) { return int16_t(int32_t(rng() % (size + 2)) - 1 - int32_t(size / 4)); };
+                const int16_t rw = int16_t(1 + rng() % w), rh = int16_t(1 + rng() % h);
+                const int16_t st = offset(h), sl = offset(w);
+                // From itself, half the time a few pixels to the right along the same rows: there the
+                // plain kernel reads pixels it has just written.
+                const bool along = itself && trial % 8 == 3;
+                const int16_t dt = along ? st : offset(h), dl = along ? int16_t(sl + 1 + rng() % 3) : offset(w);
+                const Rect16 from{st, sl, int16_t(st + rh), int16_t(sl + rw)}, to{dt, dl, int16_t(dt + rh), int16_t(dl + rw)};
+                SCOPED_TRACE(::testing::Message() << w << "x" << h << " mode " << mode << " opacity " << opacity
+                                                  << (itself ? " from itself" : "") << " rect " << rh << "x" << rw << " at "
+                                                  << st << "," << sl << " to " << dt << "," << dl);
+                AcfPtr<Image> source = layerFrame<Tag>(w, h, rng), fast = layerFrame<Tag>(w, h, rng);
+                AcfPtr<Image> plain = copyOf<Tag>(*fast.get());
+                EXPECT_EQ(CompositeRect<Tag>(nullptr, mode, descOf(itself ? *fast.get() : *source.get()), descOf(*fast.get()),
+                                             from, to, opacity),
+                          CompositeRectPlain<Tag>(nullptr, mode, descOf(itself ? *plain.get() : *source.get()),
+                                                  descOf(*plain.get()), from, to, opacity));
+                expectSame(*fast.get(), *plain.get());
+            }
+    });
 }
 
-// The generator's draws taken eight lanes at a time are the draws taken one by one, and leave
+// The generator's draws taken in lanes are the draws taken one by one, and leave
 // the state where those leave it, for every count and starting state.
 TEST(FastPathsRandom, FilledDrawsAreTheSequence) {
     std::mt19937 rng(21);

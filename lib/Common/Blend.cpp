@@ -19,7 +19,8 @@
 #include "host/avx2/PluginHost_API.h"
 #include "lib/Common/ExactDivision.h"
 #include "lib/Common/Kernels.h"
-#include "lib/Common/PixelVectors.h"
+#include "lib/Common/Cpu.h"
+#include "lib/Common/LaneWidths.h"
 #include "lib/Common/PlainBlend.h"
 
 namespace {
@@ -322,217 +323,33 @@ private:
     AlphaTerms<K> terms_;
 };
 
-// ---- The vector path: one alpha pair, four pixels at a time in 16-bit lanes ----
+// ---- The vector path: one alpha pair, a block of pixels at a time in 16-bit lanes ----
 
-// (a b + 128) >> 8 in each 16-bit lane, exact while a b + 128 fits 16 bits (every product of
-// 8-bit samples and alphas does). For 16-bit samples (a b + 8192) >> 14 from the high and low
-// halves of the product: (hi << 2) plus the low half's top two bits rounded by bit 13, exact
-// for a b < 2^30 (the lanes that a select drops may wrap).
-template <class K>
-__m128i scaledProduct(__m128i a, __m128i b) {
-    if constexpr (K::shift == 14) {
-        const __m128i low = _mm_mullo_epi16(a, b), high = _mm_mulhi_epu16(a, b);
-        return _mm_add_epi16(_mm_slli_epi16(high, 2), _mm_avg_epu16(_mm_srli_epi16(low, 13), _mm_setzero_si128()));
-    } else {
-        return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(a, b), _mm_set1_epi16(short(K::bias))), K::shift);
-    }
-}
+}  // namespace
 
-inline __m128i lanes(int64_t v) { return _mm_set1_epi16(short(v)); }
+namespace narrow_lanes {
+namespace {
+using V = lane_widths::Sse2Lanes;
+#include "lib/Common/BlendLanes.inc"
+}  // namespace
+}  // namespace narrow_lanes
 
-// The vector form of a blend op, for the modes composited with a constant alpha pair.
-template <class Op>
-struct LaneBlend {
-    static constexpr bool exists = false;
-};
+// The AVX2 width. Its functions pass vectors only among themselves; the rest of this unit
+// reaches it through constantPairRows, which takes and returns no vector. The Windows compiler
+// still warns about the vector-passing ABI when it specialises a copy of an AVX2 function for
+// constant arguments (it judges the copy without the target); that warning is spurious here.
+#pragma GCC diagnostic ignored "-Wpsabi"
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace wide_lanes {
+namespace {
+using V = lane_widths::Avx2Lanes;
+#include "lib/Common/BlendLanes.inc"
+}  // namespace
+}  // namespace wide_lanes
+#pragma GCC pop_options
 
-// m = s
-template <class K>
-struct LaneBlend<NormalOp<K>> {
-    static constexpr bool exists = true;
-    static __m128i blend(__m128i s, __m128i) { return s; }
-};
-
-// s < 127: m = (2 s d + 128) >> 8; else m = 255 - ((2 (255 - s) (255 - d) + 128) >> 8)
-template <class K>
-struct LaneBlend<HardLightOp<K>> {
-    static constexpr bool exists = true;
-    static __m128i blend(__m128i s, __m128i d) {
-        const __m128i white = lanes(K::white);
-        const __m128i darker = scaledProduct<K>(_mm_add_epi16(s, s), d);
-        const __m128i lightFrom = _mm_sub_epi16(white, s);
-        const __m128i lighter = _mm_sub_epi16(white, scaledProduct<K>(_mm_add_epi16(lightFrom, lightFrom), _mm_sub_epi16(white, d)));
-        const __m128i dark = _mm_cmplt_epi16(s, lanes(K::threshold));
-        return _mm_or_si128(_mm_and_si128(dark, darker), _mm_andnot_si128(dark, lighter));
-    }
-};
-
-// n / d truncated in each 32-bit lane for 0 <= n < 2^31 and 1 <= d < 2^17: the multiply and
-// shift of ExactDivision.h (m = floor(2^(31+l) / d) + 1 < 2^32, l = ceil(log2 d)), so exactly
-// floor(n / d) as the plain kernel's divisor gives it.
-class LaneDivisor {
-public:
-    explicit LaneDivisor(int64_t divisor) {
-        int l = 0;
-        while ((int64_t(1) << l) < divisor)
-            ++l;
-        magic_ = _mm_set1_epi32(int32_t(uint32_t(((uint64_t(1) << (31 + l)) / uint64_t(divisor)) + 1)));
-        shift_ = _mm_cvtsi32_si128(31 + l);
-    }
-    __m128i quotient(__m128i n) const {
-        const __m128i even = _mm_srl_epi64(_mm_mul_epu32(n, magic_), shift_);
-        const __m128i odd = _mm_srl_epi64(_mm_mul_epu32(_mm_srli_epi64(n, 32), magic_), shift_);
-        return _mm_or_si128(_mm_and_si128(even, _mm_set_epi32(0, -1, 0, -1)), _mm_slli_epi64(odd, 32));
-    }
-
-private:
-    __m128i magic_, shift_;
-};
-
-// The over step's c = (x * 255) / A for sums x in 16-bit lanes. Over an opaque base A is
-// white (8-bit: also 254 below a_s = 127), where the quotient needs no division: x itself, or
-// x + (x >> 14) for 16-bit samples (x * 16385 / 16384). Other pairs divide exactly.
-template <class K>
-class OverQuotient {
-public:
-    explicit OverQuotient(int64_t coverage) : divisor_(std::max<int64_t>(coverage, 1)), byWhite_(coverage == K::white) {}
-
-    // Hands `body` the quotient function of this A.
-    template <class Body>
-    auto with(Body&& body) const {
-        if (byWhite_)
-            return body([](__m128i x) {
-                if constexpr (K::overScale == K::white)
-                    return x;
-                else
-                    return _mm_add_epi16(x, _mm_srli_epi16(x, K::shift));
-            });
-        return body([this](__m128i x) {
-            // x * 255 in 32-bit lanes, below 2^31 for every sum of samples within white.
-            const __m128i scale = _mm_set1_epi16(short(K::overScale));
-            const __m128i low = _mm_mullo_epi16(x, scale), high = _mm_mulhi_epu16(x, scale);
-            return _mm_packs_epi32(divisor_.quotient(_mm_unpacklo_epi16(low, high)),
-                                   divisor_.quotient(_mm_unpackhi_epi16(low, high)));
-        });
-    }
-
-private:
-    LaneDivisor divisor_;
-    bool byWhite_;
-};
-
-// Pixels that share one alpha pair share its coverage case and alpha terms, so they are
-// composited side by side: steps 4 and 5 of the plain kernel on eight samples at once, the
-// alpha lanes set to the pair's stored alpha. It runs from the start of a row while the pixels
-// carry the pair, and while 16-bit colours stay within white, where the 16-bit lane products
-// are exact; the plain kernel takes the rest.
-template <class Tag, class Op>
-class ConstantPairCompositor {
-public:
-    using K = Depth<Tag>;
-    using W = typename K::Wide;
-    using Channel = typename Tag::Channel;
-    using F = typename Tag::FORMAT;
-
-    // Ready when the pair's scaled alphas lie within 0..white.
-    template <class Opacity>
-    static std::optional<ConstantPairCompositor> forPair(const Opacity& opacity, W topAlpha, W baseAlpha) {
-        const W as = opacity.topAlpha(topAlpha), ad = opacity.baseAlpha(baseAlpha);
-        if (as < 0 || as > K::white || ad < 0 || ad > K::white)
-            return std::nullopt;
-        return ConstantPairCompositor(alphaTerms<K, Op>(as, ad), topAlpha, baseAlpha);
-    }
-
-    // Composites pixels from the first on while they carry the pair; returns how many it did.
-    int32_t run(const Channel* top, const Channel* base, Channel* out, int32_t count) const {
-        const AlphaTerms<K>& t = terms_;
-        switch (t.coverage) {
-        case Coverage::KeepBase: return runWith(top, base, out, count, [](__m128i, __m128i d) { return d; });
-        case Coverage::TakeSource: return runWith(top, base, out, count, [](__m128i s, __m128i) { return s; });
-        case Coverage::Opaque:
-            if (t.mixWithBase)
-                return runWith(top, base, out, count, [this](__m128i s, __m128i d) { return mixed(s, d); });
-            return runWith(top, base, out, count, [](__m128i s, __m128i d) { return LaneBlend<Op>::blend(s, d); });
-        default:
-            return quotient_.with([&](auto quotient) {
-                if (t.mixWithBase)
-                    return runWith(top, base, out, count,
-                                   [&](__m128i s, __m128i d) { return over(mixed(s, d), d, quotient); });
-                return runWith(top, base, out, count,
-                               [&](__m128i s, __m128i d) { return over(LaneBlend<Op>::blend(s, d), d, quotient); });
-            });
-        }
-    }
-
-private:
-    ConstantPairCompositor(const AlphaTerms<K>& terms, W topAlpha, W baseAlpha)
-        : terms_(terms), quotient_(terms.byCoverage.divisor()) {
-        alphaMask_ = pixel_vectors::alphaLanes<Tag>();
-        topPair_ = _mm_and_si128(lanes(topAlpha), alphaMask_);
-        basePair_ = _mm_and_si128(lanes(baseAlpha), alphaMask_);
-        storedAlpha_ = lanes(terms.storedAlpha);
-    }
-
-    // m' = (((255 - a_d) s + 128) >> 8) + ((m a_d + 128) >> 8)
-    __m128i mixed(__m128i s, __m128i d) const {
-        return _mm_add_epi16(scaledProduct<K>(lanes(terms_.baseWeight), s),
-                             scaledProduct<K>(LaneBlend<Op>::blend(s, d), lanes(terms_.baseAlpha)));
-    }
-
-    // c = ((((w d + 128) >> 8) + ((m' a_s + 128) >> 8)) * 255) / A
-    template <class Quotient>
-    __m128i over(__m128i m, __m128i d, Quotient quotient) const {
-        return quotient(_mm_add_epi16(scaledProduct<K>(lanes(terms_.overWeight), d),
-                                      scaledProduct<K>(m, lanes(terms_.topAlpha))));
-    }
-
-    // Both pixels' alphas are the pair's, and 16-bit colours lie within white.
-    bool carriesPair(pixel_vectors::Block s, pixel_vectors::Block d) const {
-        const auto odd = [this](__m128i v, __m128i pair) {
-            __m128i differs = _mm_xor_si128(_mm_and_si128(v, alphaMask_), pair);
-            if constexpr (kIs16Bit<Tag>)
-                differs = _mm_or_si128(differs, _mm_subs_epu16(_mm_andnot_si128(alphaMask_, v), lanes(K::white)));
-            return differs;
-        };
-        const __m128i any = _mm_or_si128(_mm_or_si128(odd(s.low, topPair_), odd(s.high, topPair_)),
-                                         _mm_or_si128(odd(d.low, basePair_), odd(d.high, basePair_)));
-        return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
-    }
-
-    template <class Colours>
-    int32_t runWith(const Channel* top, const Channel* base, Channel* out, int32_t count, Colours colours) const {
-        using namespace pixel_vectors;
-        const auto* topBytes = reinterpret_cast<const uint8_t*>(top);
-        const auto* baseBytes = reinterpret_cast<const uint8_t*>(base);
-        auto* outBytes = reinterpret_cast<uint8_t*>(out);
-        const auto composite = [&](Block s, Block d) {
-            return Block{withAlpha(heldToWhite<Tag>(colours(s.low, d.low)), storedAlpha_, alphaMask_),
-                         withAlpha(heldToWhite<Tag>(colours(s.high, d.high)), storedAlpha_, alphaMask_)};
-        };
-        int32_t x = 0;
-        for (; x + kBlockPixels <= count; x += kBlockPixels) {
-            const ptrdiff_t at = ptrdiff_t(x) * Tag::bytesPerPixel;
-            const Block s = loadBlock<Tag>(topBytes + at), d = loadBlock<Tag>(baseBytes + at);
-            if (!carriesPair(s, d))
-                return x;
-            storeBlock<Tag>(outBytes + at, composite(s, d));
-        }
-        if (x < count) {
-            // The last pixels, padded with copies of the last one.
-            const ptrdiff_t at = ptrdiff_t(x) * Tag::bytesPerPixel;
-            const Block s = loadPartialBlock<Tag>(topBytes + at, int(count - x)),
-                        d = loadPartialBlock<Tag>(baseBytes + at, int(count - x));
-            if (!carriesPair(s, d))
-                return x;
-            storePartialBlock<Tag>(outBytes + at, composite(s, d), int(count - x));
-        }
-        return count;
-    }
-
-    AlphaTerms<K> terms_;
-    OverQuotient<K> quotient_;
-    __m128i alphaMask_, topPair_, basePair_, storedAlpha_;
-};
+namespace {
 
 // The rows of a raster that the kernels read or write, as a byte range.
 struct ByteSpan {
@@ -563,20 +380,20 @@ bool separateOrSame(const typename Tag::Channel* input, int32_t inputRowBytes, c
 // for as long as it lasts. `row(k)` gives row k's top, base and output pixels.
 template <class Tag, class Op, class Opacity, class Rows>
 void compositeRows(const Opacity& opacity, bool vector, int32_t width, int32_t height, Rows row) {
+    using K = Depth<Tag>;
+    using W = typename K::Wide;
     RowCompositor<Tag, Op, Opacity> compositor(opacity);
     int32_t k = 0;
-    if constexpr (LaneBlend<Op>::exists) {
-        using Pair = ConstantPairCompositor<Tag, Op>;
+    if constexpr (narrow_lanes::LaneBlend<Op>::exists) {
+        // The pair of the first pixel, while its scaled alphas lie within 0..white.
         const auto [firstTop, firstBase, firstOut] = row(0);
-        const std::optional<Pair> pair =
-            vector ? Pair::forPair(opacity, firstTop[Tag::FORMAT::A], firstBase[Tag::FORMAT::A]) : std::nullopt;
-        while (pair && k < height) {
-            const auto [top, base, out] = row(k++);
-            const int32_t done = pair->run(top, base, out, width);
-            if (done < width) {
-                compositor.run(top + 4 * done, base + 4 * done, out + 4 * done, width - done);
-                break;
-            }
+        const W topAlpha = firstTop[Tag::FORMAT::A], baseAlpha = firstBase[Tag::FORMAT::A];
+        const W as = opacity.topAlpha(topAlpha), ad = opacity.baseAlpha(baseAlpha);
+        if (vector && as >= 0 && as <= K::white && ad >= 0 && ad <= K::white) {
+            const AlphaTerms<K> terms = alphaTerms<K, Op>(as, ad);
+            k = cpu::hasAvx2()
+                    ? wide_lanes::constantPairRows<Tag, Op>(terms, topAlpha, baseAlpha, compositor, width, height, row)
+                    : narrow_lanes::constantPairRows<Tag, Op>(terms, topAlpha, baseAlpha, compositor, width, height, row);
         }
     }
     for (; k < height; ++k) {
