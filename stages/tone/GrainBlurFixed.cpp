@@ -1,11 +1,11 @@
 // The integer window's kernels, and its passes at the SSE2 width that every x86-64 processor has.
 #include "stages/tone/GrainBlurFixed.h"
 
-#include <emmintrin.h>
-
 #include <cstddef>
 #include <cstring>
 #include <vector>
+
+#include "lib/Common/LaneWidths.h"
 
 namespace grain_blur {
 
@@ -81,42 +81,10 @@ template struct FixedKernels<PIXEL_BGRA8>;
 
 namespace {
 
-// Two pixels per vector, four per block.
-struct V {
-    using I = __m128i;
+// The blur's own steps at this width: two pixels per vector.
+struct V : lane_widths::Sse2Lanes {
     using F = __m128;
-    static constexpr int kLanes = 8, kBlockPixels = 4;
-    struct Block {
-        I low, high;
-    };
-
-    static I loadLanes(const int16_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); }
-    static void storeLanes(int16_t* at, I v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v); }
-    static I pattern(const int16_t (&lanes)[8]) { return loadLanes(lanes); }
-    static F floatPattern(const float (&lanes)[4]) { return _mm_loadu_ps(lanes); }
-    static I alphaMask(int a) {
-        const auto lane = [a](int i) { return short(i % 4 == a ? -1 : 0); };
-        return _mm_setr_epi16(lane(0), lane(1), lane(2), lane(3), lane(4), lane(5), lane(6), lane(7));
-    }
-
-    static Block loadBlock(const uint8_t* at) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        return {_mm_unpacklo_epi8(bytes, _mm_setzero_si128()), _mm_unpackhi_epi8(bytes, _mm_setzero_si128())};
-    }
-    // Saturating to 0..255.
-    static void storeBlock(uint8_t* at, Block b) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_packus_epi16(b.low, b.high));
-    }
-
-    static I add(I a, I b) { return _mm_add_epi16(a, b); }
-    static I bitAnd(I a, I b) { return _mm_and_si128(a, b); }
-    static I mulLow(I a, I b) { return _mm_mullo_epi16(a, b); }
-    static I mulHigh(I a, I b) { return _mm_mulhi_epu16(a, b); }
-    static I shiftRight(I a, __m128i count) { return _mm_srl_epi16(a, count); }
-    static I atLeastZero(I a) { return _mm_max_epi16(a, _mm_setzero_si128()); }
-    static I withAlpha(I colours, I alphas, I mask) {
-        return _mm_or_si128(_mm_andnot_si128(mask, colours), _mm_and_si128(mask, alphas));
-    }
+    static __m128 floatPattern(const float (&lanes)[4]) { return _mm_loadu_ps(lanes); }
 
     // Every pixel of the vector set to its first, or last, pixel.
     static I broadcastFirst(I v) { return _mm_unpacklo_epi64(v, v); }
@@ -126,7 +94,7 @@ struct V {
     static I after(I v, I next) { return _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(v), _mm_castsi128_pd(next), 1)); }
 
     // trunc(sum * k) per pixel in single precision, packed back to 16-bit lanes.
-    static I scaleFloat(I sum, F norm) {
+    static I scaleFloat(I sum, __m128 norm) {
         const __m128i first = _mm_srai_epi32(_mm_unpacklo_epi16(sum, sum), 16);
         const __m128i second = _mm_srai_epi32(_mm_unpackhi_epi16(sum, sum), 16);
         return _mm_packs_epi32(_mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(first), norm)),
