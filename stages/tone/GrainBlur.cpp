@@ -10,7 +10,6 @@
 
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/Cpu.h"
-#include "lib/Common/PixelVectors.h"
 #include "stages/tone/GrainBlurFixed.h"
 
 namespace {
@@ -123,181 +122,6 @@ void blurBundle(const Bundle& bundle, const ChannelKernel (&kernels)[3], const T
     }
 }
 
-// Radii up to 1 (R = 0 or 1), the defaults' case, by a window instead of running sums.
-//
-// The sum's steps telescope: at x it is the window o(x-1) + o(x) + r(x) + o(x+1), with o and r
-// the truncated outer and rest terms of a sample and the side taps present only where R = 1
-// (at R = 0, r is 0 and o the sample itself), plus a constant of the line: the start value
-// less the window at the first pixel. The window carries no state, so four lanes (one pixel's
-// channels) are filtered at once. Every conversion and product is the plain path's own:
-// int -> float exact, single-precision products, truncation by cvttps2dq as by a C cast.
-template <class Tag>
-class NarrowKernels {
-public:
-    explicit NarrowKernels(const ChannelKernel (&kernels)[3]) {
-        using F = typename Tag::FORMAT;
-        constexpr int channelOf[3] = {F::R, F::G, F::B};
-        // Alpha lanes get zero weights; their results are replaced by the source alpha.
-        alignas(16) float edges[4] = {}, inners[4] = {}, norms[4] = {}, signs[4] = {};
-        alignas(16) int32_t sideMask[4] = {};
-        for (int c = 0; c < 3; ++c) {
-            const int lane = channelOf[c];
-            edges[lane] = kernels[c].edge;
-            inners[lane] = kernels[c].inner;
-            norms[lane] = kernels[c].norm;
-            signs[lane] = float(2 * kernels[c].reach - 1);
-            sideMask[lane] = kernels[c].reach == 1 ? -1 : 0;
-        }
-        edge_ = _mm_load_ps(edges);
-        inner_ = _mm_load_ps(inners);
-        norm_ = _mm_load_ps(norms);
-        startSign_ = _mm_load_ps(signs);
-        sides_ = _mm_load_si128(reinterpret_cast<const __m128i*>(sideMask));
-    }
-
-    // A pixel's part in the window: o where it is a side tap (else 0), o + r as the centre.
-    struct Terms {
-        __m128i side, centre;
-    };
-    Terms terms(__m128i pixel) const {
-        const __m128 p = asFloat(pixel);
-        const __m128i o = outer(p);
-        return {_mm_and_si128(o, sides_), _mm_add_epi32(o, _mm_cvttps_epi32(_mm_mul_ps(p, inner_)))};
-    }
-    // The start value trunc(2 p0 f + p0 (2R - 1)) less the window at the first pixel.
-    __m128i lineOffset(__m128i first) const {
-        const __m128 p = asFloat(first);
-        const __m128i start = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_add_ps(p, p), edge_), _mm_mul_ps(p, startSign_)));
-        const Terms t = terms(first);
-        return _mm_sub_epi32(start, _mm_add_epi32(_mm_add_epi32(t.side, t.side), t.centre));
-    }
-    // trunc(sum * k), held to 0..white when stored. The sum stays far below 2^24, so the
-    // conversion is exact, and the product far below 2^31, so it cannot overflow.
-    __m128i value(__m128i sum) const { return _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(sum), norm_)); }
-
-private:
-    // Samples past white (a host out of range) count as white.
-    static __m128 asFloat(__m128i pixel) {
-        const __m128 p = _mm_cvtepi32_ps(pixel);
-        return kIs16Bit<Tag> ? _mm_min_ps(p, _mm_set1_ps(float(Tag::white))) : p;
-    }
-    __m128i outer(__m128 p) const { return _mm_cvttps_epi32(_mm_mul_ps(p, edge_)); }
-
-    __m128 edge_, inner_, norm_, startSign_;
-    __m128i sides_;
-};
-
-// Block i of a line of `width` pixels; the last one padded with the line's last pixel.
-template <class Tag>
-pixel_vectors::Block lineBlock(const uint8_t* line, int32_t i, int32_t width) {
-    using namespace pixel_vectors;
-    const uint8_t* at = line + ptrdiff_t(i) * kBlockBytes<Tag>;
-    const int32_t left = width - i * kBlockPixels;
-    return left >= kBlockPixels ? loadBlock<Tag>(at) : loadPartialBlock<Tag>(at, int(left));
-}
-
-// Four filtered pixels (32-bit lanes) held to 0..white and stored as block i, with the alpha
-// of `source`.
-template <class Tag>
-void storeLineBlock(uint8_t* line, int32_t i, int32_t width, const __m128i (&values)[4], pixel_vectors::Block source) {
-    using namespace pixel_vectors;
-    const __m128i alpha = alphaLanes<Tag>();
-    const Block b{withAlpha(heldToWhite<Tag>(twoPixels(values[0], values[1])), source.low, alpha),
-                  withAlpha(heldToWhite<Tag>(twoPixels(values[2], values[3])), source.high, alpha)};
-    uint8_t* at = line + ptrdiff_t(i) * kBlockBytes<Tag>;
-    const int32_t left = width - i * kBlockPixels;
-    if (left >= kBlockPixels)
-        storeBlock<Tag>(at, b);
-    else
-        storePartialBlock<Tag>(at, b, int(left));
-}
-
-// One row, rolling along it: each pixel's terms are worked out once, as the right-hand
-// neighbour of the pixel before it.
-template <class Tag>
-void narrowRow(const NarrowKernels<Tag>& k, const uint8_t* source, uint8_t* destination, int32_t width) {
-    using namespace pixel_vectors;
-    const int32_t blocks = (width + kBlockPixels - 1) / kBlockPixels;
-    Block block = lineBlock<Tag>(source, 0, width);
-    const __m128i first = firstPixel(block.low);
-    const __m128i offset = k.lineOffset(first);
-    auto current = k.terms(first);
-    __m128i before = current.side;  // the pixel before the first repeats it
-    for (int32_t i = 0; i < blocks; ++i) {
-        // Past the last block the line's last pixel repeats; a padded block already ends in it.
-        const bool last = i + 1 == blocks;
-        const Block next = last ? block : lineBlock<Tag>(source, i + 1, width);
-        const __m128i following[4] = {secondPixel(block.low), firstPixel(block.high), secondPixel(block.high),
-                                      last ? secondPixel(block.high) : firstPixel(next.low)};
-        __m128i values[4];
-        for (int j = 0; j < 4; ++j) {
-            const auto after = k.terms(following[j]);
-            values[j] = k.value(_mm_add_epi32(_mm_add_epi32(before, after.side), _mm_add_epi32(current.centre, offset)));
-            before = current.side;
-            current = after;
-        }
-        storeLineBlock<Tag>(destination, i, width, values, block);
-        block = next;
-    }
-}
-
-// Columns, walked row by row: each output row from the side terms of the rows above and below
-// and the centre terms of its own row. Every row's terms are worked out once, as the row
-// below, and kept while the next two rows need them; each column's offset comes from the
-// first row.
-template <class Tag>
-void narrowColumns(const NarrowKernels<Tag>& k, const RasterDesc& source, const RasterDesc& destination,
-                   int32_t width, int32_t height) {
-    using namespace pixel_vectors;
-    struct BlockTerms {
-        __m128i side[4], centre[4];
-    };
-    struct BlockOffsets {
-        __m128i lanes[4];
-    };
-    const int32_t blocks = (width + kBlockPixels - 1) / kBlockPixels;
-    const auto row = [&](int32_t y) { return source.pixels + ptrdiff_t(y) * source.rowBytes; };
-    const auto termsOf = [&](Block b, BlockTerms& t) {
-        const __m128i pixels[4] = {firstPixel(b.low), secondPixel(b.low), firstPixel(b.high), secondPixel(b.high)};
-        for (int j = 0; j < 4; ++j) {
-            const auto terms = k.terms(pixels[j]);
-            t.side[j] = terms.side;
-            t.centre[j] = terms.centre;
-        }
-    };
-
-    std::vector<BlockTerms> ring(static_cast<size_t>(3 * blocks));
-    std::vector<BlockOffsets> offsets(static_cast<size_t>(blocks));
-    const auto rowTerms = [&](int32_t y) { return &ring[size_t(y % 3) * size_t(blocks)]; };
-    for (int32_t i = 0; i < blocks; ++i) {
-        const Block first = lineBlock<Tag>(row(0), i, width);
-        termsOf(first, rowTerms(0)[i]);
-        const __m128i pixels[4] = {firstPixel(first.low), secondPixel(first.low), firstPixel(first.high),
-                                   secondPixel(first.high)};
-        for (int j = 0; j < 4; ++j) offsets[size_t(i)].lanes[j] = k.lineOffset(pixels[j]);
-    }
-    for (int32_t y = 0; y < height; ++y) {
-        // Rows past either end repeat the end rows.
-        const BlockTerms* above = rowTerms(std::max(y - 1, 0));
-        const BlockTerms* at = rowTerms(y);
-        const bool belowInside = y + 1 < height;
-        BlockTerms* below = rowTerms(belowInside ? y + 1 : y);
-        const uint8_t* in = row(y);
-        const uint8_t* next = belowInside ? row(y + 1) : nullptr;
-        uint8_t* out = destination.pixels + ptrdiff_t(y) * destination.rowBytes;
-        for (int32_t i = 0; i < blocks; ++i) {
-            if (belowInside)
-                termsOf(lineBlock<Tag>(next, i, width), below[i]);
-            __m128i values[4];
-            for (int j = 0; j < 4; ++j) {
-                const __m128i sides = _mm_add_epi32(above[i].side[j], below[i].side[j]);
-                values[j] = k.value(_mm_add_epi32(sides, _mm_add_epi32(at[i].centre[j], offsets[size_t(i)].lanes[j])));
-            }
-            storeLineBlock<Tag>(out, i, width, values, lineBlock<Tag>(in, i, width));
-        }
-    }
-}
-
 // The kernels of a pass, or nothing when it has nothing to do.
 struct PassSetup {
     ChannelKernel kernels[3];
@@ -378,14 +202,8 @@ void GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vertic
             return;
         }
     }
-    const NarrowKernels<Tag> kernels(setup->kernels);
-    if (vertical) {
-        narrowColumns<Tag>(kernels, source, destination, setup->width, setup->height);
-    } else {
-        for (int32_t y = 0; y < setup->height; ++y)
-            narrowRow<Tag>(kernels, source.pixels + ptrdiff_t(y) * source.rowBytes,
-                           destination.pixels + ptrdiff_t(y) * destination.rowBytes, setup->width);
-    }
+    (cpu::hasAvx2() ? grain_blur::floatPassAvx2<Tag> : grain_blur::floatPassSse2<Tag>)(
+        grain_blur::FloatKernels::of<Tag>(setup->kernels), vertical, source, destination, setup->width, setup->height);
 }
 
 template void GrainBlur<PIXEL_ARGB8>(float, float, float, bool, const RasterDesc&, const RasterDesc&);

@@ -36,9 +36,35 @@ struct V : lane_widths::Avx2Lanes {
         return _mm256_packs_epi32(_mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(first), norm)),
                                   _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(second), norm)));
     }
+    // Runs of pixels in 32-bit lanes, two pixels per vector: run j of a block, and two runs
+    // back to 16-bit lanes (signed saturation; the pack works within halves, the permute
+    // restores the order).
+    static I widen(Block b, int j) {
+        const __m256i half = j < 2 ? b.low : b.high;
+        return _mm256_cvtepu16_epi32(j % 2 == 0 ? _mm256_castsi256_si128(half) : _mm256_extracti128_si256(half, 1));
+    }
+    static I narrowPair(I a, I b) { return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0)); }
+    static I firstPixel32(I v) { return _mm256_permute2x128_si256(v, v, 0x00); }
+    static I lastPixel32(I v) { return _mm256_permute2x128_si256(v, v, 0x11); }
+    static I before32(I prev, I v) { return _mm256_permute2x128_si256(prev, v, 0x21); }
+    static I after32(I v, I next) { return _mm256_permute2x128_si256(v, next, 0x21); }
+    static I pattern32(const int32_t (&lanes)[4]) {
+        return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes)));
+    }
+    static I load32(const int32_t* at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)); }
+    static void store32(int32_t* at, I v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), v); }
+    static I add32(I a, I b) { return _mm256_add_epi32(a, b); }
+    static I sub32(I a, I b) { return _mm256_sub_epi32(a, b); }
+    static F toFloat(I v) { return _mm256_cvtepi32_ps(v); }
+    static I truncate(F v) { return _mm256_cvttps_epi32(v); }
+    static F mulFloat(F a, F b) { return _mm256_mul_ps(a, b); }
+    static F addFloat(F a, F b) { return _mm256_add_ps(a, b); }
+    static F minFloat(F a, F b) { return _mm256_min_ps(a, b); }
+    static F setFloat(float v) { return _mm256_set1_ps(v); }
 };
 
 #include "stages/tone/GrainBlurFixedPass.inc"
+#include "stages/tone/GrainBlurFloatPass.inc"
 
 }  // namespace
 
@@ -56,6 +82,17 @@ template void fixedPassAvx2<PIXEL_BGRA8, true>(const FixedKernels<PIXEL_BGRA8>&,
                                                const RasterDesc&, int32_t, int32_t);
 template void fixedPassAvx2<PIXEL_BGRA8, false>(const FixedKernels<PIXEL_BGRA8>&, bool, const RasterDesc&,
                                                 const RasterDesc&, int32_t, int32_t);
+
+template <class Tag>
+void floatPassAvx2(const FloatKernels& kernels, bool vertical, const RasterDesc& source, const RasterDesc& destination,
+                   int32_t width, int32_t height) {
+    floatPass<Tag>(kernels, vertical, source, destination, width, height);
+}
+
+template void floatPassAvx2<PIXEL_ARGB8>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
+template void floatPassAvx2<PIXEL_BGRA8>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
+template void floatPassAvx2<PIXEL_ARGB14>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
+template void floatPassAvx2<PIXEL_BGRA14>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
 
 }  // namespace grain_blur
 

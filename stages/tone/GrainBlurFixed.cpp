@@ -100,9 +100,32 @@ struct V : lane_widths::Sse2Lanes {
         return _mm_packs_epi32(_mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(first), norm)),
                                _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(second), norm)));
     }
+    // Runs of pixels in 32-bit lanes, one pixel per vector: run j of a block, and two runs back
+    // to 16-bit lanes (signed saturation).
+    static I widen(Block b, int j) {
+        const __m128i half = j < 2 ? b.low : b.high;
+        return j % 2 == 0 ? _mm_unpacklo_epi16(half, _mm_setzero_si128()) : _mm_unpackhi_epi16(half, _mm_setzero_si128());
+    }
+    static I narrowPair(I a, I b) { return _mm_packs_epi32(a, b); }
+    static I firstPixel32(I v) { return v; }
+    static I lastPixel32(I v) { return v; }
+    static I before32(I prev, I) { return prev; }
+    static I after32(I, I next) { return next; }
+    static I pattern32(const int32_t (&lanes)[4]) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes)); }
+    static I load32(const int32_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); }
+    static void store32(int32_t* at, I v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v); }
+    static I add32(I a, I b) { return _mm_add_epi32(a, b); }
+    static I sub32(I a, I b) { return _mm_sub_epi32(a, b); }
+    static F toFloat(I v) { return _mm_cvtepi32_ps(v); }
+    static I truncate(F v) { return _mm_cvttps_epi32(v); }
+    static F mulFloat(F a, F b) { return _mm_mul_ps(a, b); }
+    static F addFloat(F a, F b) { return _mm_add_ps(a, b); }
+    static F minFloat(F a, F b) { return _mm_min_ps(a, b); }
+    static F setFloat(float v) { return _mm_set1_ps(v); }
 };
 
 #include "stages/tone/GrainBlurFixedPass.inc"
+#include "stages/tone/GrainBlurFloatPass.inc"
 
 }  // namespace
 
@@ -120,5 +143,16 @@ template void fixedPassSse2<PIXEL_BGRA8, true>(const FixedKernels<PIXEL_BGRA8>&,
                                                const RasterDesc&, int32_t, int32_t);
 template void fixedPassSse2<PIXEL_BGRA8, false>(const FixedKernels<PIXEL_BGRA8>&, bool, const RasterDesc&,
                                                 const RasterDesc&, int32_t, int32_t);
+
+template <class Tag>
+void floatPassSse2(const FloatKernels& kernels, bool vertical, const RasterDesc& source, const RasterDesc& destination,
+                   int32_t width, int32_t height) {
+    floatPass<Tag>(kernels, vertical, source, destination, width, height);
+}
+
+template void floatPassSse2<PIXEL_ARGB8>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
+template void floatPassSse2<PIXEL_BGRA8>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
+template void floatPassSse2<PIXEL_ARGB14>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
+template void floatPassSse2<PIXEL_BGRA14>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
 
 }  // namespace grain_blur

@@ -1,5 +1,5 @@
-// GrainBlur's window for radii up to 1 on 8-bit pixels, in exact integer steps: what the
-// plain pass and the two vector widths share.
+// GrainBlur's window for radii up to 1: in single precision for any pixels, and for 8-bit
+// pixels in exact integer steps. What GrainBlur and the two vector widths' units share.
 //
 // Every float step of the window is trunc(x * m) for an integer x within a small known range
 // and a fixed m in 0..1, so it is a step function of x that (x * M) >> s reproduces for every
@@ -78,6 +78,38 @@ struct FixedKernels {
     // Nothing when a term has no integer form; the float window then takes the pass.
     static std::optional<FixedKernels> find(const ChannelKernel (&kernels)[3]);
 };
+
+// The window's single-precision form: each channel's weights at its lane position (alpha
+// lanes zero, their results replaced by the source alpha).
+struct FloatKernels {
+    float edge[4] = {}, inner[4] = {}, norm[4] = {};
+    float startSign[4] = {};  // 2R - 1
+    int32_t sides[4] = {};    // all ones where the channel has side taps (R = 1)
+
+    template <class Tag>
+    static FloatKernels of(const ChannelKernel (&kernels)[3]) {
+        using F = typename Tag::FORMAT;
+        constexpr int channelOf[3] = {F::R, F::G, F::B};
+        FloatKernels k;
+        for (int c = 0; c < 3; ++c) {
+            const int lane = channelOf[c];
+            k.edge[lane] = kernels[c].edge;
+            k.inner[lane] = kernels[c].inner;
+            k.norm[lane] = kernels[c].norm;
+            k.startSign[lane] = float(2 * kernels[c].reach - 1);
+            k.sides[lane] = kernels[c].reach == 1 ? -1 : 0;
+        }
+        return k;
+    }
+};
+
+// One pass of the single-precision window, over rows or columns, at either width.
+template <class Tag>
+void floatPassSse2(const FloatKernels& kernels, bool vertical, const RasterDesc& source,
+                   const RasterDesc& destination, int32_t width, int32_t height);
+template <class Tag>
+void floatPassAvx2(const FloatKernels& kernels, bool vertical, const RasterDesc& source,
+                   const RasterDesc& destination, int32_t width, int32_t height);
 
 // One pass over rows (vertical false) or columns, as GrainBlur's narrow window gives it.
 // FixedNorm: the value step by its integer scale. The plain width and, on processors that
