@@ -224,27 +224,36 @@ TYPED_TEST(Grain, RepeatablePerFrameNumber) {
 
 // The stage is its steps: weights and curves into the instance's tables (whatever post
 // contrast left there, 100 % is the identity), noise seeded by the frame number, each
-// softness halved into a radius, the layer in hard light at 56 %.
+// softness halved into a radius, the layer in hard light at 56 %. Whether the stage takes them
+// a row at a time (radii up to 1, in integer or single-precision steps) or whole (a larger
+// radius, or none), the result is the same.
 TYPED_TEST(Grain, TheStageIsItsStepsInOrder) {
     using Tag = TypeParam;
-    GrainArgs a;
-    a.softRed = 2, a.softGreen = 1, a.softBlue = 5.3f;
-    a.red = a.green = a.blue = 100;
-    StageFrame f(kLayout<Tag>, 19, 11, 5);
-    std::fill(&f.data.block->curveTables[0][0], &f.data.block->curveTables[2][0] + kCurveTableEntries, 77);
-    ASSERT_EQ(grain<Tag>(f, -9, a), STATUS_OK);
+    const float softnesses[][3] = {{2, 1, 5.3f}, {2, 1, 0.4f}, {0.1f, 0.2f, 0.4f}, {0, 0, 0}, {1.96f, 1.96f, 1.96f}};
+    for (const auto& soft : softnesses) {
+        SCOPED_TRACE(::testing::Message() << "softness " << soft[0] << " " << soft[1] << " " << soft[2]);
+        GrainArgs a;
+        a.softRed = soft[0], a.softGreen = soft[1], a.softBlue = soft[2];
+        a.red = a.green = a.blue = 100;
+        StageFrame f(kLayout<Tag>, 19, 11, 5);
+        std::fill(&f.data.block->curveTables[0][0], &f.data.block->curveTables[2][0] + kCurveTableEntries, 77);
+        ASSERT_EQ(grain<Tag>(f, -9, a), STATUS_OK);
 
-    AcfPtr<Image> picture = image<Tag>(19, 11, 5), layer = image<Tag>(19, 11, 0), buffer = image<Tag>(19, 11, 0);
-    Curves<Tag> curves;
-    GrainChannelCurves<Tag>(100, 100, 100, curves.c);
-    std::vector<float> weights(size_t(Tag::white + 1));
-    GrainSuppressionWeights(int32_t(Tag::white), a.black, a.white, weights.data());
-    GrainNoise<Tag>(true, a.amount, uint32_t(-9), curves.c, weights.data(), descOf(*picture.get()), descOf(*layer.get()));
-    GrainBlur<Tag>(1.0f, 0.5f, 2.65f, false, descOf(*layer.get()), descOf(*buffer.get()));
-    GrainBlur<Tag>(1.0f, 0.5f, 2.65f, true, descOf(*buffer.get()), descOf(*layer.get()));
-    BlendImages<Tag>(nullptr, BLEND_HARD_LIGHT, 0.56f, 1.0f, descOf(*layer.get()), descOf(*picture.get()), descOf(*picture.get()));
-    EXPECT_EQ(snapshot(f.out()), snapshot(*picture.get()));
-    EXPECT_TRUE(std::equal(weights.begin(), weights.end(), f.data.block->grainSuppressionWeights));
+        AcfPtr<Image> picture = image<Tag>(19, 11, 5), layer = image<Tag>(19, 11, 0), buffer = image<Tag>(19, 11, 0);
+        Curves<Tag> curves;
+        GrainChannelCurves<Tag>(100, 100, 100, curves.c);
+        std::vector<float> weights(size_t(Tag::white + 1));
+        GrainSuppressionWeights(int32_t(Tag::white), a.black, a.white, weights.data());
+        GrainNoise<Tag>(true, a.amount, uint32_t(-9), curves.c, weights.data(), descOf(*picture.get()),
+                        descOf(*layer.get()));
+        const float r[3] = {soft[0] / 2, soft[1] / 2, soft[2] / 2};
+        GrainBlur<Tag>(r[0], r[1], r[2], false, descOf(*layer.get()), descOf(*buffer.get()));
+        GrainBlur<Tag>(r[0], r[1], r[2], true, descOf(*buffer.get()), descOf(*layer.get()));
+        BlendImages<Tag>(nullptr, BLEND_HARD_LIGHT, 0.56f, 1.0f, descOf(*layer.get()), descOf(*picture.get()),
+                         descOf(*picture.get()));
+        EXPECT_EQ(snapshot(f.out()), snapshot(*picture.get()));
+        EXPECT_TRUE(std::equal(weights.begin(), weights.end(), f.data.block->grainSuppressionWeights));
+    }
 }
 
 // The grain layer, then the blur buffer, refused. Parameters no host should send render

@@ -14,6 +14,7 @@
 #include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"
 #include "stages/tone/GrainBlur.h"
+#include "stages/tone/GrainBlurFixed.h"
 
 namespace {
 
@@ -128,12 +129,12 @@ auto channelsAtOnce(const GrainPixel<Tag>& px, Mapped mapped) {
 // draws are taken a stretch of a row ahead, which frees the pixels from their sequence.
 // `pixelOf(draws, picture pixel)` gives a layer pixel.
 template <class Tag, bool ColourNoise, class PixelOf>
-void noiseRows(uint32_t state, const RasterDesc& picture, const RasterDesc& layer, int32_t width, int32_t height,
-               PixelOf pixelOf) {
+void noiseRows(uint32_t& state, const RasterDesc& picture, const RasterDesc& layer, int32_t width, int32_t first,
+               int32_t end, PixelOf pixelOf) {
     using Word = PixelWord<Tag>;
     constexpr int32_t kStretch = 512, kDrawsPerPixel = ColourNoise ? 3 : 1;
     uint16_t draws[kStretch * kDrawsPerPixel];
-    for (int32_t y = 0; y < height; ++y) {
+    for (int32_t y = first; y < end; ++y) {
         const auto* in = rowOf<Tag>(picture, y);
         auto* out = rowOf<Tag>(layer, y);
         for (int32_t x = 0; x < width; x += kStretch) {
@@ -223,65 +224,128 @@ void GrainChannelCurves(float red, float green, float blue, typename Tag::Channe
     BuildChannelCurves<typename Tag::Channel>(Tag::white, levels, tables);
 }
 
+namespace {
+
+// The noise layer over the common area of the picture and the layer, made rows at a time from
+// the top, the generator carried from call to call. On large frames each channel's mapped value
+// for every draw (32768 each) and, in 8-bit, every (mapped, picture value) pair's result are
+// worked out once: the tables pay for themselves once a frame has more samples than they have
+// entries. Memory refused for them only means the slower way.
+template <class Tag>
+class NoiseMaker {
+public:
+    using Channel = typename Tag::Channel;
+
+    NoiseMaker(bool colorNoise, float amount, uint32_t seed, const Channel* const curves[3], const float* weights,
+               const RasterDesc& picture, const RasterDesc& layer)
+        // n = trunc(amount * W + 0.5): the product in float, the half added in double.
+        : px_{GrainOffset(truncToInt32(double(amount * float(Tag::white)) + 0.5)), curves, weights},
+          colorNoise_(colorNoise), state_(seed), picture_(picture), layer_(layer),
+          width_(std::min(picture.width, layer.width)), height_(std::min(picture.height, layer.height)) {
+        const int64_t samples = int64_t(width_) * height_ * 3;
+        if (samples > int64_t(3 * kDraws))
+            byDraw_.reset(new (std::nothrow) Channel[3 * kDraws]);
+        if (byDraw_)
+            for (int c = 0; c < 3; ++c)
+                for (uint32_t draw = 0; draw < kDraws; ++draw) byDraw_[c * kDraws + draw] = px_.mapped(c, draw);
+        if constexpr (!kIs16Bit<Tag>) {
+            if (samples > 65536)
+                results_.reset(new (std::nothrow) uint8_t[65536]);
+            if (results_)
+                for (int32_t mapped = 0; mapped < 256; ++mapped)
+                    for (int32_t p = 0; p < 256; ++p)
+                        results_[size_t(mapped) << 8 | size_t(p)] = px_.result(Channel(mapped), Channel(p));
+        }
+    }
+
+    int32_t height() const { return height_; }
+
+    // Rows first..end-1, after the rows before them.
+    void rows(int32_t first, int32_t end) {
+        // Each sample's way of working decided once per call: tabulated or in place. Tables
+        // held in locals, which the layer's stores cannot be taken to change.
+        const GrainPixel<Tag> px = px_;
+        const auto run = [&](auto pixelOf) {
+            if (colorNoise_)
+                noiseRows<Tag, true>(state_, picture_, layer_, width_, first, end, pixelOf(std::true_type{}));
+            else
+                noiseRows<Tag, false>(state_, picture_, layer_, width_, first, end, pixelOf(std::false_type{}));
+        };
+        const auto withResult = [&](auto mapped) {
+            if constexpr (kIs16Bit<Tag>) {
+                run([&](auto colour) { return channelsAtOnce<Tag, decltype(colour)::value>(px, mapped); });
+            } else {
+                const auto pass = [&](auto result) {
+                    const auto sample = [=](int c, uint32_t draw, Channel p) { return result(mapped(c, draw), p); };
+                    run([&](auto colour) { return channelByChannel<Tag, decltype(colour)::value>(sample); });
+                };
+                if (results_) {
+                    const uint8_t* table = results_.get();
+                    pass([table](Channel m, Channel p) { return table[size_t(m) << 8 | p]; });
+                } else {
+                    pass([px](Channel m, Channel p) { return px.result(m, p); });
+                }
+            }
+        };
+        if (byDraw_) {
+            const Channel* table = byDraw_.get();
+            withResult([table](int c, uint32_t draw) { return table[size_t(c) * kDraws + draw]; });
+        } else {
+            withResult([px](int c, uint32_t draw) { return px.mapped(c, draw); });
+        }
+    }
+
+private:
+    static constexpr size_t kDraws = 32768;
+
+    GrainPixel<Tag> px_;
+    bool colorNoise_;
+    uint32_t state_;
+    RasterDesc picture_, layer_;
+    int32_t width_, height_;
+    std::unique_ptr<Channel[]> byDraw_;
+    std::unique_ptr<uint8_t[]> results_;
+};
+
+// One row of a raster as a raster of its own.
+inline RasterDesc rowView(const RasterDesc& raster, int32_t y) {
+    RasterDesc row = raster;
+    row.pixels = raster.pixels + ptrdiff_t(y) * raster.rowBytes;
+    row.height = 1;
+    return row;
+}
+
+// The stage's work on either side of the softening, a row at a time: noise before it, the
+// blend after it. The host is offered the blend once, before the first row, as a whole-frame
+// blend would offer it.
+template <class Tag>
+struct GrainRows {
+    PluginHost_API* host;
+    NoiseMaker<Tag>* noise;
+    RasterDesc layer, picture;
+    Status status;
+
+    static void ready(void* context, int32_t y) {
+        auto* self = static_cast<GrainRows*>(context);
+        if (y < self->noise->height())
+            self->noise->rows(y, y + 1);
+    }
+    static void done(void* context, int32_t y) {
+        auto* self = static_cast<GrainRows*>(context);
+        if (y == 0)
+            self->host->hostComposites(BLEND_HARD_LIGHT);
+        const RasterDesc picture = rowView(self->picture, y);
+        self->status = BlendImages<Tag>(nullptr, BLEND_HARD_LIGHT, kLayerOpacity, 1.0f, rowView(self->layer, y), picture, picture);
+    }
+};
+
+}  // namespace
+
 template <class Tag>
 void GrainNoise(bool colorNoise, float amount, uint32_t seed, const typename Tag::Channel* const curves[3],
                 const float* weights, const RasterDesc& picture, const RasterDesc& layer) {
-    // n = trunc(amount * W + 0.5): the product in float, the half added in double.
-    const float scaled = amount * float(Tag::white);
-    const GrainPixel<Tag> px{GrainOffset(truncToInt32(double(scaled) + 0.5)), curves, weights};
-    const int32_t width = std::min(picture.width, layer.width);
-    const int32_t height = std::min(picture.height, layer.height);
-    // On large frames each channel's mapped value for every draw (32768 each) and, in 8-bit,
-    // every (mapped, picture value) pair's result are worked out once: the tables pay for
-    // themselves once a frame has more samples than they have entries. Memory refused for
-    // them only means the slower way. Held in locals, which the layer's stores cannot be
-    // taken to change.
-    using Channel = typename Tag::Channel;
-    constexpr size_t kDraws = 32768;
-    const int64_t samples = int64_t(width) * height * 3;
-    std::unique_ptr<Channel[]> byDraw(samples > int64_t(3 * kDraws) ? new (std::nothrow) Channel[3 * kDraws] : nullptr);
-    if (byDraw)
-        for (int c = 0; c < 3; ++c)
-            for (uint32_t draw = 0; draw < kDraws; ++draw) byDraw[c * kDraws + draw] = px.mapped(c, draw);
-    std::unique_ptr<uint8_t[]> results;
-    if constexpr (!kIs16Bit<Tag>) {
-        if (samples > 65536)
-            results.reset(new (std::nothrow) uint8_t[65536]);
-        if (results)
-            for (int32_t mapped = 0; mapped < 256; ++mapped)
-                for (int32_t p = 0; p < 256; ++p)
-                    results[size_t(mapped) << 8 | size_t(p)] = px.result(Channel(mapped), Channel(p));
-    }
-
-    // Each sample's way of working decided once for the pass: tabulated or in place.
-    const auto rows = [&](auto pixelOf) {
-        if (colorNoise)
-            noiseRows<Tag, true>(seed, picture, layer, width, height, pixelOf(std::true_type{}));
-        else
-            noiseRows<Tag, false>(seed, picture, layer, width, height, pixelOf(std::false_type{}));
-    };
-    const auto withResult = [&](auto mapped) {
-        if constexpr (kIs16Bit<Tag>) {
-            rows([&](auto colour) { return channelsAtOnce<Tag, decltype(colour)::value>(px, mapped); });
-        } else {
-            const auto pass = [&](auto result) {
-                const auto sample = [=](int c, uint32_t draw, Channel p) { return result(mapped(c, draw), p); };
-                rows([&](auto colour) { return channelByChannel<Tag, decltype(colour)::value>(sample); });
-            };
-            if (results) {
-                const uint8_t* table = results.get();
-                pass([table](Channel m, Channel p) { return table[size_t(m) << 8 | p]; });
-            } else {
-                pass([px](Channel m, Channel p) { return px.result(m, p); });
-            }
-        }
-    };
-    if (byDraw) {
-        const Channel* table = byDraw.get();
-        withResult([table](int c, uint32_t draw) { return table[size_t(c) * kDraws + draw]; });
-    } else {
-        withResult([px](int c, uint32_t draw) { return px.mapped(c, draw); });
-    }
+    NoiseMaker<Tag> noise(colorNoise, amount, seed, curves, weights, picture, layer);
+    noise.rows(0, noise.height());
 }
 
 template <class Tag>
@@ -299,7 +363,7 @@ Status GrainStage(TX_STAGE_ARGS, bool colorNoise, float amount, float red, float
     GrainTables<Tag> tables(host);
     GrainSuppressionWeights(Tag::white, suppressBlack, suppressWhite, tables.weights);
     GrainChannelCurves<Tag>(red, green, blue, tables.curves);
-    GrainNoise<Tag>(colorNoise, amount, seed, tables.curves, tables.weights, picture, layer.desc());
+    NoiseMaker<Tag> noise(colorNoise, amount, seed, tables.curves, tables.weights, picture, layer.desc());
 
     ScratchRaster blurred(host, output.raster);
     if (!blurred)
@@ -307,9 +371,18 @@ Status GrainStage(TX_STAGE_ARGS, bool colorNoise, float amount, float red, float
     // Radius = softness / 2: the product in double, narrowed.
     const float radii[3] = {float(double(softnessRed) * 0.5), float(double(softnessGreen) * 0.5),
                             float(double(softnessBlue) * 0.5)};
+
+    // Noise, softening and blend a row at a time where the radii allow it, so that each row is
+    // made, softened and laid over the picture while it is still in the caches. The picture
+    // rows the noise reads lie below those already blended.
+    GrainRows<Tag> rows{&host, &noise, layer.desc(), picture, STATUS_OK};
+    const grain_blur::RowHooks hooks{&rows, &GrainRows<Tag>::ready, &GrainRows<Tag>::done};
+    if (GrainBlurByRows<Tag>(radii[0], radii[1], radii[2], layer.desc(), blurred.desc(), hooks))
+        return rows.status;
+
+    noise.rows(0, noise.height());
     GrainBlur<Tag>(radii[0], radii[1], radii[2], false, layer.desc(), blurred.desc());
     GrainBlur<Tag>(radii[0], radii[1], radii[2], true, blurred.desc(), layer.desc());
-
     return BlendImages<Tag>(&host, BLEND_HARD_LIGHT, kLayerOpacity, 1.0f, layer.desc(), picture, picture);
 }
 

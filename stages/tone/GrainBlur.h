@@ -1,6 +1,8 @@
 // The grain's softening: one pass of a box of fractional width per colour channel.
 #pragma once
 
+#include <cstdint>
+
 #include "lib/Common/RasterDesc.h"
 
 // Radius r gives the kernel 1 at offsets -(R-1)..R-1 and f = 1 - (R - r) at +-R, with
@@ -24,3 +26,17 @@ void GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vertic
 template <class Tag>
 void GrainBlurPlain(float radiusRed, float radiusGreen, float radiusBlue, bool vertical, const RasterDesc& source,
                     const RasterDesc& destination);
+
+namespace grain_blur {
+struct RowHooks;
+}
+
+// Both passes, horizontal from `layer` into `buffer` and vertical back into `layer`, taken a
+// row at a time so that the rows in work stay in the caches: before the horizontal pass reads
+// a layer row it calls hooks.ready(row), and once the vertical pass has written it,
+// hooks.done(row), rows in order. The result is that of the two GrainBlur calls. Only for radii
+// up to 1 with at least one above 0: otherwise it returns false and has called and written
+// nothing.
+template <class Tag>
+bool GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, const RasterDesc& layer,
+                     const RasterDesc& buffer, const grain_blur::RowHooks& hooks);

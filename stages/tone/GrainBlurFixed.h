@@ -103,6 +103,29 @@ struct FloatKernels {
     }
 };
 
+// How both passes taken a row at a time reach their caller: ready(y) before row y of the
+// layer is first read, done(y) once it holds its softened values; rows in order.
+struct RowHooks {
+    void* context;
+    void (*ready)(void* context, int32_t y);
+    void (*done)(void* context, int32_t y);
+};
+
+// Both passes a row at a time, the horizontal one from `layer` into `buffer`, the vertical one
+// back into `layer`, at either width: what GrainBlur's two calls give, row by row.
+template <class Tag, bool FixedNorm>
+void fixedBothSse2(const FixedKernels<Tag>& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
+                   int32_t height, const RowHooks& hooks);
+template <class Tag, bool FixedNorm>
+void fixedBothAvx2(const FixedKernels<Tag>& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
+                   int32_t height, const RowHooks& hooks);
+template <class Tag>
+void floatBothSse2(const FloatKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
+                   int32_t height, const RowHooks& hooks);
+template <class Tag>
+void floatBothAvx2(const FloatKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
+                   int32_t height, const RowHooks& hooks);
+
 // One pass of the single-precision window, over rows or columns, at either width.
 template <class Tag>
 void floatPassSse2(const FloatKernels& kernels, bool vertical, const RasterDesc& source,
