@@ -14,7 +14,6 @@
 #include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"
 #include "stages/tone/GrainBlur.h"
-#include "stages/tone/GrainBlurFixed.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/Cpu.h"
-#include "stages/tone/GrainBlurFixed.h"
+#include "stages/tone/GrainBlurWindow.h"
 
 namespace {
 

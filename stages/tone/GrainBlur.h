@@ -28,15 +28,19 @@ void GrainBlurPlain(float radiusRed, float radiusGreen, float radiusBlue, bool v
                     const RasterDesc& destination);
 
 namespace grain_blur {
-struct RowHooks;
-}
+// How both passes taken a row at a time reach their caller: ready(y) before row y of the
+// layer is first read, done(y) once it holds its softened values; rows in order.
+struct RowHooks {
+    void* context;
+    void (*ready)(void* context, int32_t y);
+    void (*done)(void* context, int32_t y);
+};
+}  // namespace grain_blur
 
 // Both passes, horizontal from `layer` into `buffer` and vertical back into `layer`, taken a
-// row at a time so that the rows in work stay in the caches: before the horizontal pass reads
-// a layer row it calls hooks.ready(row), and once the vertical pass has written it,
-// hooks.done(row), rows in order. The result is that of the two GrainBlur calls. Only for radii
-// up to 1 with at least one above 0: otherwise it returns false and has called and written
-// nothing.
+// row at a time so that the rows in work stay in the caches, with the hooks called around
+// each layer row. The result is that of the two GrainBlur calls. Only for radii up to 1 with
+// at least one above 0: otherwise it returns false and has called and written nothing.
 template <class Tag>
 bool GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, const RasterDesc& layer,
                      const RasterDesc& buffer, const grain_blur::RowHooks& hooks);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "lib/Common/LaneWidths.h"
-#include "stages/tone/GrainBlurFixed.h"
+#include "stages/tone/GrainBlurWindow.h"
 
 #pragma GCC push_options
 #pragma GCC target("avx2")

@@ -3,7 +3,8 @@
 //
 // Every float step of the window is trunc(x * m) for an integer x within a small known range
 // and a fixed m in 0..1, so it is a step function of x that (x * M) >> s reproduces for every
-// x in the range when some M does. Such an M is looked for once per pass.
+// x in the range when some M does. Such an M is looked for once per pass; where none exists,
+// the single-precision form takes the pass.
 #pragma once
 
 #include <algorithm>
@@ -101,14 +102,6 @@ struct FloatKernels {
         }
         return k;
     }
-};
-
-// How both passes taken a row at a time reach their caller: ready(y) before row y of the
-// layer is first read, done(y) once it holds its softened values; rows in order.
-struct RowHooks {
-    void* context;
-    void (*ready)(void* context, int32_t y);
-    void (*done)(void* context, int32_t y);
 };
 
 // Both passes a row at a time, the horizontal one from `layer` into `buffer`, the vertical one

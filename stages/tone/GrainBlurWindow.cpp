@@ -1,5 +1,6 @@
-// The integer window's kernels, and its passes at the SSE2 width that every x86-64 processor has.
-#include "stages/tone/GrainBlurFixed.h"
+// The integer window's kernels, and both windows' passes at the SSE2 width that every x86-64
+// processor has.
+#include "stages/tone/GrainBlurWindow.h"
 
 #include <cstddef>
 #include <cstring>
