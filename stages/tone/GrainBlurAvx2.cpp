@@ -68,60 +68,9 @@ struct V : lane_widths::Avx2Lanes {
 
 }  // namespace
 
-template <class Tag, bool FixedNorm>
-void fixedPassAvx2(const FixedKernels<Tag>& kernels, bool vertical, const RasterDesc& source,
-                   const RasterDesc& destination, int32_t width, int32_t height) {
-    fixedPass<Tag, FixedNorm>(kernels, vertical, source, destination, width, height);
-}
-
-template void fixedPassAvx2<PIXEL_ARGB8, true>(const FixedKernels<PIXEL_ARGB8>&, bool, const RasterDesc&,
-                                               const RasterDesc&, int32_t, int32_t);
-template void fixedPassAvx2<PIXEL_ARGB8, false>(const FixedKernels<PIXEL_ARGB8>&, bool, const RasterDesc&,
-                                                const RasterDesc&, int32_t, int32_t);
-template void fixedPassAvx2<PIXEL_BGRA8, true>(const FixedKernels<PIXEL_BGRA8>&, bool, const RasterDesc&,
-                                               const RasterDesc&, int32_t, int32_t);
-template void fixedPassAvx2<PIXEL_BGRA8, false>(const FixedKernels<PIXEL_BGRA8>&, bool, const RasterDesc&,
-                                                const RasterDesc&, int32_t, int32_t);
-
-template <class Tag>
-void floatPassAvx2(const FloatKernels& kernels, bool vertical, const RasterDesc& source, const RasterDesc& destination,
-                   int32_t width, int32_t height) {
-    floatPass<Tag>(kernels, vertical, source, destination, width, height);
-}
-
-template void floatPassAvx2<PIXEL_ARGB8>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
-template void floatPassAvx2<PIXEL_BGRA8>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
-template void floatPassAvx2<PIXEL_ARGB14>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
-template void floatPassAvx2<PIXEL_BGRA14>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
-
-template <class Tag, bool FixedNorm>
-void fixedBothAvx2(const FixedKernels<Tag>& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
-                   int32_t height, const RowHooks& hooks) {
-    fixedBoth<Tag, FixedNorm>(kernels, layer, buffer, width, height, hooks);
-}
-
-template <class Tag>
-void floatBothAvx2(const FloatKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
-                   int32_t height, const RowHooks& hooks) {
-    floatBoth<Tag>(kernels, layer, buffer, width, height, hooks);
-}
-
-template void fixedBothAvx2<PIXEL_ARGB8, true>(const FixedKernels<PIXEL_ARGB8>&, const RasterDesc&, const RasterDesc&, int32_t,
-                                       int32_t, const RowHooks&);
-template void fixedBothAvx2<PIXEL_ARGB8, false>(const FixedKernels<PIXEL_ARGB8>&, const RasterDesc&, const RasterDesc&, int32_t,
-                                       int32_t, const RowHooks&);
-template void fixedBothAvx2<PIXEL_BGRA8, true>(const FixedKernels<PIXEL_BGRA8>&, const RasterDesc&, const RasterDesc&, int32_t,
-                                       int32_t, const RowHooks&);
-template void fixedBothAvx2<PIXEL_BGRA8, false>(const FixedKernels<PIXEL_BGRA8>&, const RasterDesc&, const RasterDesc&, int32_t,
-                                       int32_t, const RowHooks&);
-template void floatBothAvx2<PIXEL_ARGB8>(const FloatKernels&, const RasterDesc&, const RasterDesc&, int32_t, int32_t,
-                                 const RowHooks&);
-template void floatBothAvx2<PIXEL_BGRA8>(const FloatKernels&, const RasterDesc&, const RasterDesc&, int32_t, int32_t,
-                                 const RowHooks&);
-template void floatBothAvx2<PIXEL_ARGB14>(const FloatKernels&, const RasterDesc&, const RasterDesc&, int32_t, int32_t,
-                                 const RowHooks&);
-template void floatBothAvx2<PIXEL_BGRA14>(const FloatKernels&, const RasterDesc&, const RasterDesc&, int32_t, int32_t,
-                                 const RowHooks&);
+#define GRAIN_BLUR_WIDTH(name) name##Avx2
+#include "stages/tone/GrainBlurEntries.inc"
+#undef GRAIN_BLUR_WIDTH
 
 }  // namespace grain_blur
 

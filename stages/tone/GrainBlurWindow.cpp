@@ -130,59 +130,8 @@ struct V : lane_widths::Sse2Lanes {
 
 }  // namespace
 
-template <class Tag, bool FixedNorm>
-void fixedPassSse2(const FixedKernels<Tag>& kernels, bool vertical, const RasterDesc& source,
-                   const RasterDesc& destination, int32_t width, int32_t height) {
-    fixedPass<Tag, FixedNorm>(kernels, vertical, source, destination, width, height);
-}
-
-template void fixedPassSse2<PIXEL_ARGB8, true>(const FixedKernels<PIXEL_ARGB8>&, bool, const RasterDesc&,
-                                               const RasterDesc&, int32_t, int32_t);
-template void fixedPassSse2<PIXEL_ARGB8, false>(const FixedKernels<PIXEL_ARGB8>&, bool, const RasterDesc&,
-                                                const RasterDesc&, int32_t, int32_t);
-template void fixedPassSse2<PIXEL_BGRA8, true>(const FixedKernels<PIXEL_BGRA8>&, bool, const RasterDesc&,
-                                               const RasterDesc&, int32_t, int32_t);
-template void fixedPassSse2<PIXEL_BGRA8, false>(const FixedKernels<PIXEL_BGRA8>&, bool, const RasterDesc&,
-                                                const RasterDesc&, int32_t, int32_t);
-
-template <class Tag>
-void floatPassSse2(const FloatKernels& kernels, bool vertical, const RasterDesc& source, const RasterDesc& destination,
-                   int32_t width, int32_t height) {
-    floatPass<Tag>(kernels, vertical, source, destination, width, height);
-}
-
-template void floatPassSse2<PIXEL_ARGB8>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
-template void floatPassSse2<PIXEL_BGRA8>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
-template void floatPassSse2<PIXEL_ARGB14>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
-template void floatPassSse2<PIXEL_BGRA14>(const FloatKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t);
-
-template <class Tag, bool FixedNorm>
-void fixedBothSse2(const FixedKernels<Tag>& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
-                   int32_t height, const RowHooks& hooks) {
-    fixedBoth<Tag, FixedNorm>(kernels, layer, buffer, width, height, hooks);
-}
-
-template <class Tag>
-void floatBothSse2(const FloatKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
-                   int32_t height, const RowHooks& hooks) {
-    floatBoth<Tag>(kernels, layer, buffer, width, height, hooks);
-}
-
-template void fixedBothSse2<PIXEL_ARGB8, true>(const FixedKernels<PIXEL_ARGB8>&, const RasterDesc&, const RasterDesc&, int32_t,
-                                       int32_t, const RowHooks&);
-template void fixedBothSse2<PIXEL_ARGB8, false>(const FixedKernels<PIXEL_ARGB8>&, const RasterDesc&, const RasterDesc&, int32_t,
-                                       int32_t, const RowHooks&);
-template void fixedBothSse2<PIXEL_BGRA8, true>(const FixedKernels<PIXEL_BGRA8>&, const RasterDesc&, const RasterDesc&, int32_t,
-                                       int32_t, const RowHooks&);
-template void fixedBothSse2<PIXEL_BGRA8, false>(const FixedKernels<PIXEL_BGRA8>&, const RasterDesc&, const RasterDesc&, int32_t,
-                                       int32_t, const RowHooks&);
-template void floatBothSse2<PIXEL_ARGB8>(const FloatKernels&, const RasterDesc&, const RasterDesc&, int32_t, int32_t,
-                                 const RowHooks&);
-template void floatBothSse2<PIXEL_BGRA8>(const FloatKernels&, const RasterDesc&, const RasterDesc&, int32_t, int32_t,
-                                 const RowHooks&);
-template void floatBothSse2<PIXEL_ARGB14>(const FloatKernels&, const RasterDesc&, const RasterDesc&, int32_t, int32_t,
-                                 const RowHooks&);
-template void floatBothSse2<PIXEL_BGRA14>(const FloatKernels&, const RasterDesc&, const RasterDesc&, int32_t, int32_t,
-                                 const RowHooks&);
+#define GRAIN_BLUR_WIDTH(name) name##Sse2
+#include "stages/tone/GrainBlurEntries.inc"
+#undef GRAIN_BLUR_WIDTH
 
 }  // namespace grain_blur
