@@ -103,7 +103,9 @@ void BuildChannelCurves(int32_t white, const double levels[3][5], Channel* table
                 table[v] = ceilingEntry;
             } else {
                 const double t = (v - inBlack * w) / ((inWhite - inBlack) * w);
-                table[v] = Channel(truncatedLevel(std::pow(t, exponent) * (outWhite - outBlack) * w + outBlack * w + 0.5, white));
+                // t^1 is t: the common gamma 1 (grain's tables) skips a pow per entry.
+                const double shaped = exponent == 1.0 ? t : std::pow(t, exponent);
+                table[v] = Channel(truncatedLevel(shaped * (outWhite - outBlack) * w + outBlack * w + 0.5, white));
             }
         }
     }
