@@ -70,8 +70,8 @@ struct GrainPixel {
     Channel result(Channel m, Channel p) const { return drawnToGrey(float(m), weights[std::min<int32_t>(p, white)]); }
 };
 
-// A pixel read and written whole, its channels taken apart and put together in a register:
-// one store per pixel instead of four.
+// A layer pixel put together in a register and written whole: one store per pixel instead
+// of four.
 template <class Tag>
 using PixelWord = std::conditional_t<kIs16Bit<Tag>, uint64_t, uint32_t>;
 
@@ -79,14 +79,13 @@ using PixelWord = std::conditional_t<kIs16Bit<Tag>, uint64_t, uint32_t>;
 // channel at a time: `sample(c, draw, p)` gives channel c's result.
 template <class Tag, bool ColourNoise, class Sample>
 auto channelByChannel(Sample sample) {
-    return [sample](const uint16_t* d, PixelWord<Tag> pixel) {
+    return [sample](const uint16_t* d, const typename Tag::Channel* in) {
         using F = typename Tag::FORMAT;
         using Word = PixelWord<Tag>;
         constexpr int kBits = 8 * sizeof(typename Tag::Channel);
-        const auto at = [pixel](int channel) { return typename Tag::Channel(pixel >> (channel * kBits)); };
-        return Word(sample(0, d[0], at(F::R))) << (F::R * kBits) |
-               Word(sample(1, d[ColourNoise ? 1 : 0], at(F::G))) << (F::G * kBits) |
-               Word(sample(2, d[ColourNoise ? 2 : 0], at(F::B))) << (F::B * kBits) |
+        return Word(sample(0, d[0], in[F::R])) << (F::R * kBits) |
+               Word(sample(1, d[ColourNoise ? 1 : 0], in[F::G])) << (F::G * kBits) |
+               Word(sample(2, d[ColourNoise ? 2 : 0], in[F::B])) << (F::B * kBits) |
                Word(fromByte<Tag>(255)) << (F::A * kBits);
     };
 }
@@ -102,12 +101,12 @@ auto channelsAtOnce(const GrainPixel<Tag>& px, Mapped mapped) {
     for (float& v : grey) v = float(GrainPixel<Tag>::neutral);
     for (float& v : white) v = float(Tag::white);
     grey[F::A] = 0.0f;
-    return [px, mapped, grey = _mm_loadu_ps(grey), white = _mm_loadu_ps(white)](const uint16_t* d, uint64_t pixel) {
+    return [px, mapped, grey = _mm_loadu_ps(grey), white = _mm_loadu_ps(white)](const uint16_t* d, const uint16_t* in) {
         float m[4], w[4];
         const int channels[3] = {F::R, F::G, F::B};
         for (int c = 0; c < 3; ++c) {
             const int at = channels[c];
-            const int32_t p = int32_t(uint16_t(pixel >> (at * 16)));
+            const int32_t p = in[at];
             m[at] = float(mapped(c, d[ColourNoise ? c : 0]));
             w[at] = px.weights[std::min<int32_t>(p, Tag::white)];
         }
@@ -141,9 +140,7 @@ void noiseRows(uint32_t& state, const RasterDesc& picture, const RasterDesc& lay
             rng::fill(state, draws, size_t(count) * kDrawsPerPixel);
             const uint16_t* d = draws;
             for (int32_t i = 0; i < count; ++i, in += 4, out += 4, d += kDrawsPerPixel) {
-                Word pixel;
-                std::memcpy(&pixel, in, sizeof pixel);
-                const Word result = pixelOf(d, pixel);
+                const Word result = pixelOf(d, in);
                 std::memcpy(out, &result, sizeof result);
             }
         }
