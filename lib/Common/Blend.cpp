@@ -338,16 +338,17 @@ using V = lane_widths::Sse2Lanes;
 // reaches it through constantPairRows, which takes and returns no vector. The Windows compiler
 // still warns about the vector-passing ABI when it specialises a copy of an AVX2 function for
 // constant arguments (it judges the copy without the target); that warning is spurious here.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wpsabi"
-#pragma GCC push_options
-#pragma GCC target("avx2")
+#endif
+TX_BEGIN_AVX2
 namespace wide_lanes {
 namespace {
 using V = lane_widths::Avx2Lanes;
 #include "lib/Common/BlendLanes.inc"
 }  // namespace
 }  // namespace wide_lanes
-#pragma GCC pop_options
+TX_END_AVX2
 
 namespace {
 

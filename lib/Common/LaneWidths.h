@@ -5,7 +5,7 @@
 //
 // Avx2Lanes' functions are compiled for AVX2 and must only be called, and their kernels only
 // instantiated, from code compiled for it: a unit includes the shared kernel source again
-// between `#pragma GCC push_options` / `#pragma GCC target("avx2")` and `pop_options`.
+// between TX_BEGIN_AVX2 and TX_END_AVX2.
 #pragma once
 
 #include <immintrin.h>
@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "lib/Common/PixelFormats.h"
+#include "lib/Common/TargetAvx2.h"
 
 namespace lane_widths {
 
@@ -36,7 +37,7 @@ struct Sse2Lanes {
     }
     // 16-bit samples are stored as they are; 8-bit ones saturate to 0..255.
     template <class Tag>
-    static void storeBlock(uint8_t* at, Block b) {
+    static void storeBlock(uint8_t* at, const Block& b) {
         if constexpr (kIs16Bit<Tag>) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(at), b.low);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 16), b.high);
@@ -61,7 +62,7 @@ struct Sse2Lanes {
         return loadBlock<Tag>(bytes);
     }
     template <class Tag>
-    static void storePartialBlock(uint8_t* at, Block b, int count) {
+    static void storePartialBlock(uint8_t* at, const Block& b, int count) {
         alignas(32) uint8_t bytes[kBlockBytes<Tag>];
         storeBlock<Tag>(bytes, b);
         std::memcpy(at, bytes, size_t(count) * Tag::bytesPerPixel);
@@ -109,8 +110,7 @@ struct Sse2Lanes {
 
 }  // namespace lane_widths
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+TX_BEGIN_AVX2
 
 namespace lane_widths {
 
@@ -133,7 +133,7 @@ struct Avx2Lanes {
     }
     // The pack works within 128-bit halves; the permute puts the pixels back in order.
     template <class Tag>
-    static void storeBlock(uint8_t* at, Block b) {
+    static void storeBlock(uint8_t* at, const Block& b) {
         if constexpr (kIs16Bit<Tag>) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), b.low);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + 32), b.high);
@@ -159,7 +159,7 @@ struct Avx2Lanes {
         return loadBlock<Tag>(bytes);
     }
     template <class Tag>
-    static void storePartialBlock(uint8_t* at, Block b, int count) {
+    static void storePartialBlock(uint8_t* at, const Block& b, int count) {
         alignas(32) uint8_t bytes[kBlockBytes<Tag>];
         storeBlock<Tag>(bytes, b);
         std::memcpy(at, bytes, size_t(count) * Tag::bytesPerPixel);
@@ -207,4 +207,4 @@ struct Avx2Lanes {
 
 }  // namespace lane_widths
 
-#pragma GCC pop_options
+TX_END_AVX2

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "lib/Common/LaneWidths.h"
+#include "lib/Common/TargetAvx2.h"
 #include "stages/tone/GrainBlurWindow.h"
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+TX_BEGIN_AVX2
 
 namespace grain_blur {
 namespace {
@@ -74,4 +74,4 @@ struct V : lane_widths::Avx2Lanes {
 
 }  // namespace grain_blur
 
-#pragma GCC pop_options
+TX_END_AVX2
