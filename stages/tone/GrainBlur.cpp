@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <cstring>
 #include <optional>
-#include <type_traits>
 #include <vector>
 
-#include "lib/Common/PixelFormats.h"
 #include "lib/Common/Cpu.h"
+#include "lib/Common/PixelFormats.h"
 #include "stages/tone/GrainBlurWindow.h"
 
 namespace {
