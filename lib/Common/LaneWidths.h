@@ -93,6 +93,17 @@ struct Sse2Lanes {
     static I bitAndNot(I a, I b) { return _mm_andnot_si128(a, b); }
     static I bitOr(I a, I b) { return _mm_or_si128(a, b); }
     static I bitXor(I a, I b) { return _mm_xor_si128(a, b); }
+    // Lanes of `ifSet` where `mask` is all ones, of `ifClear` where it is zero.
+    static I select(I mask, I ifSet, I ifClear) { return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear)); }
+    // Signed samples held to 0..white, as a plain kernel's clamp holds them before it stores;
+    // 8-bit samples are left to the saturating byte store.
+    template <class Tag>
+    static I heldToWhite(I v) {
+        if constexpr (kIs16Bit<Tag>)
+            return _mm_max_epi16(_mm_min_epi16(v, _mm_set1_epi16(int16_t(Tag::white))), _mm_setzero_si128());
+        else
+            return v;
+    }
     static bool allZero(I a) { return _mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_setzero_si128())) == 0xFFFF; }
 
     // 32-bit lanes: the low halves of 16-bit lanes widened with their high halves and back,
@@ -192,6 +203,17 @@ struct Avx2Lanes {
     static I bitAndNot(I a, I b) { return _mm256_andnot_si256(a, b); }
     static I bitOr(I a, I b) { return _mm256_or_si256(a, b); }
     static I bitXor(I a, I b) { return _mm256_xor_si256(a, b); }
+    // Lanes of `ifSet` where `mask` is all ones, of `ifClear` where it is zero.
+    static I select(I mask, I ifSet, I ifClear) { return _mm256_or_si256(_mm256_and_si256(mask, ifSet), _mm256_andnot_si256(mask, ifClear)); }
+    // Signed samples held to 0..white, as a plain kernel's clamp holds them before it stores;
+    // 8-bit samples are left to the saturating byte store.
+    template <class Tag>
+    static I heldToWhite(I v) {
+        if constexpr (kIs16Bit<Tag>)
+            return _mm256_max_epi16(_mm256_min_epi16(v, _mm256_set1_epi16(int16_t(Tag::white))), _mm256_setzero_si256());
+        else
+            return v;
+    }
     static bool allZero(I a) { return _mm256_testz_si256(a, a) != 0; }
 
     static I interleaveLow(I a, I b) { return _mm256_unpacklo_epi16(a, b); }
