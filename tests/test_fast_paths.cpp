@@ -263,3 +263,54 @@ TYPED_TEST(FastPaths, GrainNoiseOnLargeFramesMatchesRowsWorkedInPlace) {
         EXPECT_TRUE(layer->guardsIntact());
     }
 }
+
+// Handed the settings behind its tables, the noise pass works its samples out in lanes where
+// the processor has AVX2; the layer must be the tables' own, for settings in and far out of
+// range, either kind of noise, any width and 16-bit samples past white. Tables built from other
+// settings than those handed over keep the per-sample form.
+TYPED_TEST(FastPaths, GrainNoiseInLanesIsThePerSampleForm) {
+    using Tag = TypeParam;
+    using Channel = typename Tag::Channel;
+    constexpr int32_t W = Tag::white;
+    std::mt19937 rng(23);
+    std::vector<Channel> tables(3 * (W + 1));
+    Channel* curves[3] = {&tables[0], &tables[W + 1], &tables[2 * (W + 1)]};
+    std::vector<float> weights(W + 1);
+    const auto pick = [&](std::initializer_list<float> fixed, float low, float high) {
+        return rng() % 2 ? fixed.begin()[rng() % fixed.size()] : std::uniform_real_distribution<float>(low, high)(rng);
+    };
+    grain_noise::LaneConstants k;
+    const grain_noise::Shaping defaults{{28.22f, 35.54f, 100.0f}, 20, 10};
+    GrainChannelCurves<Tag>(28.22f, 35.54f, 100.0f, curves);
+    GrainSuppressionWeights(W, 20, 10, weights.data());
+    if (cpu::hasAvx2()) {
+        ASSERT_TRUE(grain_noise::prepareLanes<Tag>(k, 191, defaults, curves, weights.data())) << "the defaults' tables";
+    }
+    for (int trial = 0; trial < 60; ++trial) {
+        grain_noise::Shaping shaping;
+        // 1.6 % and 12.8 % give 8-bit curves that only the double-precision form reproduces.
+        for (float& s : shaping.strengths) s = pick({0, 100, 28.22f, 35.54f, 1.6f, 12.8f, 150, -20}, 0, 100);
+        shaping.suppressBlack = pick({0, 1, 20, 100, 300, -5, kNaN, 1e10f}, 0, 100);
+        shaping.suppressWhite = pick({0, 10, 100, float(W) - 1, float(W), 1e6f, -1e10f}, 0, 100);
+        const float amount = pick({0, 0.75f, 1, 1.3f, -0.4f, 2.5f, 40}, 0, 1);
+        const bool colour = rng() % 3 != 0;
+        const uint32_t width = testWidths()[rng() % testWidths().size()], height = 1 + rng() % 9;
+        GrainChannelCurves<Tag>(shaping.strengths[0], shaping.strengths[1], shaping.strengths[2], curves);
+        GrainSuppressionWeights(W, shaping.suppressBlack, shaping.suppressWhite, weights.data());
+        // One trial in six hands over settings the tables were not built from.
+        grain_noise::Shaping handed = shaping;
+        if (trial % 6 == 5)
+            handed.strengths[rng() % 3] += 7, handed.suppressWhite += 3;
+        SCOPED_TRACE(::testing::Message() << "trial " << trial << " amount " << amount << " colour " << colour
+                                          << " width " << width);
+        AcfPtr<Image> picture = randomFrame<Tag>(width, height, rng), lanes = randomFrame<Tag>(width, height, rng);
+        AcfPtr<Image> plain = copyOf<Tag>(*lanes.get());
+        const uint32_t seed = rng();
+        GrainNoise<Tag>(colour, amount, seed, curves, weights.data(), descOf(*picture.get()), descOf(*lanes.get()), &handed);
+        GrainNoise<Tag>(colour, amount, seed, curves, weights.data(), descOf(*picture.get()), descOf(*plain.get()));
+        expectSame(*lanes.get(), *plain.get());
+        if (cpu::hasAvx2() && trial % 6 == 5) {
+            EXPECT_FALSE(grain_noise::prepareLanes<Tag>(k, 10, handed, curves, weights.data()));
+        }
+    }
+}

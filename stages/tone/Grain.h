@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "pipeline/StageTable.h"
+#include "stages/tone/GrainNoiseLanes.h"
 
 // Builds a mid-grey noise layer seeded by the frame number, softens it with GrainBlur and
 // blends it over the output. Status 4 when a working raster cannot be made (the output is
@@ -27,7 +28,9 @@ void GrainChannelCurves(float red, float green, float blue, typename Tag::Channe
 // The noise layer over the common area of `picture` and `layer`: a draw per pixel (three,
 // R, G, B, with colour noise) from the generator started at `seed`, offset around mid grey,
 // mapped through the curves and weighted by the picture's own value per channel; alpha is
-// the fill's.
+// the fill's. Given the settings the curves and weights were built from, it may work them
+// out rather than look them up, where that gives the same entries.
 template <class Tag>
 void GrainNoise(bool colorNoise, float amount, uint32_t seed, const typename Tag::Channel* const curves[3],
-                const float* weights, const RasterDesc& picture, const RasterDesc& layer);
+                const float* weights, const RasterDesc& picture, const RasterDesc& layer,
+                const grain_noise::Shaping* shaping = nullptr);

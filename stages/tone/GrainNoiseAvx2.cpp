@@ -1,0 +1,350 @@
+// The noise pass in AVX2 lanes: eight pixels a group, each channel's samples in one vector.
+// Every step is the same operation in the same precision as the per-sample form, so that the
+// lanes give the same bits; the curves and weights are checked against their tables first.
+#include "stages/tone/GrainNoiseLanes.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "lib/Common/PixelFormats.h"
+#include "lib/Common/TargetAvx2.h"
+#include "pipeline/PostContrast.h"
+
+namespace grain_noise {
+namespace {
+
+// s -> s * a + c (mod 2^32), the generator's step or a run of them.
+struct Steps {
+    uint32_t a, c;
+};
+constexpr Steps then(Steps first, Steps second) { return {first.a * second.a, first.c * second.a + second.c}; }
+constexpr Steps stepsOf(uint64_t count) {
+    Steps run{1, 0}, power{214013u, 2531011u};
+    for (; count; count >>= 1, power = then(power, power))
+        if (count & 1)
+            run = then(run, power);
+    return run;
+}
+
+// Lane k of a group holds pixel kPixelOf[k]: in order for 8-bit pixels, taken as 32-bit
+// words; for 16-bit pixels, taken as two vectors of four 64-bit words, the order their
+// halves interleave to.
+template <class Tag>
+constexpr int32_t pixelOfLane(int k) {
+    return kIs16Bit<Tag> ? (k & 1) * 4 + k / 2 : k;
+}
+
+}  // namespace
+}  // namespace grain_noise
+
+TX_BEGIN_AVX2
+
+namespace grain_noise {
+namespace {
+
+// Lambdas are avoided below: a lambda's body is not sure to take the target switch.
+template <class Tag>
+class Lanes {
+public:
+    using F = typename Tag::FORMAT;
+    using Channel = typename Tag::Channel;
+    static constexpr int32_t white = Tag::white;
+    static constexpr int32_t neutral = fromByte<Tag>(128);
+    static constexpr float invWhite = kIs16Bit<Tag> ? 1.0f / 16384.0f : 0.003921569f;
+
+    explicit Lanes(const LaneConstants& k)
+        : magic_(_mm256_set1_epi32(int32_t(k.magic))), modulus_(_mm256_set1_epi32(int32_t(k.modulus))),
+          toIndex_(_mm256_set1_epi32(k.toIndex)), shift_(_mm_cvtsi32_si128(k.shift)),
+          black_(_mm256_set1_epi32(k.black)), fadeFrom_(_mm256_set1_epi32(k.fadeFrom)),
+          blackSpan_(_mm256_set1_ps(k.blackSpan)), whiteSpan_(_mm256_set1_ps(k.whiteSpan)) {
+        for (int c = 0; c < 3; ++c) {
+            slope_[c] = _mm256_set1_ps(k.slope[c]), intercept_[c] = _mm256_set1_ps(k.intercept[c]);
+            slopeD_[c] = _mm256_set1_pd(k.slopeD[c]), interceptD_[c] = _mm256_set1_pd(k.interceptD[c]);
+            lowEnd_[c] = _mm256_set1_ps(k.lowEnd[c]), highEnd_[c] = _mm256_set1_ps(k.highEnd[c]);
+        }
+    }
+
+    // The curve index of each draw: v mod m - n + grey, not yet held to 0..white.
+    __m256i indexOf(__m256i v) const {
+        const __m256i q = _mm256_srl_epi32(_mm256_mullo_epi32(v, magic_), shift_);
+        return _mm256_add_epi32(_mm256_sub_epi32(v, _mm256_mullo_epi32(q, modulus_)), toIndex_);
+    }
+
+    // Channel c's curve entry for indices t, held to the table's ends, as floats.
+    template <bool DoubleCurves>
+    __m256 mapped(int c, __m256i t) const {
+        __m256 inside;
+        if constexpr (DoubleCurves) {
+            const __m128i low = doubleEntries(c, _mm256_castsi256_si128(t));
+            const __m128i high = doubleEntries(c, _mm256_extracti128_si256(t, 1));
+            inside = _mm256_cvtepi32_ps(_mm256_set_m128i(high, low));
+        } else {
+            const __m256 x = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(t), slope_[c]), intercept_[c]);
+            inside = _mm256_round_ps(x, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        }
+        const __m256i below = _mm256_cmpgt_epi32(_mm256_set1_epi32(1), t);
+        const __m256i above = _mm256_cmpgt_epi32(t, _mm256_set1_epi32(white - 1));
+        inside = _mm256_blendv_ps(inside, lowEnd_[c], _mm256_castsi256_ps(below));
+        return _mm256_blendv_ps(inside, highEnd_[c], _mm256_castsi256_ps(above));
+    }
+
+    // The weights of picture values p (0..white), each one division as the table's are.
+    __m256 weight(__m256i p) const {
+        const __m256 value = _mm256_cvtepi32_ps(p), one = _mm256_set1_ps(1.0f);
+        const __m256 inBlack = _mm256_castsi256_ps(_mm256_cmpgt_epi32(black_, p));
+        const __m256 inWhite = _mm256_castsi256_ps(_mm256_cmpgt_epi32(p, fadeFrom_));
+        const __m256 fromWhite = _mm256_sub_ps(_mm256_set1_ps(float(white)), value);
+        const __m256 num = _mm256_blendv_ps(_mm256_blendv_ps(one, fromWhite, inWhite), value, inBlack);
+        const __m256 den = _mm256_blendv_ps(_mm256_blendv_ps(one, whiteSpan_, inWhite), blackSpan_, inBlack);
+        return _mm256_div_ps(num, den);
+    }
+
+    // (mapped * (1 / W) * w + (1 - w) * grey * (1 / W)) * W, held to 0..W and truncated.
+    static __m256i result(__m256 m, __m256 w) {
+        const __m256 inv = _mm256_set1_ps(invWhite), whiteF = _mm256_set1_ps(float(white));
+        const __m256 toward = _mm256_mul_ps(_mm256_mul_ps(m, inv), w);
+        const __m256 rest = _mm256_mul_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), w), _mm256_set1_ps(float(neutral))), inv);
+        const __m256 v = _mm256_mul_ps(_mm256_add_ps(toward, rest), whiteF);
+        // max puts NaN to 0, as the comparison chain does.
+        return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), whiteF));
+    }
+
+    // Channel c's samples of eight pixels from their draw indices and the picture's pixels.
+    template <int c, bool DoubleCurves>
+    void sample(__m256i index, const __m256i (&picture)[2], __m256i (&layer)[2]) const {
+        constexpr int at = c == 0 ? F::R : c == 1 ? F::G : F::B;
+        put<at>(layer, result(mapped<DoubleCurves>(c, index), weight(channel<at>(picture))));
+    }
+
+    // Eight pixels in lane order: 8-bit, one vector of 32-bit words; 16-bit, pixels 0-3 and
+    // 4-7 as 64-bit words.
+    static void load(const Channel* at, __m256i (&pixels)[2]) {
+        const auto* p = reinterpret_cast<const __m256i*>(at);
+        pixels[0] = _mm256_loadu_si256(p);
+        if constexpr (kIs16Bit<Tag>)
+            pixels[1] = _mm256_loadu_si256(p + 1);
+    }
+    static void store(Channel* at, const __m256i (&pixels)[2]) {
+        auto* p = reinterpret_cast<__m256i*>(at);
+        _mm256_storeu_si256(p, pixels[0]);
+        if constexpr (kIs16Bit<Tag>)
+            _mm256_storeu_si256(p + 1, pixels[1]);
+    }
+    // Opaque, colours 0.
+    static void opaque(__m256i (&pixels)[2]) {
+        if constexpr (kIs16Bit<Tag>)
+            pixels[0] = pixels[1] = _mm256_set1_epi64x(int64_t(uint64_t(fromByte<Tag>(255)) << (16 * F::A)));
+        else
+            pixels[0] = _mm256_set1_epi32(int32_t(uint32_t(255) << (8 * F::A)));
+    }
+
+private:
+    __m128i doubleEntries(int c, __m128i four) const {
+        const __m256d x = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(four), slopeD_[c]), interceptD_[c]);
+        return _mm256_cvttpd_epi32(_mm256_add_pd(x, _mm256_set1_pd(0.5)));
+    }
+
+    // The sample at position `at` of each pixel, 16-bit samples past white held to it.
+    template <int at>
+    static __m256i channel(const __m256i (&pixels)[2]) {
+        if constexpr (kIs16Bit<Tag>) {
+            const __m256i mask = _mm256_set1_epi64x(0xFFFF);
+            const __m256i first = _mm256_and_si256(_mm256_srli_epi64(pixels[0], 16 * at), mask);
+            const __m256i second = _mm256_and_si256(_mm256_srli_epi64(pixels[1], 16 * at), mask);
+            return _mm256_min_epi32(_mm256_or_si256(first, _mm256_slli_epi64(second, 32)), _mm256_set1_epi32(white));
+        } else {
+            return _mm256_and_si256(_mm256_srli_epi32(pixels[0], 8 * at), _mm256_set1_epi32(0xFF));
+        }
+    }
+    template <int at>
+    static void put(__m256i (&pixels)[2], __m256i samples) {
+        if constexpr (kIs16Bit<Tag>) {
+            const __m256i first = _mm256_and_si256(samples, _mm256_set1_epi64x(0xFFFFFFFF));
+            pixels[0] = _mm256_or_si256(pixels[0], _mm256_slli_epi64(first, 16 * at));
+            pixels[1] = _mm256_or_si256(pixels[1], _mm256_slli_epi64(_mm256_srli_epi64(samples, 32), 16 * at));
+        } else {
+            pixels[0] = _mm256_or_si256(pixels[0], _mm256_slli_epi32(samples, 8 * at));
+        }
+    }
+
+    __m256i magic_, modulus_, toIndex_;
+    __m128i shift_;
+    __m256i black_, fadeFrom_;
+    __m256 blackSpan_, whiteSpan_;
+    __m256 slope_[3], intercept_[3], lowEnd_[3], highEnd_[3];
+    __m256d slopeD_[3], interceptD_[3];
+};
+
+// The generator's lanes: vector c holds the states of channel c's draws (or of every channel's
+// one draw) for the group's pixels, each moved a group's draws at a time.
+template <class Tag, bool Colour>
+class Generator {
+public:
+    static constexpr int kVectors = Colour ? 3 : 1;
+    static constexpr uint64_t kGroupDraws = 8 * kVectors;
+
+    explicit Generator(uint32_t state) {
+        for (int c = 0; c < kVectors; ++c) {
+            alignas(32) uint32_t lanes[8];
+            for (int lane = 0; lane < 8; ++lane) {
+                const Steps to = stepsOf(uint64_t(kVectors * pixelOfLane<Tag>(lane) + c + 1));
+                lanes[lane] = state * to.a + to.c;
+            }
+            states_[c] = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+        }
+    }
+    // Draws 0..32767 of vector c, then the next group's states.
+    __m256i draws(int c) {
+        const __m256i v = _mm256_and_si256(_mm256_srli_epi32(states_[c], 16), _mm256_set1_epi32(0x7FFF));
+        states_[c] = _mm256_add_epi32(_mm256_mullo_epi32(states_[c], _mm256_set1_epi32(int32_t(kGroup.a))),
+                                      _mm256_set1_epi32(int32_t(kGroup.c)));
+        return v;
+    }
+
+private:
+    static constexpr Steps kGroup = stepsOf(kGroupDraws);
+    __m256i states_[kVectors];
+};
+
+template <class Tag, bool Colour, bool DoubleCurves>
+void rowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, const RasterDesc& layer, int32_t width,
+            int32_t first, int32_t end) {
+    using L = Lanes<Tag>;
+    using Channel = typename Tag::Channel;
+    const L lanes(k);
+    const Steps row = stepsOf(uint64_t(width) * (Colour ? 3 : 1));
+    for (int32_t y = first; y < end; ++y) {
+        const Channel* in = rowOf<Tag>(picture, y);
+        Channel* out = rowOf<Tag>(layer, y);
+        Generator<Tag, Colour> generator(state);
+        for (int32_t x = 0; x < width; x += 8) {
+            // A short last group goes through group-sized copies.
+            const int32_t count = std::min(8, width - x);
+            const size_t bytes = size_t(count) * 4 * sizeof(Channel);
+            Channel copy[8 * 4];
+            __m256i pixels[2], result[2];
+            if (count == 8) {
+                L::load(in + 4 * x, pixels);
+            } else {
+                std::memset(copy, 0, sizeof copy);
+                std::memcpy(copy, in + 4 * x, bytes);
+                L::load(copy, pixels);
+            }
+            L::opaque(result);
+            if constexpr (Colour) {
+                lanes.template sample<0, DoubleCurves>(lanes.indexOf(generator.draws(0)), pixels, result);
+                lanes.template sample<1, DoubleCurves>(lanes.indexOf(generator.draws(1)), pixels, result);
+                lanes.template sample<2, DoubleCurves>(lanes.indexOf(generator.draws(2)), pixels, result);
+            } else {
+                const __m256i index = lanes.indexOf(generator.draws(0));
+                lanes.template sample<0, DoubleCurves>(index, pixels, result);
+                lanes.template sample<1, DoubleCurves>(index, pixels, result);
+                lanes.template sample<2, DoubleCurves>(index, pixels, result);
+            }
+            if (count == 8) {
+                L::store(out + 4 * x, result);
+            } else {
+                L::store(copy, result);
+                std::memcpy(out + 4 * x, copy, bytes);
+            }
+        }
+        state = state * row.a + row.c;
+    }
+}
+
+// Every entry of channel c's curve inside the ends, as the lanes make it.
+template <class Tag, bool DoubleCurves>
+bool curvesMatch(const Lanes<Tag>& lanes, const typename Tag::Channel* const curves[3]) {
+    alignas(32) int32_t entries[8];
+    for (int c = 0; c < 3; ++c)
+        for (int32_t t = 1; t < Tag::white; t += 8) {
+            const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(t), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(entries),
+                               _mm256_cvttps_epi32(lanes.template mapped<DoubleCurves>(c, index)));
+            for (int32_t i = 0; i < 8 && t + i < Tag::white; ++i)
+                if (entries[i] != int32_t(curves[c][t + i]))
+                    return false;
+        }
+    return true;
+}
+
+}  // namespace
+
+template <class Tag>
+bool prepareLanes(LaneConstants& k, int32_t amplitude, const Shaping& shaping, const typename Tag::Channel* const curves[3],
+                  const float* weights) {
+    using L = Lanes<Tag>;
+    constexpr int32_t white = Tag::white;
+    // Indices and the curves' float steps stay exact within 2^24.
+    if (amplitude < -(1 << 24) || amplitude > (1 << 24))
+        return false;
+    const int64_t m = 2 * int64_t(amplitude) + 1;
+    const uint32_t modulus = uint32_t(m < 0 ? -m : m);
+    k.toIndex = L::neutral - amplitude;
+    if (modulus <= 32767) {
+        // magic = ceil(2^(15 + l) / m), l = ceil(log2 m): floor(v * magic / 2^(15 + l)) is
+        // floor(v / m) for every v < 2^15, and v * magic stays below 2^31.
+        int l = 0;
+        while ((uint32_t(1) << l) < modulus)
+            ++l;
+        k.modulus = modulus;
+        k.magic = uint32_t(((uint64_t(1) << (15 + l)) + modulus - 1) / modulus);
+        k.shift = 15 + l;
+    } else {
+        k.modulus = 0, k.magic = 0, k.shift = 0;  // every draw is its own remainder
+    }
+
+    // The curves as their builder makes them: f = W/2 - s W/2, the output range f .. W - f.
+    for (int c = 0; c < 3; ++c) {
+        const double half = double(white) / 2.0;
+        const double f = half - double(shaping.strengths[c] / 100.0f) * half;
+        const double slope = (double(white) - f) / double(white) - f / double(white);
+        k.slopeD[c] = slope, k.interceptD[c] = f;
+        k.slope[c] = float(slope), k.intercept[c] = float(f + 0.5);
+        k.lowEnd[c] = float(curves[c][0]), k.highEnd[c] = float(curves[c][white]);
+    }
+    const int64_t black = truncToInt32(shaping.suppressBlack), fadeFrom = truncToInt32(shaping.suppressWhite);
+    k.black = int32_t(std::clamp<int64_t>(black, -1, white + 1));
+    k.fadeFrom = int32_t(std::clamp<int64_t>(fadeFrom, -1, white + 1));
+    k.blackSpan = float(black);
+    k.whiteSpan = float(int64_t(white) - fadeFrom);
+
+    // Every weight as the lanes make it, then the curves in the cheaper form where it serves.
+    const L lanes(k);
+    alignas(32) float w[8];
+    for (int32_t p = 0; p <= white; p += 8) {
+        const __m256i values = _mm256_add_epi32(_mm256_set1_epi32(p), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        _mm256_store_ps(w, lanes.weight(_mm256_min_epi32(values, _mm256_set1_epi32(white))));
+        for (int32_t i = 0; i < 8 && p + i <= white; ++i)
+            if (std::memcmp(&w[i], &weights[p + i], sizeof(float)) != 0)
+                return false;
+    }
+    k.doubleCurves = !curvesMatch<Tag, false>(lanes, curves);
+    return !k.doubleCurves || curvesMatch<Tag, true>(lanes, curves);
+}
+
+template <class Tag>
+void laneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
+              const RasterDesc& layer, int32_t width, int32_t first, int32_t end) {
+    if (colorNoise)
+        (k.doubleCurves ? rowsOf<Tag, true, true> : rowsOf<Tag, true, false>)(k, state, picture, layer, width, first, end);
+    else
+        (k.doubleCurves ? rowsOf<Tag, false, true> : rowsOf<Tag, false, false>)(k, state, picture, layer, width, first, end);
+}
+
+#define GRAIN_NOISE_LANES(Tag)                                                                                      \
+    template bool prepareLanes<Tag>(LaneConstants&, int32_t, const Shaping&, const Tag::Channel* const[3],           \
+                                    const float*);                                                                  \
+    template void laneRows<Tag>(const LaneConstants&, bool, uint32_t&, const RasterDesc&, const RasterDesc&, int32_t, \
+                                int32_t, int32_t);
+GRAIN_NOISE_LANES(PIXEL_ARGB8)
+GRAIN_NOISE_LANES(PIXEL_BGRA8)
+GRAIN_NOISE_LANES(PIXEL_ARGB14)
+GRAIN_NOISE_LANES(PIXEL_BGRA14)
+#undef GRAIN_NOISE_LANES
+
+}  // namespace grain_noise
+
+TX_END_AVX2

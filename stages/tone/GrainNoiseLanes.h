@@ -1,0 +1,48 @@
+// The grain noise pass eight samples at a time with AVX2: the generator run in lanes that
+// jump to their draws, and each sample's offset, curve entry and weight worked out rather than
+// looked up (the processor cannot look up eight table entries at once at any useful speed).
+// Made only where the worked-out forms give every entry of the tables the pass was handed.
+#pragma once
+
+#include <cstdint>
+
+#include "lib/Common/RasterDesc.h"
+
+namespace grain_noise {
+
+// The settings the curves and weights were built from.
+struct Shaping {
+    float strengths[3];  // percent, R G B
+    float suppressBlack, suppressWhite;
+};
+
+// Everything the lanes need, fixed for a call.
+struct LaneConstants {
+    // v mod m - n + grey = ((v * magic) >> shift) stepped back by m, exact for 15-bit draws.
+    uint32_t modulus, magic;
+    int32_t shift, toIndex;
+    // Curve entries inside the ends: trunc(t * slope + intercept) (+ 0.5 in the double form).
+    bool doubleCurves;
+    float slope[3], intercept[3];
+    double slopeD[3], interceptD[3];
+    float lowEnd[3], highEnd[3];  // the entries at 0 and white
+    // Weights: p < black: p / blackSpan; p > fadeFrom: (white - p) / whiteSpan; else 1.
+    int32_t black, fadeFrom;
+    float blackSpan, whiteSpan;
+};
+
+// Both only after cpu::hasAvx2().
+
+// Fills `k` and reports whether the lanes reproduce `curves` and `weights` exactly; false
+// also when the amplitude is beyond what the lanes hold.
+template <class Tag>
+bool prepareLanes(LaneConstants& k, int32_t amplitude, const Shaping& shaping,
+                  const typename Tag::Channel* const curves[3], const float* weights);
+
+// Rows first..end-1 of the layer, `width` pixels each, from the generator at `state`, which
+// is left after the rows' draws.
+template <class Tag>
+void laneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
+              const RasterDesc& layer, int32_t width, int32_t first, int32_t end);
+
+}  // namespace grain_noise
