@@ -142,18 +142,16 @@ public:
 
 private:
     __m128i doubleEntries(int c, __m128i four) const {
-        const __m256d x = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(four), slopeD_[c]), interceptD_[c]);
-        return _mm256_cvttpd_epi32(_mm256_add_pd(x, _mm256_set1_pd(0.5)));
+        return _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(four), slopeD_[c]), interceptD_[c]));
     }
 
     // The sample at position `at` of each pixel, 16-bit samples past white held to it.
     template <int at>
     static __m256i channel(const __m256i (&pixels)[2]) {
         if constexpr (kIs16Bit<Tag>) {
-            const __m256i mask = _mm256_set1_epi64x(0xFFFF);
-            const __m256i first = _mm256_and_si256(_mm256_srli_epi64(pixels[0], 16 * at), mask);
-            const __m256i second = _mm256_and_si256(_mm256_srli_epi64(pixels[1], 16 * at), mask);
-            return _mm256_min_epi32(_mm256_or_si256(first, _mm256_slli_epi64(second, 32)), _mm256_set1_epi32(white));
+            const __m256i first = _mm256_shuffle_epi8(pixels[0], shuffle(kSampleToLane<at, 0>));
+            const __m256i second = _mm256_shuffle_epi8(pixels[1], shuffle(kSampleToLane<at, 1>));
+            return _mm256_min_epi32(_mm256_or_si256(first, second), _mm256_set1_epi32(white));
         } else {
             return _mm256_and_si256(_mm256_srli_epi32(pixels[0], 8 * at), _mm256_set1_epi32(0xFF));
         }
@@ -161,13 +159,38 @@ private:
     template <int at>
     static void put(__m256i (&pixels)[2], __m256i samples) {
         if constexpr (kIs16Bit<Tag>) {
-            const __m256i first = _mm256_and_si256(samples, _mm256_set1_epi64x(0xFFFFFFFF));
-            pixels[0] = _mm256_or_si256(pixels[0], _mm256_slli_epi64(first, 16 * at));
-            pixels[1] = _mm256_or_si256(pixels[1], _mm256_slli_epi64(_mm256_srli_epi64(samples, 32), 16 * at));
+            pixels[0] = _mm256_or_si256(pixels[0], _mm256_shuffle_epi8(samples, shuffle(kLaneToSample<at, 0>)));
+            pixels[1] = _mm256_or_si256(pixels[1], _mm256_shuffle_epi8(samples, shuffle(kLaneToSample<at, 1>)));
         } else {
             pixels[0] = _mm256_or_si256(pixels[0], _mm256_slli_epi32(samples, 8 * at));
         }
     }
+
+    // Byte shuffles between 16-bit pixels' samples at position `at` and 32-bit lanes: the
+    // vector of pixels 0-3 pairs with the even lanes, that of pixels 4-7 with the odd ones. In
+    // each 128-bit half, word w (bytes 8w..8w+7) is the pixel of lane 2w + half.
+    struct Bytes {
+        char b[32];
+    };
+    template <int at, int half>
+    static constexpr Bytes kSampleToLane = [] {
+        Bytes m{};
+        for (int i = 0; i < 32; ++i) {
+            const int word = (i % 16) / 8, lane = (i % 8) / 4, byte = i % 4;
+            m.b[i] = lane == half && byte < 2 ? char(8 * word + 2 * at + byte) : char(0x80);
+        }
+        return m;
+    }();
+    template <int at, int half>
+    static constexpr Bytes kLaneToSample = [] {
+        Bytes m{};
+        for (int i = 0; i < 32; ++i) {
+            const int word = (i % 16) / 8, byte = i % 8 - 2 * at;
+            m.b[i] = byte == 0 || byte == 1 ? char(8 * word + 4 * half + byte) : char(0x80);
+        }
+        return m;
+    }();
+    static __m256i shuffle(const Bytes& m) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.b)); }
 
     __m256i magic_, modulus_, toIndex_;
     __m128i shift_;
@@ -301,7 +324,7 @@ bool prepareLanes(LaneConstants& k, int32_t amplitude, const Shaping& shaping, c
         const double half = double(white) / 2.0;
         const double f = half - double(shaping.strengths[c] / 100.0f) * half;
         const double slope = (double(white) - f) / double(white) - f / double(white);
-        k.slopeD[c] = slope, k.interceptD[c] = f;
+        k.slopeD[c] = slope, k.interceptD[c] = f + 0.5;
         k.slope[c] = float(slope), k.intercept[c] = float(f + 0.5);
         k.lowEnd[c] = float(curves[c][0]), k.highEnd[c] = float(curves[c][white]);
     }
