@@ -28,12 +28,35 @@ constexpr Steps stepsOf(uint64_t count) {
     return run;
 }
 
-// Lane k of a group holds pixel kPixelOf[k]: in order for 8-bit pixels, taken as 32-bit
+// Lane k of a group holds pixel pixelOfLane(k): in order for 8-bit pixels, taken as 32-bit
 // words; for 16-bit pixels, taken as two vectors of four 64-bit words, the order their
 // halves interleave to.
 template <class Tag>
 constexpr int32_t pixelOfLane(int k) {
     return kIs16Bit<Tag> ? (k & 1) * 4 + k / 2 : k;
+}
+
+// Byte shuffles between 16-bit pixels' samples at position `at` and 32-bit lanes: the vector
+// of pixels 0-3 pairs with the even lanes (half 0), that of pixels 4-7 with the odd ones. In
+// each 128-bit half of either, word w (bytes 8w..8w+7) is the pixel of lane 2w + half.
+struct Bytes {
+    char b[32];
+};
+constexpr Bytes sampleToLane(int at, int half) {
+    Bytes m{};
+    for (int i = 0; i < 32; ++i) {
+        const int word = (i % 16) / 8, lane = (i % 8) / 4, byte = i % 4;
+        m.b[i] = lane == half && byte < 2 ? char(8 * word + 2 * at + byte) : char(0x80);
+    }
+    return m;
+}
+constexpr Bytes laneToSample(int at, int half) {
+    Bytes m{};
+    for (int i = 0; i < 32; ++i) {
+        const int word = (i % 16) / 8, byte = i % 8 - 2 * at;
+        m.b[i] = byte == 0 || byte == 1 ? char(8 * word + 4 * half + byte) : char(0x80);
+    }
+    return m;
 }
 
 }  // namespace
@@ -166,30 +189,10 @@ private:
         }
     }
 
-    // Byte shuffles between 16-bit pixels' samples at position `at` and 32-bit lanes: the
-    // vector of pixels 0-3 pairs with the even lanes, that of pixels 4-7 with the odd ones. In
-    // each 128-bit half, word w (bytes 8w..8w+7) is the pixel of lane 2w + half.
-    struct Bytes {
-        char b[32];
-    };
     template <int at, int half>
-    static constexpr Bytes kSampleToLane = [] {
-        Bytes m{};
-        for (int i = 0; i < 32; ++i) {
-            const int word = (i % 16) / 8, lane = (i % 8) / 4, byte = i % 4;
-            m.b[i] = lane == half && byte < 2 ? char(8 * word + 2 * at + byte) : char(0x80);
-        }
-        return m;
-    }();
+    static constexpr Bytes kSampleToLane = sampleToLane(at, half);
     template <int at, int half>
-    static constexpr Bytes kLaneToSample = [] {
-        Bytes m{};
-        for (int i = 0; i < 32; ++i) {
-            const int word = (i % 16) / 8, byte = i % 8 - 2 * at;
-            m.b[i] = byte == 0 || byte == 1 ? char(8 * word + 4 * half + byte) : char(0x80);
-        }
-        return m;
-    }();
+    static constexpr Bytes kLaneToSample = laneToSample(at, half);
     static __m256i shuffle(const Bytes& m) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.b)); }
 
     __m256i magic_, modulus_, toIndex_;

@@ -18,10 +18,12 @@ struct Shaping {
 
 // Everything the lanes need, fixed for a call.
 struct LaneConstants {
-    // v mod m - n + grey = ((v * magic) >> shift) stepped back by m, exact for 15-bit draws.
+    // A draw's curve index v mod m - n + grey, its quotient by m taken as (v * magic) >> shift
+    // (exact for 15-bit draws); magic 0 where m exceeds every draw.
     uint32_t modulus, magic;
     int32_t shift, toIndex;
-    // Curve entries inside the ends: trunc(t * slope + intercept) (+ 0.5 in the double form).
+    // Curve entries inside the ends: trunc(t * slope + intercept), in single precision or,
+    // where that misses an entry, in double.
     bool doubleCurves;
     float slope[3], intercept[3];
     double slopeD[3], interceptD[3];
