@@ -266,9 +266,20 @@ public:
     int32_t height() const { return height_; }
 
     // Rows first..end-1, after the rows before them.
-    void rows(int32_t first, int32_t end) {
+    void rows(int32_t first, int32_t end) { rowsInto(layer_, first, end); }
+
+    // Row y, after the rows before it, into `row` rather than the layer's own row.
+    void row(int32_t y, uint8_t* row) {
+        RasterDesc place = layer_;
+        place.pixels = row;
+        place.rowBytes = 0;  // every row of `place` is `row`
+        rowsInto(place, y, y + 1);
+    }
+
+private:
+    void rowsInto(const RasterDesc& layer, int32_t first, int32_t end) {
         if (inLanes_) {
-            grain_noise::laneRows<Tag>(lanes_, colorNoise_, state_, picture_, layer_, width_, first, end);
+            grain_noise::laneRows<Tag>(lanes_, colorNoise_, state_, picture_, layer, width_, first, end);
             return;
         }
         // Each sample's way of working decided once per call: tabulated or in place. Tables
@@ -276,9 +287,9 @@ public:
         const GrainPixel<Tag> px = px_;
         const auto run = [&](auto pixelOf) {
             if (colorNoise_)
-                noiseRows<Tag, true>(state_, picture_, layer_, width_, first, end, pixelOf(std::true_type{}));
+                noiseRows<Tag, true>(state_, picture_, layer, width_, first, end, pixelOf(std::true_type{}));
             else
-                noiseRows<Tag, false>(state_, picture_, layer_, width_, first, end, pixelOf(std::false_type{}));
+                noiseRows<Tag, false>(state_, picture_, layer, width_, first, end, pixelOf(std::false_type{}));
         };
         const auto withResult = [&](auto mapped) {
             if constexpr (kIs16Bit<Tag>) {
@@ -304,7 +315,6 @@ public:
         }
     }
 
-private:
     static constexpr size_t kDraws = 32768;
 
     GrainPixel<Tag> px_;
@@ -318,10 +328,10 @@ private:
     bool inLanes_ = false;
 };
 
-// One row of a raster as a raster of its own.
-inline RasterDesc rowView(const RasterDesc& raster, int32_t y) {
+// One row of a raster, found at `pixels`, as a raster of its own.
+inline RasterDesc rowView(const RasterDesc& raster, uint8_t* pixels) {
     RasterDesc row = raster;
-    row.pixels = raster.pixels + ptrdiff_t(y) * raster.rowBytes;
+    row.pixels = pixels;
     row.height = 1;
     return row;
 }
@@ -336,17 +346,17 @@ struct GrainRows {
     RasterDesc layer, picture;
     Status status;
 
-    static void ready(void* context, int32_t y) {
+    static void ready(void* context, int32_t y, uint8_t* row) {
         auto* self = static_cast<GrainRows*>(context);
         if (y < self->noise->height())
-            self->noise->rows(y, y + 1);
+            self->noise->row(y, row);
     }
-    static void done(void* context, int32_t y) {
+    static void done(void* context, int32_t y, uint8_t* row) {
         auto* self = static_cast<GrainRows*>(context);
         if (y == 0)
             self->host->hostComposites(BLEND_HARD_LIGHT);
-        const RasterDesc picture = rowView(self->picture, y);
-        self->status = BlendImages<Tag>(nullptr, BLEND_HARD_LIGHT, kLayerOpacity, 1.0f, rowView(self->layer, y), picture, picture);
+        const RasterDesc picture = rowView(self->picture, self->picture.pixels + ptrdiff_t(y) * self->picture.rowBytes);
+        self->status = BlendImages<Tag>(nullptr, BLEND_HARD_LIGHT, kLayerOpacity, 1.0f, rowView(self->layer, row), picture, picture);
     }
 };
 

@@ -28,19 +28,22 @@ void GrainBlurPlain(float radiusRed, float radiusGreen, float radiusBlue, bool v
                     const RasterDesc& destination);
 
 namespace grain_blur {
-// How both passes taken a row at a time reach their caller: ready(y) before row y of the
-// layer is first read, done(y) once it holds its softened values; rows in order.
+// How both passes taken a row at a time reach their caller: ready(y, row) before row y of
+// the layer is first read, for the caller to fill `row` with it; done(y, row) once `row`
+// holds its softened values. Rows in order.
 struct RowHooks {
     void* context;
-    void (*ready)(void* context, int32_t y);
-    void (*done)(void* context, int32_t y);
+    void (*ready)(void* context, int32_t y, uint8_t* row);
+    void (*done)(void* context, int32_t y, uint8_t* row);
 };
 }  // namespace grain_blur
 
 // Both passes, horizontal from `layer` into `buffer` and vertical back into `layer`, taken a
 // row at a time so that the rows in work stay in the caches, with the hooks called around
-// each layer row. The result is that of the two GrainBlur calls. Only for radii up to 1 with
-// at least one above 0: otherwise it returns false and has called and written nothing.
+// each layer row. No more than one layer row and two buffer rows are in work at once, so
+// only the first rows of each are used: the rest is never touched. The softened rows are
+// those of the two GrainBlur calls. Only for radii up to 1 with at least one above 0:
+// otherwise it returns false and has called and written nothing.
 template <class Tag>
 bool GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, const RasterDesc& layer,
                      const RasterDesc& buffer, const grain_blur::RowHooks& hooks);

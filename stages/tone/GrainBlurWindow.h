@@ -8,7 +8,9 @@
 #pragma once
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -17,6 +19,18 @@
 #include "stages/tone/GrainBlur.h"
 
 namespace grain_blur {
+
+// Rows of a raster as the passes reach them: row y is row y % held of the raster, so that its
+// first rows can stand for all of it where no more are in work at once.
+struct RowRing {
+    uint8_t* pixels;
+    int32_t rowBytes;
+    int32_t held;
+
+    static RowRing whole(const RasterDesc& r) { return {r.pixels, r.rowBytes, INT32_MAX}; }
+    static RowRing first(const RasterDesc& r, int32_t rows) { return {r.pixels, r.rowBytes, rows}; }
+    uint8_t* row(int32_t y) const { return pixels + ptrdiff_t(y % held) * rowBytes; }
+};
 
 // One channel's kernel, worked out once per pass, in single precision like the radii.
 struct ChannelKernel {
