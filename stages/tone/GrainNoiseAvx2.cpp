@@ -127,9 +127,16 @@ public:
     // (mapped * (1 / W) * w + (1 - w) * grey * (1 / W)) * W, held to 0..W and truncated.
     static __m256i result(__m256 m, __m256 w) {
         const __m256 inv = _mm256_set1_ps(invWhite), whiteF = _mm256_set1_ps(float(white));
-        const __m256 toward = _mm256_mul_ps(_mm256_mul_ps(m, inv), w);
-        const __m256 rest = _mm256_mul_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), w), _mm256_set1_ps(float(neutral))), inv);
-        const __m256 v = _mm256_mul_ps(_mm256_add_ps(toward, rest), whiteF);
+        const __m256 rest = _mm256_mul_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), w), _mm256_set1_ps(float(neutral)));
+        __m256 v;
+        if constexpr (kIs16Bit<Tag>) {
+            // 1/W and W are 2^-14 and 2^14 here: scaling by them is exact and rounds as the
+            // unscaled value does, so the three scalings can go.
+            v = _mm256_add_ps(_mm256_mul_ps(m, w), rest);
+        } else {
+            const __m256 toward = _mm256_mul_ps(_mm256_mul_ps(m, inv), w);
+            v = _mm256_mul_ps(_mm256_add_ps(toward, _mm256_mul_ps(rest, inv)), whiteF);
+        }
         // max puts NaN to 0, as the comparison chain does.
         return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), whiteF));
     }
