@@ -396,8 +396,9 @@ Status GrainStage(TX_STAGE_ARGS, bool colorNoise, float amount, float red, float
                             float(double(softnessBlue) * 0.5)};
 
     // Noise, softening and blend a row at a time where the radii allow it, so that each row is
-    // made, softened and laid over the picture while it is still in the caches. The picture
-    // rows the noise reads lie below those already blended.
+    // made, softened and laid over the picture while it is still in the caches; the working
+    // rasters' first rows hold the rows in work, and memory is not written beyond them. The
+    // picture rows the noise reads lie below those already blended.
     GrainRows<Tag> rows{&host, &noise, layer.desc(), picture, STATUS_OK};
     const grain_blur::RowHooks hooks{&rows, &GrainRows<Tag>::ready, &GrainRows<Tag>::done};
     if (GrainBlurByRows<Tag>(radii[0], radii[1], radii[2], layer.desc(), blurred.desc(), hooks))
