@@ -8,18 +8,6 @@ namespace rng {
 
 namespace {
 
-// k steps at once: state * a^k + c (a^(k-1) + ... + 1), mod 2^32.
-constexpr uint32_t multiplierOf(int k) {
-    uint32_t m = 1;
-    for (int i = 0; i < k; ++i) m *= 214013u;
-    return m;
-}
-constexpr uint32_t incrementOf(int k) {
-    uint32_t c = 0;
-    for (int i = 0; i < k; ++i) c = c * 214013u + 2531011u;
-    return c;
-}
-
 // States held as 16-bit halves, eight per vector: SSE2 multiplies eight 16-bit lanes at
 // once but only two 32-bit ones, and the draw is the high half itself.
 struct Halves {
@@ -28,19 +16,16 @@ struct Halves {
 
 constexpr int kGroups = 4;                 // independent vectors, to hide the multiplies' latency
 constexpr int kLanes = 8 * kGroups;        // states in flight, each a step after the last
-constexpr uint32_t kMultiplier = multiplierOf(kLanes);
-constexpr uint32_t kIncrement = incrementOf(kLanes);
+constexpr uint32_t kMultiplier = jumpOf(kLanes).multiplier;
+constexpr uint32_t kIncrement = jumpOf(kLanes).increment;
 
 // The jumps from the state before a run to each of its first kLanes states.
 struct LaneJumps {
-    uint32_t multipliers[kLanes], increments[kLanes];
+    Jump to[kLanes];
 };
 constexpr LaneJumps kLaneJumps = [] {
     LaneJumps jumps{};
-    for (int lane = 0; lane < kLanes; ++lane) {
-        jumps.multipliers[lane] = multiplierOf(lane + 1);
-        jumps.increments[lane] = incrementOf(lane + 1);
-    }
+    for (int lane = 0; lane < kLanes; ++lane) jumps.to[lane] = jumpOf(uint64_t(lane) + 1);
     return jumps;
 }();
 
@@ -69,7 +54,7 @@ void fill(uint32_t& state, uint16_t* draws, size_t count) {
         alignas(16) uint16_t low[kLanes], high[kLanes];
         // Each lane jumps straight to its place, none waiting on another.
         for (int lane = 0; lane < kLanes; ++lane) {
-            const uint32_t s = state * kLaneJumps.multipliers[lane] + kLaneJumps.increments[lane];
+            const uint32_t s = kLaneJumps.to[lane](state);
             low[lane] = uint16_t(s);
             high[lane] = uint16_t(s >> 16);
         }

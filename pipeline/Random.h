@@ -9,9 +9,30 @@ class PluginHost_API;
 
 namespace rng {
 
-// state = state * 214013 + 2531011 (mod 2^32); the draw is bits 16..30, 0..32767.
+// A run of steps taken at once: state * multiplier + increment (mod 2^32).
+struct Jump {
+    uint32_t multiplier, increment;
+    constexpr uint32_t operator()(uint32_t state) const { return state * multiplier + increment; }
+};
+
+// One step: state * 214013 + 2531011 (mod 2^32).
+constexpr Jump kStep{214013u, 2531011u};
+
+// `count` steps as one jump, by repeated squaring.
+constexpr Jump jumpOf(uint64_t count) {
+    const auto then = [](Jump first, Jump second) {
+        return Jump{first.multiplier * second.multiplier, first.increment * second.multiplier + second.increment};
+    };
+    Jump run{1, 0}, power = kStep;
+    for (; count; count >>= 1, power = then(power, power))
+        if (count & 1)
+            run = then(run, power);
+    return run;
+}
+
+// The next state; the draw is its bits 16..30, 0..32767.
 inline uint32_t step(uint32_t& state) {
-    state = state * 214013u + 2531011u;
+    state = kStep(state);
     return (state >> 16) & 0x7FFFu;
 }
 

@@ -47,9 +47,8 @@ template <class Tag>
 struct GrainPixel {
     using Channel = typename Tag::Channel;
     static constexpr int32_t white = Tag::white;
-    // Mid grey as the fill hands it over: 128, or 8224 once widened to 16 bits.
-    static constexpr int32_t neutral = fromByte<Tag>(128);
-    static constexpr float invWhite = kIs16Bit<Tag> ? 1.0f / 16384.0f : 0.003921569f;
+    static constexpr int32_t neutral = grain_noise::kGrey<Tag>;
+    static constexpr float invWhite = grain_noise::kInvWhite<Tag>;
 
     GrainOffset offset;
     const Channel* const* curves;

@@ -11,22 +11,10 @@
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/TargetAvx2.h"
 #include "pipeline/PostContrast.h"
+#include "pipeline/Random.h"
 
 namespace grain_noise {
 namespace {
-
-// s -> s * a + c (mod 2^32), the generator's step or a run of them.
-struct Steps {
-    uint32_t a, c;
-};
-constexpr Steps then(Steps first, Steps second) { return {first.a * second.a, first.c * second.a + second.c}; }
-constexpr Steps stepsOf(uint64_t count) {
-    Steps run{1, 0}, power{214013u, 2531011u};
-    for (; count; count >>= 1, power = then(power, power))
-        if (count & 1)
-            run = then(run, power);
-    return run;
-}
 
 // Lane k of a group holds pixel pixelOfLane(k): in order for 8-bit pixels, taken as 32-bit
 // words; for 16-bit pixels, taken as two vectors of four 64-bit words, the order their
@@ -74,8 +62,8 @@ public:
     using F = typename Tag::FORMAT;
     using Channel = typename Tag::Channel;
     static constexpr int32_t white = Tag::white;
-    static constexpr int32_t neutral = fromByte<Tag>(128);
-    static constexpr float invWhite = kIs16Bit<Tag> ? 1.0f / 16384.0f : 0.003921569f;
+    static constexpr int32_t neutral = kGrey<Tag>;
+    static constexpr float invWhite = kInvWhite<Tag>;
 
     explicit Lanes(const LaneConstants& k)
         : magic_(_mm256_set1_epi32(int32_t(k.magic))), modulus_(_mm256_set1_epi32(int32_t(k.modulus))),
@@ -222,8 +210,7 @@ public:
         for (int c = 0; c < kVectors; ++c) {
             alignas(32) uint32_t lanes[8];
             for (int lane = 0; lane < 8; ++lane) {
-                const Steps to = stepsOf(uint64_t(kVectors * pixelOfLane<Tag>(lane) + c + 1));
-                lanes[lane] = state * to.a + to.c;
+                lanes[lane] = rng::jumpOf(uint64_t(kVectors * pixelOfLane<Tag>(lane) + c + 1))(state);
             }
             states_[c] = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
         }
@@ -231,13 +218,13 @@ public:
     // Draws 0..32767 of vector c, then the next group's states.
     __m256i draws(int c) {
         const __m256i v = _mm256_and_si256(_mm256_srli_epi32(states_[c], 16), _mm256_set1_epi32(0x7FFF));
-        states_[c] = _mm256_add_epi32(_mm256_mullo_epi32(states_[c], _mm256_set1_epi32(int32_t(kGroup.a))),
-                                      _mm256_set1_epi32(int32_t(kGroup.c)));
+        states_[c] = _mm256_add_epi32(_mm256_mullo_epi32(states_[c], _mm256_set1_epi32(int32_t(kGroup.multiplier))),
+                                      _mm256_set1_epi32(int32_t(kGroup.increment)));
         return v;
     }
 
 private:
-    static constexpr Steps kGroup = stepsOf(kGroupDraws);
+    static constexpr rng::Jump kGroup = rng::jumpOf(kGroupDraws);
     __m256i states_[kVectors];
 };
 
@@ -247,7 +234,7 @@ void rowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, 
     using L = Lanes<Tag>;
     using Channel = typename Tag::Channel;
     const L lanes(k);
-    const Steps row = stepsOf(uint64_t(width) * (Colour ? 3 : 1));
+    const rng::Jump row = rng::jumpOf(uint64_t(width) * (Colour ? 3 : 1));
     for (int32_t y = first; y < end; ++y) {
         const Channel* in = rowOf<Tag>(picture, y);
         Channel* out = rowOf<Tag>(layer, y);
@@ -283,7 +270,7 @@ void rowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, 
                 std::memcpy(out + 4 * x, copy, bytes);
             }
         }
-        state = state * row.a + row.c;
+        state = row(state);
     }
 }
 

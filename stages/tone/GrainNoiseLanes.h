@@ -6,9 +6,17 @@
 
 #include <cstdint>
 
+#include "lib/Common/PixelFormats.h"
 #include "lib/Common/RasterDesc.h"
 
 namespace grain_noise {
+
+// The noise formula's mid grey as the fill hands it over (128, or 8224 once widened to 16
+// bits) and its 1/W, for the per-sample form and the lanes alike.
+template <class Tag>
+constexpr int32_t kGrey = fromByte<Tag>(128);
+template <class Tag>
+constexpr float kInvWhite = kIs16Bit<Tag> ? 1.0f / 16384.0f : 0.003921569f;
 
 // The settings the curves and weights were built from.
 struct Shaping {
