@@ -81,6 +81,12 @@ struct Sse2Lanes {
     static I sub(I a, I b) { return _mm_sub_epi16(a, b); }
     static I mulLow(I a, I b) { return _mm_mullo_epi16(a, b); }
     static I mulHigh(I a, I b) { return _mm_mulhi_epu16(a, b); }
+    // (a b + 8192) >> 14 for a, b in 0..16384: (high << 2) plus the low half's top two bits
+    // rounded by bit 13.
+    static I product14(I a, I b) {
+        const I low = _mm_mullo_epi16(a, b), high = _mm_mulhi_epu16(a, b);
+        return _mm_add_epi16(_mm_slli_epi16(high, 2), _mm_avg_epu16(_mm_srli_epi16(low, 13), _mm_setzero_si128()));
+    }
     static I average(I a, I b) { return _mm_avg_epu16(a, b); }
     static I less(I a, I b) { return _mm_cmplt_epi16(a, b); }
     static I min(I a, I b) { return _mm_min_epi16(a, b); }
@@ -191,6 +197,9 @@ struct Avx2Lanes {
     static I sub(I a, I b) { return _mm256_sub_epi16(a, b); }
     static I mulLow(I a, I b) { return _mm256_mullo_epi16(a, b); }
     static I mulHigh(I a, I b) { return _mm256_mulhi_epu16(a, b); }
+    // (a b + 8192) >> 14 for a, b in 0..16384 as (2a b + 2^14) >> 15, the rounding multiply:
+    // 2a = 32768 wraps to -32768 and gives -b, which the absolute value mends.
+    static I product14(I a, I b) { return _mm256_abs_epi16(_mm256_mulhrs_epi16(_mm256_add_epi16(a, a), b)); }
     static I average(I a, I b) { return _mm256_avg_epu16(a, b); }
     static I less(I a, I b) { return _mm256_cmpgt_epi16(b, a); }
     static I min(I a, I b) { return _mm256_min_epi16(a, b); }
