@@ -101,6 +101,14 @@ struct Sse2Lanes {
     static I bitXor(I a, I b) { return _mm_xor_si128(a, b); }
     // Lanes of `ifSet` where `mask` is all ones, of `ifClear` where it is zero.
     static I select(I mask, I ifSet, I ifClear) { return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear)); }
+    // `colours` with the alpha lanes of `alphas`.
+    template <class Tag>
+    static I withAlphaOf(I alphas, I colours) {
+        constexpr int a = Tag::FORMAT::A;
+        const I mask = _mm_set_epi16(a == 3 ? -1 : 0, a == 2 ? -1 : 0, a == 1 ? -1 : 0, a == 0 ? -1 : 0, a == 3 ? -1 : 0,
+                                     a == 2 ? -1 : 0, a == 1 ? -1 : 0, a == 0 ? -1 : 0);
+        return select(mask, alphas, colours);
+    }
     // Signed samples held to 0..white, as a plain kernel's clamp holds them before it stores;
     // 8-bit samples are left to the saturating byte store.
     template <class Tag>
@@ -214,6 +222,8 @@ struct Avx2Lanes {
     static I bitXor(I a, I b) { return _mm256_xor_si256(a, b); }
     // Lanes of `ifSet` where `mask` is all ones, of `ifClear` where it is zero.
     static I select(I mask, I ifSet, I ifClear) { return _mm256_or_si256(_mm256_and_si256(mask, ifSet), _mm256_andnot_si256(mask, ifClear)); }
+    template <class Tag>
+    static I withAlphaOf(I alphas, I colours) { return _mm256_blend_epi16(colours, alphas, 0x11 << Tag::FORMAT::A); }
     // Signed samples held to 0..white, as a plain kernel's clamp holds them before it stores;
     // 8-bit samples are left to the saturating byte store.
     template <class Tag>

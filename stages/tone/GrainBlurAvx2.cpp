@@ -44,6 +44,17 @@ struct V : lane_widths::Avx2Lanes {
         return _mm256_cvtepu16_epi32(j % 2 == 0 ? _mm256_castsi256_si128(half) : _mm256_extracti128_si256(half, 1));
     }
     static I narrowPair(I a, I b) { return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0)); }
+    // The same held to 0..white: 16-bit samples by the unsigned pack and an unsigned min; 8-bit
+    // ones are held by the saturating byte store.
+    template <class Tag>
+    static I narrowHeld(I a, I b) {
+        if constexpr (kIs16Bit<Tag>) {
+            const I packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0));
+            return _mm256_min_epu16(packed, _mm256_set1_epi16(int16_t(Tag::white)));
+        } else {
+            return narrowPair(a, b);
+        }
+    }
     static I firstPixel32(I v) { return _mm256_permute2x128_si256(v, v, 0x00); }
     static I lastPixel32(I v) { return _mm256_permute2x128_si256(v, v, 0x11); }
     static I before32(I prev, I v) { return _mm256_permute2x128_si256(prev, v, 0x21); }

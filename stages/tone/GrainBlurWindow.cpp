@@ -108,6 +108,8 @@ struct V : lane_widths::Sse2Lanes {
         return j % 2 == 0 ? _mm_unpacklo_epi16(half, _mm_setzero_si128()) : _mm_unpackhi_epi16(half, _mm_setzero_si128());
     }
     static I narrowPair(I a, I b) { return _mm_packs_epi32(a, b); }
+    template <class Tag>
+    static I narrowHeld(I a, I b) { return heldToWhite<Tag>(narrowPair(a, b)); }
     static I firstPixel32(I v) { return v; }
     static I lastPixel32(I v) { return v; }
     static I before32(I prev, I) { return prev; }
