@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "refhost/Images.h"
 #include "sdk/acf_ptr.h"
 #include "lib/Common/Cpu.h"
+#include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"
 #include "stages/tone/Grain.h"
 #include "stages/tone/GrainBlur.h"
@@ -313,4 +315,75 @@ TYPED_TEST(FastPaths, GrainNoiseInLanesIsThePerSampleForm) {
             EXPECT_FALSE(grain_noise::prepareLanes<Tag>(k, 10, handed, curves, weights.data()));
         }
     }
+}
+
+namespace {
+// Rows handed over by the softened lanes, copied into a frame; they must come in order.
+struct CollectedRows {
+    Image* frame;
+    int32_t next = 0;
+    bool inOrder = true;
+    static void done(void* context, int32_t y, uint8_t* row) {
+        auto* self = static_cast<CollectedRows*>(context);
+        self->inOrder = self->inOrder && y == self->next++;
+        const RasterDesc d = descOf(*self->frame);
+        std::memcpy(d.pixels + ptrdiff_t(y) * d.rowBytes, row, size_t(d.width) * d.bytesPerPixel);
+    }
+};
+}  // namespace
+
+// Noise made and softened in the lanes a row at a time is the noise pass followed by both
+// passes of the softening, over radii up to 1 and the settings the noise takes.
+TYPED_TEST(FastPaths, GrainSoftenedInLanesIsNoiseThenBothPasses) {
+    using Tag = TypeParam;
+    using Channel = typename Tag::Channel;
+    constexpr int32_t W = Tag::white;
+    if (!cpu::hasAvx2())
+        GTEST_SKIP() << "no AVX2";
+    std::mt19937 rng(29);
+    std::vector<Channel> tables(3 * (W + 1));
+    Channel* curves[3] = {&tables[0], &tables[W + 1], &tables[2 * (W + 1)]};
+    std::vector<float> weights(W + 1);
+    const auto pick = [&](std::initializer_list<float> fixed, float low, float high) {
+        return rng() % 2 ? fixed.begin()[rng() % fixed.size()] : std::uniform_real_distribution<float>(low, high)(rng);
+    };
+    int taken = 0;
+    for (int trial = 0; trial < 48; ++trial) {
+        float radii[3];
+        for (float& r : radii) r = pick({0, 0.05f, 0.1f, 0.2f, 1, -1, kNaN, 1e-30f}, 0, 1);
+        grain_noise::SoftKernel kernels[3];
+        if (!grain_noise::SoftKernels(radii, kernels))
+            continue;  // no radius above 0
+        ++taken;
+        const grain_noise::Shaping shaping{{pick({28.22f, 100, 1.6f, 0}, 0, 100), pick({35.54f, 12.8f}, 0, 100), 100},
+                                           pick({20, 0, 300, kNaN}, 0, 100), pick({10, float(W), -1e10f}, 0, 100)};
+        const float amount = pick({0, 0.75f, 1, 2.5f}, 0, 1);
+        const bool colour = rng() % 3 != 0;
+        const uint32_t width = testWidths()[rng() % testWidths().size()], height = 1 + rng() % 9;
+        SCOPED_TRACE(::testing::Message() << "trial " << trial << " radii " << radii[0] << " " << radii[1] << " "
+                                          << radii[2] << " amount " << amount << " " << width << "x" << height);
+        GrainChannelCurves<Tag>(shaping.strengths[0], shaping.strengths[1], shaping.strengths[2], curves);
+        GrainSuppressionWeights(W, shaping.suppressBlack, shaping.suppressWhite, weights.data());
+        grain_noise::LaneConstants k;
+        const int32_t amplitude = truncToInt32(double(amount * float(W)) + 0.5);
+        ASSERT_TRUE(grain_noise::prepareLanes<Tag>(k, amplitude, shaping, curves, weights.data()));
+
+        AcfPtr<Image> picture = randomFrame<Tag>(width, height, rng), layer = randomFrame<Tag>(width, height, rng);
+        AcfPtr<Image> buffer = randomFrame<Tag>(width, height, rng), softened = randomFrame<Tag>(width, height, rng);
+        const uint32_t seed = rng();
+        GrainNoise<Tag>(colour, amount, seed, curves, weights.data(), descOf(*picture.get()), descOf(*layer.get()));
+        GrainBlur<Tag>(radii[0], radii[1], radii[2], false, descOf(*layer.get()), descOf(*buffer.get()));
+        GrainBlur<Tag>(radii[0], radii[1], radii[2], true, descOf(*buffer.get()), descOf(*layer.get()));
+
+        CollectedRows rows{softened.get()};
+        std::vector<uint8_t> row(size_t(width) * Tag::bytesPerPixel);
+        uint32_t state = seed;
+        ASSERT_TRUE(grain_noise::softenedLaneRows<Tag>(k, colour, state, descOf(*picture.get()), int32_t(width),
+                                                       int32_t(height), kernels, row.data(),
+                                                       grain_noise::RowsDone{&rows, &CollectedRows::done}));
+        EXPECT_TRUE(rows.inOrder);
+        EXPECT_EQ(rows.next, int32_t(height));
+        expectSame(*softened.get(), *layer.get());
+    }
+    EXPECT_GT(taken, 36);
 }

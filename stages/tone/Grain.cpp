@@ -15,6 +15,7 @@
 #include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"
 #include "stages/tone/GrainBlur.h"
+#include "stages/tone/GrainBlurWindow.h"
 
 namespace {
 
@@ -267,6 +268,13 @@ public:
     // Rows first..end-1, after the rows before them.
     void rows(int32_t first, int32_t end) { rowsInto(layer_, first, end); }
 
+    // Every row made and softened by `kernels` in the lanes, handed to `rows` in `row`; false,
+    // with nothing made, where the lanes do not take the noise or their memory cannot be had.
+    bool softenedRows(const grain_noise::SoftKernel (&kernels)[3], uint8_t* row, const grain_noise::RowsDone& rows) {
+        return inLanes_ && grain_noise::softenedLaneRows<Tag>(lanes_, colorNoise_, state_, picture_, width_, height_,
+                                                              kernels, row, rows);
+    }
+
     // Row y, after the rows before it, into `row` rather than the layer's own row.
     void row(int32_t y, uint8_t* row) {
         RasterDesc place = layer_;
@@ -361,6 +369,19 @@ struct GrainRows {
 
 }  // namespace
 
+bool grain_noise::SoftKernels(const float (&radii)[3], SoftKernel (&kernels)[3]) {
+    // NaN compares false, so it counts as no radius.
+    if (!(radii[0] > 0.0f) && !(radii[1] > 0.0f) && !(radii[2] > 0.0f))
+        return false;
+    for (int c = 0; c < 3; ++c) {
+        const grain_blur::ChannelKernel k(radii[c]);
+        if (k.reach > 1)
+            return false;
+        kernels[c] = {k.edge, k.inner, k.norm, float(2 * k.reach - 1), k.reach == 1};
+    }
+    return true;
+}
+
 template <class Tag>
 void GrainNoise(bool colorNoise, float amount, uint32_t seed, const typename Tag::Channel* const curves[3],
                 const float* weights, const RasterDesc& picture, const RasterDesc& layer,
@@ -399,6 +420,12 @@ Status GrainStage(TX_STAGE_ARGS, bool colorNoise, float amount, float red, float
     // rasters' first rows hold the rows in work, and memory is not written beyond them. The
     // picture rows the noise reads lie below those already blended.
     GrainRows<Tag> rows{&host, &noise, layer.desc(), picture, STATUS_OK};
+    // Where the noise is made in lanes, it stays in them through the softening, and only the
+    // layer's first row is written: each finished row, before its blend.
+    grain_noise::SoftKernel kernels[3];
+    if (grain_noise::SoftKernels(radii, kernels) &&
+        noise.softenedRows(kernels, layer.desc().pixels, grain_noise::RowsDone{&rows, &GrainRows<Tag>::done}))
+        return rows.status;
     const grain_blur::RowHooks hooks{&rows, &GrainRows<Tag>::ready, &GrainRows<Tag>::done};
     if (GrainBlurByRows<Tag>(radii[0], radii[1], radii[2], layer.desc(), blurred.desc(), hooks))
         return rows.status;

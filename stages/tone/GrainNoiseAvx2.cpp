@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/TargetAvx2.h"
@@ -113,7 +115,9 @@ public:
     }
 
     // (mapped * (1 / W) * w + (1 - w) * grey * (1 / W)) * W, held to 0..W and truncated.
-    static __m256i result(__m256 m, __m256 w) {
+    static __m256i result(__m256 m, __m256 w) { return _mm256_cvttps_epi32(held(m, w)); }
+    // The same before the truncation.
+    static __m256 held(__m256 m, __m256 w) {
         const __m256 inv = _mm256_set1_ps(invWhite), whiteF = _mm256_set1_ps(float(white));
         const __m256 rest = _mm256_mul_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), w), _mm256_set1_ps(float(neutral)));
         __m256 v;
@@ -126,7 +130,7 @@ public:
             v = _mm256_mul_ps(_mm256_add_ps(toward, _mm256_mul_ps(rest, inv)), whiteF);
         }
         // max puts NaN to 0, as the comparison chain does.
-        return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), whiteF));
+        return _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), whiteF);
     }
 
     // Channel c's samples of eight pixels from their draw indices and the picture's pixels.
@@ -134,6 +138,17 @@ public:
     void sample(__m256i index, const __m256i (&picture)[2], __m256i (&layer)[2]) const {
         constexpr int at = c == 0 ? F::R : c == 1 ? F::G : F::B;
         put<at>(layer, result(mapped<DoubleCurves>(c, index), weight(channel<at>(picture))));
+    }
+    // The same samples as floats, in pixel order.
+    template <int c, bool DoubleCurves>
+    __m256 sampleValues(__m256i index, const __m256i (&picture)[2]) const {
+        constexpr int at = c == 0 ? F::R : c == 1 ? F::G : F::B;
+        const __m256 v = held(mapped<DoubleCurves>(c, index), weight(channel<at>(picture)));
+        const __m256 whole = _mm256_round_ps(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        if constexpr (kIs16Bit<Tag>)
+            return _mm256_permutevar8x32_ps(whole, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+        else
+            return whole;
     }
 
     // Eight pixels in lane order: 8-bit, one vector of 32-bit words; 16-bit, pixels 0-3 and
@@ -143,6 +158,16 @@ public:
         pixels[0] = _mm256_loadu_si256(p);
         if constexpr (kIs16Bit<Tag>)
             pixels[1] = _mm256_loadu_si256(p + 1);
+    }
+    // The first `count` (1..8) of them, the rest zero.
+    static void loadSome(const Channel* at, int32_t count, __m256i (&pixels)[2]) {
+        if (count == 8) {
+            load(at, pixels);
+        } else {
+            Channel copy[8 * 4] = {};
+            std::memcpy(copy, at, size_t(count) * 4 * sizeof(Channel));
+            load(copy, pixels);
+        }
     }
     static void store(Channel* at, const __m256i (&pixels)[2]) {
         auto* p = reinterpret_cast<__m256i*>(at);
@@ -242,16 +267,8 @@ void rowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, 
         for (int32_t x = 0; x < width; x += 8) {
             // A short last group goes through group-sized copies.
             const int32_t count = std::min(8, width - x);
-            const size_t bytes = size_t(count) * 4 * sizeof(Channel);
-            Channel copy[8 * 4];
             __m256i pixels[2], result[2];
-            if (count == 8) {
-                L::load(in + 4 * x, pixels);
-            } else {
-                std::memset(copy, 0, sizeof copy);
-                std::memcpy(copy, in + 4 * x, bytes);
-                L::load(copy, pixels);
-            }
+            L::loadSome(in + 4 * x, count, pixels);
             L::opaque(result);
             if constexpr (Colour) {
                 lanes.template sample<0, DoubleCurves>(lanes.indexOf(generator.draws(0)), pixels, result);
@@ -266,12 +283,198 @@ void rowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, 
             if (count == 8) {
                 L::store(out + 4 * x, result);
             } else {
+                Channel copy[8 * 4];
                 L::store(copy, result);
-                std::memcpy(out + 4 * x, copy, bytes);
+                std::memcpy(out + 4 * x, copy, size_t(count) * 4 * sizeof(Channel));
             }
         }
         state = row(state);
     }
+}
+
+// GrainBlur's single-precision window on a channel's samples in pixel order, eight at a time:
+// each step the same operation as the window's own.
+class Softening {
+public:
+    explicit Softening(const SoftKernel (&k)[3]) {
+        for (int c = 0; c < 3; ++c) {
+            edge_[c] = _mm256_set1_ps(k[c].edge), inner_[c] = _mm256_set1_ps(k[c].inner);
+            norm_[c] = _mm256_set1_ps(k[c].norm), startSign_[c] = _mm256_set1_ps(k[c].startSign);
+            sides_[c] = _mm256_set1_epi32(k[c].sides ? -1 : 0);
+        }
+    }
+
+    struct Terms {
+        __m256i side, centre;
+    };
+    // o = trunc(p f) where it is a side tap (else 0), and o + trunc(p (1 - f)) as the centre.
+    Terms terms(int c, __m256 p) const {
+        const __m256i o = _mm256_cvttps_epi32(_mm256_mul_ps(p, edge_[c]));
+        return {_mm256_and_si256(o, sides_[c]), _mm256_add_epi32(o, _mm256_cvttps_epi32(_mm256_mul_ps(p, inner_[c])))};
+    }
+    // The line's constant for first samples p: trunc(2 p f + p (2R - 1)) less the window there.
+    __m256i lineOffset(int c, __m256 p) const {
+        const __m256 x = _mm256_add_ps(_mm256_mul_ps(_mm256_add_ps(p, p), edge_[c]), _mm256_mul_ps(p, startSign_[c]));
+        const Terms t = terms(c, p);
+        return _mm256_sub_epi32(_mm256_cvttps_epi32(x), _mm256_add_epi32(_mm256_add_epi32(t.side, t.side), t.centre));
+    }
+    // trunc(sum k) held to 0..white, as a float.
+    template <class Tag>
+    __m256 value(int c, __m256i sum) const {
+        const __m256 x = _mm256_mul_ps(_mm256_cvtepi32_ps(sum), norm_[c]);
+        const __m256 whole = _mm256_round_ps(x, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        return _mm256_min_ps(_mm256_max_ps(whole, _mm256_setzero_ps()), _mm256_set1_ps(float(Tag::white)));
+    }
+
+    // Eight side terms one pixel to the right ([p7 of prev, v0..v6]), and one to the left.
+    static __m256i before(__m256i prev, __m256i v) {
+        return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(prev, v, 0x21), 12);
+    }
+    static __m256i after(__m256i v, __m256i next) {
+        return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, next, 0x21), v, 4);
+    }
+
+private:
+    __m256 edge_[3], inner_[3], norm_[3], startSign_[3];
+    __m256i sides_[3];
+};
+
+// The working rows of softenedLaneRows, per channel: the row's samples (padded past the end
+// with its last), and per column the next row's sum less its lower side term, the last side
+// term, the column's offset, and the softened row waiting to be handed over.
+struct SoftRows {
+    int32_t stride;
+    std::unique_ptr<float[]> samples;
+    std::unique_ptr<int32_t[]> columns;
+
+    explicit SoftRows(int32_t width)
+        : stride((width + 7) / 8 * 8 + 8), samples(new (std::nothrow) float[3 * size_t(stride)]),
+          columns(new (std::nothrow) int32_t[12 * size_t(stride)]) {}
+    explicit operator bool() const { return samples && columns; }
+    float* row(int c) { return samples.get() + size_t(c) * stride; }
+    int32_t* partial(int c) { return columns.get() + size_t(c) * stride; }
+    int32_t* side(int c) { return columns.get() + size_t(3 + c) * stride; }
+    int32_t* offset(int c) { return columns.get() + size_t(6 + c) * stride; }
+    int32_t* softened(int c) { return columns.get() + size_t(9 + c) * stride; }
+};
+
+inline __m256i* at(int32_t* p) { return reinterpret_cast<__m256i*>(p); }
+
+// Both passes over channel c's samples of row y: the horizontal one in full, its results
+// taking the samples' place, then the vertical one taking them as row y's samples. Its result
+// for row y - 1 waits in `softened`. Two loops rather than one keep each step's chain short.
+template <class Tag>
+void softenRow(const Softening& s, SoftRows& w, int c, int32_t y, int32_t width) {
+    using Terms = Softening::Terms;
+    float* samples = w.row(c);
+    const __m256 first = _mm256_set1_ps(samples[0]);
+    const __m256i lineOffset = s.lineOffset(c, first);
+    __m256i before = s.terms(c, first).side;  // the pixel before the first repeats it
+    Terms current = s.terms(c, _mm256_loadu_ps(samples));
+    for (int32_t x = 0; x < width; x += 8) {
+        // Each group's samples are read before the group before it is written.
+        const Terms next = s.terms(c, _mm256_loadu_ps(samples + x + 8));
+        const __m256i sides = _mm256_add_epi32(Softening::before(before, current.side), Softening::after(current.side, next.side));
+        _mm256_storeu_ps(samples + x, s.value<Tag>(c, _mm256_add_epi32(sides, _mm256_add_epi32(current.centre, lineOffset))));
+        before = current.side;
+        current = next;
+    }
+    int32_t *partial = w.partial(c), *side = w.side(c), *offset = w.offset(c), *softened = w.softened(c);
+    for (int32_t x = 0; x < width; x += 8) {
+        const __m256 v = _mm256_loadu_ps(samples + x);
+        const Terms t = s.terms(c, v);
+        if (y == 0) {
+            // Above row 0 the first row repeats.
+            const __m256i o = s.lineOffset(c, v);
+            _mm256_storeu_si256(at(offset + x), o);
+            _mm256_storeu_si256(at(partial + x), _mm256_add_epi32(_mm256_add_epi32(t.side, t.centre), o));
+        } else {
+            const __m256i sum = _mm256_add_epi32(_mm256_loadu_si256(at(partial + x)), t.side);
+            _mm256_storeu_si256(at(softened + x), _mm256_cvttps_epi32(s.value<Tag>(c, sum)));
+            _mm256_storeu_si256(at(partial + x), _mm256_add_epi32(_mm256_add_epi32(_mm256_loadu_si256(at(side + x)), t.centre),
+                                                                  _mm256_loadu_si256(at(offset + x))));
+        }
+        _mm256_storeu_si256(at(side + x), t.side);
+    }
+}
+
+// The last row: below it the last row repeats.
+template <class Tag>
+void softenLastRow(const Softening& s, SoftRows& w, int c, int32_t width) {
+    for (int32_t x = 0; x < width; x += 8) {
+        const __m256i sum = _mm256_add_epi32(_mm256_loadu_si256(at(w.partial(c) + x)), _mm256_loadu_si256(at(w.side(c) + x)));
+        _mm256_storeu_si256(at(w.softened(c) + x), _mm256_cvttps_epi32(s.value<Tag>(c, sum)));
+    }
+}
+
+// The softened samples waiting in `w` as opaque pixels of `row`.
+template <class Tag>
+void handOver(SoftRows& w, int32_t width, uint8_t* row) {
+    using F = typename Tag::FORMAT;
+    using Channel = typename Tag::Channel;
+    constexpr int kBits = 8 * sizeof(Channel);
+    auto* out = reinterpret_cast<Channel*>(row);
+    const __m256i opaque = _mm256_set1_epi32(fromByte<Tag>(255));
+    for (int32_t x = 0; x < width; x += 8) {
+        __m256i channels[4];
+        channels[F::R] = _mm256_loadu_si256(at(w.softened(0) + x));
+        channels[F::G] = _mm256_loadu_si256(at(w.softened(1) + x));
+        channels[F::B] = _mm256_loadu_si256(at(w.softened(2) + x));
+        channels[F::A] = opaque;
+        const int32_t count = std::min(8, width - x);
+        Channel group[8 * 4];
+        Channel* to = count == 8 ? out + 4 * x : group;
+        const __m256i low = _mm256_or_si256(channels[0], _mm256_slli_epi32(channels[1], kBits));
+        const __m256i high = _mm256_or_si256(channels[2], _mm256_slli_epi32(channels[3], kBits));
+        if constexpr (kIs16Bit<Tag>) {
+            // Pixels 0 1 | 4 5 and 2 3 | 6 7 as 64-bit words, then in order.
+            const __m256i even = _mm256_unpacklo_epi32(low, high), odd = _mm256_unpackhi_epi32(low, high);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_permute2x128_si256(even, odd, 0x20));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 16), _mm256_permute2x128_si256(even, odd, 0x31));
+        } else {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_or_si256(low, _mm256_slli_epi32(high, 2 * kBits)));
+        }
+        if (count < 8)
+            std::memcpy(out + 4 * x, group, size_t(count) * 4 * sizeof(Channel));
+    }
+}
+
+template <class Tag, bool Colour, bool DoubleCurves>
+void softenedRowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, int32_t width, int32_t height,
+                    const Softening& softening, SoftRows& w, uint8_t* row, const RowsDone& rows) {
+    using L = Lanes<Tag>;
+    using Channel = typename Tag::Channel;
+    const L lanes(k);
+    const rng::Jump rowJump = rng::jumpOf(uint64_t(width) * (Colour ? 3 : 1));
+    for (int32_t y = 0; y < height; ++y) {
+        const Channel* in = rowOf<Tag>(picture, y);
+        Generator<Tag, Colour> generator(state);
+        for (int32_t x = 0; x < width; x += 8) {
+            __m256i pixels[2];
+            L::loadSome(in + 4 * x, std::min(8, width - x), pixels);
+            if constexpr (Colour) {
+                _mm256_storeu_ps(w.row(0) + x, lanes.template sampleValues<0, DoubleCurves>(lanes.indexOf(generator.draws(0)), pixels));
+                _mm256_storeu_ps(w.row(1) + x, lanes.template sampleValues<1, DoubleCurves>(lanes.indexOf(generator.draws(1)), pixels));
+                _mm256_storeu_ps(w.row(2) + x, lanes.template sampleValues<2, DoubleCurves>(lanes.indexOf(generator.draws(2)), pixels));
+            } else {
+                const __m256i index = lanes.indexOf(generator.draws(0));
+                _mm256_storeu_ps(w.row(0) + x, lanes.template sampleValues<0, DoubleCurves>(index, pixels));
+                _mm256_storeu_ps(w.row(1) + x, lanes.template sampleValues<1, DoubleCurves>(index, pixels));
+                _mm256_storeu_ps(w.row(2) + x, lanes.template sampleValues<2, DoubleCurves>(index, pixels));
+            }
+        }
+        state = rowJump(state);
+        // Past the end the last pixel repeats.
+        for (int c = 0; c < 3; ++c) std::fill(w.row(c) + width, w.row(c) + w.stride, w.row(c)[width - 1]);
+        for (int c = 0; c < 3; ++c) softenRow<Tag>(softening, w, c, y, width);
+        if (y > 0) {
+            handOver<Tag>(w, width, row);
+            rows.done(rows.context, y - 1, row);
+        }
+    }
+    for (int c = 0; c < 3; ++c) softenLastRow<Tag>(softening, w, c, width);
+    handOver<Tag>(w, width, row);
+    rows.done(rows.context, height - 1, row);
 }
 
 // Every entry of channel c's curve inside the ends, as the lanes make it.
@@ -354,11 +557,32 @@ void laneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const Ra
         (k.doubleCurves ? rowsOf<Tag, false, true> : rowsOf<Tag, false, false>)(k, state, picture, layer, width, first, end);
 }
 
+template <class Tag>
+bool softenedLaneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
+                      int32_t width, int32_t height, const SoftKernel (&kernels)[3], uint8_t* row,
+                      const RowsDone& rows) {
+    if (width <= 0 || height <= 0)
+        return true;
+    SoftRows w(width);
+    if (!w)
+        return false;
+    const Softening softening(kernels);
+    if (colorNoise)
+        (k.doubleCurves ? softenedRowsOf<Tag, true, true> : softenedRowsOf<Tag, true, false>)(
+            k, state, picture, width, height, softening, w, row, rows);
+    else
+        (k.doubleCurves ? softenedRowsOf<Tag, false, true> : softenedRowsOf<Tag, false, false>)(
+            k, state, picture, width, height, softening, w, row, rows);
+    return true;
+}
+
 #define GRAIN_NOISE_LANES(Tag)                                                                                      \
     template bool prepareLanes<Tag>(LaneConstants&, int32_t, const Shaping&, const Tag::Channel* const[3],           \
                                     const float*);                                                                  \
     template void laneRows<Tag>(const LaneConstants&, bool, uint32_t&, const RasterDesc&, const RasterDesc&, int32_t, \
-                                int32_t, int32_t);
+                                int32_t, int32_t);                                                                  \
+    template bool softenedLaneRows<Tag>(const LaneConstants&, bool, uint32_t&, const RasterDesc&, int32_t, int32_t,  \
+                                        const SoftKernel (&)[3], uint8_t*, const RowsDone&);
 GRAIN_NOISE_LANES(PIXEL_ARGB8)
 GRAIN_NOISE_LANES(PIXEL_BGRA8)
 GRAIN_NOISE_LANES(PIXEL_ARGB14)

@@ -41,7 +41,25 @@ struct LaneConstants {
     float blackSpan, whiteSpan;
 };
 
-// Both only after cpu::hasAvx2().
+// The softening window of one channel for a radius up to 1, as GrainBlur works it out in
+// single precision.
+struct SoftKernel {
+    float edge, inner, norm;  // f, 1 - f, 1 / ((2R - 1) + 2f)
+    float startSign;          // 2R - 1
+    bool sides;               // R = 1: the neighbours take part
+};
+
+// The window of each channel for radii that both passes may take a row at a time (up to 1,
+// one above 0; NaN and below 0 count as 0), as GrainBlur works them out; false for others.
+bool SoftKernels(const float (&radii)[3], SoftKernel (&kernels)[3]);
+
+// Where each finished row goes: done(y, row) once `row` holds row y, rows in order.
+struct RowsDone {
+    void* context;
+    void (*done)(void* context, int32_t y, uint8_t* row);
+};
+
+// All three only after cpu::hasAvx2().
 
 // Fills `k` and reports whether the lanes reproduce `curves` and `weights` exactly; false
 // also when the amplitude is beyond what the lanes hold.
@@ -54,5 +72,15 @@ bool prepareLanes(LaneConstants& k, int32_t amplitude, const Shaping& shaping,
 template <class Tag>
 void laneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
               const RasterDesc& layer, int32_t width, int32_t first, int32_t end);
+
+// Rows 0..height-1 of the layer, softened by both passes of the window (horizontal, then
+// vertical), made and handed to `rows` one at a time in `row` (width opaque pixels), each
+// sample kept in the lanes from the draw to the softened value: what laneRows and GrainBlur's
+// two passes give over the picture's first `height` rows and `width` columns. False, with
+// nothing made or called, when its working memory (60 bytes a pixel of one row) cannot be had.
+template <class Tag>
+bool softenedLaneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
+                      int32_t width, int32_t height, const SoftKernel (&kernels)[3], uint8_t* row,
+                      const RowsDone& rows);
 
 }  // namespace grain_noise
