@@ -81,12 +81,15 @@ struct Sse2Lanes {
     static I sub(I a, I b) { return _mm_sub_epi16(a, b); }
     static I mulLow(I a, I b) { return _mm_mullo_epi16(a, b); }
     static I mulHigh(I a, I b) { return _mm_mulhi_epu16(a, b); }
-    // (a b + 8192) >> 14 for a, b in 0..16384: (high << 2) plus the low half's top two bits
-    // rounded by bit 13.
-    static I product14(I a, I b) {
-        const I low = _mm_mullo_epi16(a, b), high = _mm_mulhi_epu16(a, b);
-        return _mm_add_epi16(_mm_slli_epi16(high, 2), _mm_avg_epu16(_mm_srli_epi16(low, 13), _mm_setzero_si128()));
+    // (a b + 2^14) >> 15 of signed lanes, and the absolute value: instructions from SSSE3 on,
+    // worked out here. Kernels take other forms where kRoundingMultiply is false.
+    static constexpr bool kRoundingMultiply = false;
+    static I mulRounded(I a, I b) {
+        const I low = _mm_mullo_epi16(a, b), high = _mm_mulhi_epi16(a, b);
+        const I halved = _mm_or_si128(_mm_slli_epi16(high, 1), _mm_srli_epi16(low, 15));
+        return _mm_add_epi16(halved, _mm_and_si128(_mm_srli_epi16(low, 14), _mm_set1_epi16(1)));
     }
+    static I absolute(I a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
     static I average(I a, I b) { return _mm_avg_epu16(a, b); }
     static I less(I a, I b) { return _mm_cmplt_epi16(a, b); }
     static I min(I a, I b) { return _mm_min_epi16(a, b); }
@@ -205,9 +208,10 @@ struct Avx2Lanes {
     static I sub(I a, I b) { return _mm256_sub_epi16(a, b); }
     static I mulLow(I a, I b) { return _mm256_mullo_epi16(a, b); }
     static I mulHigh(I a, I b) { return _mm256_mulhi_epu16(a, b); }
-    // (a b + 8192) >> 14 for a, b in 0..16384 as (2a b + 2^14) >> 15, the rounding multiply:
-    // 2a = 32768 wraps to -32768 and gives -b, which the absolute value mends.
-    static I product14(I a, I b) { return _mm256_abs_epi16(_mm256_mulhrs_epi16(_mm256_add_epi16(a, a), b)); }
+    // (a b + 2^14) >> 15 of signed lanes, and the absolute value.
+    static constexpr bool kRoundingMultiply = true;
+    static I mulRounded(I a, I b) { return _mm256_mulhrs_epi16(a, b); }
+    static I absolute(I a) { return _mm256_abs_epi16(a); }
     static I average(I a, I b) { return _mm256_avg_epu16(a, b); }
     static I less(I a, I b) { return _mm256_cmpgt_epi16(b, a); }
     static I min(I a, I b) { return _mm256_min_epi16(a, b); }
