@@ -73,19 +73,28 @@ void BM_GeneratorLanes(benchmark::State& state) {
     setPixels(state);
 }
 
+// The defaults' curves and weights, and the settings they come from.
+template <class Tag>
+struct DefaultShaping {
+    std::vector<typename Tag::Channel> tables = std::vector<typename Tag::Channel>(3 * (Tag::white + 1));
+    typename Tag::Channel* curves[3] = {&tables[0], &tables[Tag::white + 1], &tables[2 * (Tag::white + 1)]};
+    std::vector<float> weights = std::vector<float>(Tag::white + 1);
+    const grain_noise::Shaping shaping{{28.22f, 35.54f, 100.0f}, 20, 10};
+
+    DefaultShaping() {
+        GrainChannelCurves<Tag>(shaping.strengths[0], shaping.strengths[1], shaping.strengths[2], curves);
+        GrainSuppressionWeights(Tag::white, shaping.suppressBlack, shaping.suppressWhite, weights.data());
+    }
+};
+
 // The parts, with the defaults' settings. The noise pass works its samples out in lanes when
 // handed the settings behind its tables (where the processor has AVX2), else looks them up.
 template <class Tag, bool Lanes>
 void BM_GrainNoisePass(benchmark::State& state) {
     Frame<Tag> picture(width(state), height(state), 1), layer(width(state), height(state), 2);
-    std::vector<typename Tag::Channel> t(3 * (Tag::white + 1));
-    typename Tag::Channel* curves[3] = {&t[0], &t[Tag::white + 1], &t[2 * (Tag::white + 1)]};
-    GrainChannelCurves<Tag>(28.22f, 35.54f, 100.0f, curves);
-    std::vector<float> weights(Tag::white + 1);
-    GrainSuppressionWeights(Tag::white, 20, 10, weights.data());
-    const grain_noise::Shaping shaping{{28.22f, 35.54f, 100.0f}, 20, 10};
+    const DefaultShaping<Tag> d;
     for (auto _ : state) {
-        GrainNoise<Tag>(true, 0.75f, 7, curves, weights.data(), picture.desc, layer.desc, Lanes ? &shaping : nullptr);
+        GrainNoise<Tag>(true, 0.75f, 7, d.curves, d.weights.data(), picture.desc, layer.desc, Lanes ? &d.shaping : nullptr);
         benchmark::ClobberMemory();
     }
     setPixels(state);
@@ -101,16 +110,11 @@ void BM_GrainSoftenedInLanes(benchmark::State& state) {
     }
     Frame<Tag> picture(width(state), height(state), 1);
     std::vector<uint8_t> row(size_t(width(state)) * Tag::bytesPerPixel);
-    std::vector<typename Tag::Channel> t(3 * (Tag::white + 1));
-    typename Tag::Channel* curves[3] = {&t[0], &t[Tag::white + 1], &t[2 * (Tag::white + 1)]};
-    GrainChannelCurves<Tag>(28.22f, 35.54f, 100.0f, curves);
-    std::vector<float> weights(Tag::white + 1);
-    GrainSuppressionWeights(Tag::white, 20, 10, weights.data());
-    const grain_noise::Shaping shaping{{28.22f, 35.54f, 100.0f}, 20, 10};
+    const DefaultShaping<Tag> d;
     grain_noise::LaneConstants k;
     grain_noise::SoftKernel kernels[3];
     const float radii[3] = {0.05f, 0.1f, 0.2f};
-    if (!grain_noise::prepareLanes<Tag>(k, int32_t(0.75f * float(Tag::white) + 0.5f), shaping, curves, weights.data()) ||
+    if (!grain_noise::prepareLanes<Tag>(k, int32_t(0.75f * float(Tag::white) + 0.5f), d.shaping, d.curves, d.weights.data()) ||
         !grain_noise::SoftKernels(radii, kernels)) {
         state.SkipWithError("the defaults are not taken in lanes");
         return;

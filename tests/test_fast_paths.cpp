@@ -105,6 +105,11 @@ int32_t randomMode(std::mt19937& rng) {
     return modes[rng() % 6];
 }
 
+// One of `fixed` half the time, else a value drawn from low..high.
+float pickFrom(std::mt19937& rng, std::initializer_list<float> fixed, float low, float high) {
+    return rng() % 2 ? fixed.begin()[rng() % fixed.size()] : std::uniform_real_distribution<float>(low, high)(rng);
+}
+
 // Runs `body` at the widest vector width the processor has, then held to SSE2.
 template <class Body>
 void atEachWidth(Body body) {
@@ -278,9 +283,7 @@ TYPED_TEST(FastPaths, GrainNoiseInLanesIsThePerSampleForm) {
     std::vector<Channel> tables(3 * (W + 1));
     Channel* curves[3] = {&tables[0], &tables[W + 1], &tables[2 * (W + 1)]};
     std::vector<float> weights(W + 1);
-    const auto pick = [&](std::initializer_list<float> fixed, float low, float high) {
-        return rng() % 2 ? fixed.begin()[rng() % fixed.size()] : std::uniform_real_distribution<float>(low, high)(rng);
-    };
+    const auto pick = [&](std::initializer_list<float> fixed, float low, float high) { return pickFrom(rng, fixed, low, high); };
     grain_noise::LaneConstants k;
     const grain_noise::Shaping defaults{{28.22f, 35.54f, 100.0f}, 20, 10};
     GrainChannelCurves<Tag>(28.22f, 35.54f, 100.0f, curves);
@@ -344,9 +347,7 @@ TYPED_TEST(FastPaths, GrainSoftenedInLanesIsNoiseThenBothPasses) {
     std::vector<Channel> tables(3 * (W + 1));
     Channel* curves[3] = {&tables[0], &tables[W + 1], &tables[2 * (W + 1)]};
     std::vector<float> weights(W + 1);
-    const auto pick = [&](std::initializer_list<float> fixed, float low, float high) {
-        return rng() % 2 ? fixed.begin()[rng() % fixed.size()] : std::uniform_real_distribution<float>(low, high)(rng);
-    };
+    const auto pick = [&](std::initializer_list<float> fixed, float low, float high) { return pickFrom(rng, fixed, low, high); };
     int taken = 0;
     for (int trial = 0; trial < 48; ++trial) {
         float radii[3];
