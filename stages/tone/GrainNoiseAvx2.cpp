@@ -326,7 +326,8 @@ public:
         return _mm256_min_ps(_mm256_max_ps(whole, _mm256_setzero_ps()), _mm256_set1_ps(float(Tag::white)));
     }
 
-    // Eight side terms one pixel to the right ([p7 of prev, v0..v6]), and one to the left.
+    // For each pixel of v, the term of the pixel before it ([prev's last, v0..v6]), and of the
+    // pixel after it ([v1..v7, next's first]).
     static __m256i before(__m256i prev, __m256i v) {
         return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(prev, v, 0x21), 12);
     }
@@ -358,7 +359,7 @@ struct SoftRows {
     int32_t* softened(int c) { return columns.get() + size_t(9 + c) * stride; }
 };
 
-inline __m256i* at(int32_t* p) { return reinterpret_cast<__m256i*>(p); }
+inline __m256i* lanesAt(int32_t* p) { return reinterpret_cast<__m256i*>(p); }
 
 // Both passes over channel c's samples of row y: the horizontal one in full, its results
 // taking the samples' place, then the vertical one taking them as row y's samples. Its result
@@ -386,15 +387,15 @@ void softenRow(const Softening& s, SoftRows& w, int c, int32_t y, int32_t width)
         if (y == 0) {
             // Above row 0 the first row repeats.
             const __m256i o = s.lineOffset(c, v);
-            _mm256_storeu_si256(at(offset + x), o);
-            _mm256_storeu_si256(at(partial + x), _mm256_add_epi32(_mm256_add_epi32(t.side, t.centre), o));
+            _mm256_storeu_si256(lanesAt(offset + x), o);
+            _mm256_storeu_si256(lanesAt(partial + x), _mm256_add_epi32(_mm256_add_epi32(t.side, t.centre), o));
         } else {
-            const __m256i sum = _mm256_add_epi32(_mm256_loadu_si256(at(partial + x)), t.side);
-            _mm256_storeu_si256(at(softened + x), _mm256_cvttps_epi32(s.value<Tag>(c, sum)));
-            _mm256_storeu_si256(at(partial + x), _mm256_add_epi32(_mm256_add_epi32(_mm256_loadu_si256(at(side + x)), t.centre),
-                                                                  _mm256_loadu_si256(at(offset + x))));
+            const __m256i sum = _mm256_add_epi32(_mm256_loadu_si256(lanesAt(partial + x)), t.side);
+            _mm256_storeu_si256(lanesAt(softened + x), _mm256_cvttps_epi32(s.value<Tag>(c, sum)));
+            _mm256_storeu_si256(lanesAt(partial + x), _mm256_add_epi32(_mm256_add_epi32(_mm256_loadu_si256(lanesAt(side + x)), t.centre),
+                                                                  _mm256_loadu_si256(lanesAt(offset + x))));
         }
-        _mm256_storeu_si256(at(side + x), t.side);
+        _mm256_storeu_si256(lanesAt(side + x), t.side);
     }
 }
 
@@ -402,8 +403,8 @@ void softenRow(const Softening& s, SoftRows& w, int c, int32_t y, int32_t width)
 template <class Tag>
 void softenLastRow(const Softening& s, SoftRows& w, int c, int32_t width) {
     for (int32_t x = 0; x < width; x += 8) {
-        const __m256i sum = _mm256_add_epi32(_mm256_loadu_si256(at(w.partial(c) + x)), _mm256_loadu_si256(at(w.side(c) + x)));
-        _mm256_storeu_si256(at(w.softened(c) + x), _mm256_cvttps_epi32(s.value<Tag>(c, sum)));
+        const __m256i sum = _mm256_add_epi32(_mm256_loadu_si256(lanesAt(w.partial(c) + x)), _mm256_loadu_si256(lanesAt(w.side(c) + x)));
+        _mm256_storeu_si256(lanesAt(w.softened(c) + x), _mm256_cvttps_epi32(s.value<Tag>(c, sum)));
     }
 }
 
@@ -417,9 +418,9 @@ void handOver(SoftRows& w, int32_t width, uint8_t* row) {
     const __m256i opaque = _mm256_set1_epi32(fromByte<Tag>(255));
     for (int32_t x = 0; x < width; x += 8) {
         __m256i channels[4];
-        channels[F::R] = _mm256_loadu_si256(at(w.softened(0) + x));
-        channels[F::G] = _mm256_loadu_si256(at(w.softened(1) + x));
-        channels[F::B] = _mm256_loadu_si256(at(w.softened(2) + x));
+        channels[F::R] = _mm256_loadu_si256(lanesAt(w.softened(0) + x));
+        channels[F::G] = _mm256_loadu_si256(lanesAt(w.softened(1) + x));
+        channels[F::B] = _mm256_loadu_si256(lanesAt(w.softened(2) + x));
         channels[F::A] = opaque;
         const int32_t count = std::min(8, width - x);
         Channel group[8 * 4];
