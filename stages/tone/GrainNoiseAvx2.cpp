@@ -114,9 +114,8 @@ public:
         return _mm256_div_ps(num, den);
     }
 
-    // (mapped * (1 / W) * w + (1 - w) * grey * (1 / W)) * W, held to 0..W and truncated.
-    static __m256i result(__m256 m, __m256 w) { return _mm256_cvttps_epi32(held(m, w)); }
-    // The same before the truncation.
+    // (mapped * (1 / W) * w + (1 - w) * grey * (1 / W)) * W, held to 0..W; the sample is its
+    // truncation.
     static __m256 held(__m256 m, __m256 w) {
         const __m256 inv = _mm256_set1_ps(invWhite), whiteF = _mm256_set1_ps(float(white));
         const __m256 rest = _mm256_mul_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), w), _mm256_set1_ps(float(neutral)));
@@ -133,18 +132,21 @@ public:
         return _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), whiteF);
     }
 
-    // Channel c's samples of eight pixels from their draw indices and the picture's pixels.
+    // Channel c's samples of eight pixels from their draw indices and the picture's pixels,
+    // held to 0..W but not yet truncated.
     template <int c, bool DoubleCurves>
-    void sample(__m256i index, const __m256i (&picture)[2], __m256i (&layer)[2]) const {
-        constexpr int at = c == 0 ? F::R : c == 1 ? F::G : F::B;
-        put<at>(layer, result(mapped<DoubleCurves>(c, index), weight(channel<at>(picture))));
+    __m256 sample(__m256i index, const __m256i (&picture)[2]) const {
+        return held(mapped<DoubleCurves>(c, index), weight(channel<positionOf(c)>(picture)));
     }
-    // The same samples as floats, in pixel order.
-    template <int c, bool DoubleCurves>
-    __m256 sampleValues(__m256i index, const __m256i (&picture)[2]) const {
-        constexpr int at = c == 0 ? F::R : c == 1 ? F::G : F::B;
-        const __m256 v = held(mapped<DoubleCurves>(c, index), weight(channel<at>(picture)));
-        const __m256 whole = _mm256_round_ps(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    // The three channels' samples as the layer's pixels, over `layer` (opaque, colours 0).
+    static void put(const __m256 (&samples)[3], __m256i (&layer)[2]) {
+        put<positionOf(0)>(layer, _mm256_cvttps_epi32(samples[0]));
+        put<positionOf(1)>(layer, _mm256_cvttps_epi32(samples[1]));
+        put<positionOf(2)>(layer, _mm256_cvttps_epi32(samples[2]));
+    }
+    // A channel's samples truncated, as floats in pixel order.
+    static __m256 wholeInPixelOrder(__m256 samples) {
+        const __m256 whole = _mm256_round_ps(samples, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
         if constexpr (kIs16Bit<Tag>)
             return _mm256_permutevar8x32_ps(whole, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
         else
@@ -184,6 +186,8 @@ public:
     }
 
 private:
+    static constexpr int positionOf(int c) { return c == 0 ? F::R : c == 1 ? F::G : F::B; }
+
     __m128i doubleEntries(int c, __m128i four) const {
         return _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(four), slopeD_[c]), interceptD_[c]));
     }
@@ -253,6 +257,23 @@ private:
     __m256i states_[kVectors];
 };
 
+// A group's samples, channel by channel, from the generator's next draws: one draw per
+// channel with colour noise, else one for all three.
+template <class Tag, bool Colour, bool DoubleCurves>
+void groupSamples(const Lanes<Tag>& lanes, Generator<Tag, Colour>& generator, const __m256i (&pixels)[2],
+                  __m256 (&samples)[3]) {
+    if constexpr (Colour) {
+        samples[0] = lanes.template sample<0, DoubleCurves>(lanes.indexOf(generator.draws(0)), pixels);
+        samples[1] = lanes.template sample<1, DoubleCurves>(lanes.indexOf(generator.draws(1)), pixels);
+        samples[2] = lanes.template sample<2, DoubleCurves>(lanes.indexOf(generator.draws(2)), pixels);
+    } else {
+        const __m256i index = lanes.indexOf(generator.draws(0));
+        samples[0] = lanes.template sample<0, DoubleCurves>(index, pixels);
+        samples[1] = lanes.template sample<1, DoubleCurves>(index, pixels);
+        samples[2] = lanes.template sample<2, DoubleCurves>(index, pixels);
+    }
+}
+
 template <class Tag, bool Colour, bool DoubleCurves>
 void rowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, const RasterDesc& layer, int32_t width,
             int32_t first, int32_t end) {
@@ -268,18 +289,11 @@ void rowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, 
             // A short last group goes through group-sized copies.
             const int32_t count = std::min(8, width - x);
             __m256i pixels[2], result[2];
+            __m256 samples[3];
             L::loadSome(in + 4 * x, count, pixels);
+            groupSamples<Tag, Colour, DoubleCurves>(lanes, generator, pixels, samples);
             L::opaque(result);
-            if constexpr (Colour) {
-                lanes.template sample<0, DoubleCurves>(lanes.indexOf(generator.draws(0)), pixels, result);
-                lanes.template sample<1, DoubleCurves>(lanes.indexOf(generator.draws(1)), pixels, result);
-                lanes.template sample<2, DoubleCurves>(lanes.indexOf(generator.draws(2)), pixels, result);
-            } else {
-                const __m256i index = lanes.indexOf(generator.draws(0));
-                lanes.template sample<0, DoubleCurves>(index, pixels, result);
-                lanes.template sample<1, DoubleCurves>(index, pixels, result);
-                lanes.template sample<2, DoubleCurves>(index, pixels, result);
-            }
+            L::put(samples, result);
             if (count == 8) {
                 L::store(out + 4 * x, result);
             } else {
@@ -452,17 +466,10 @@ void softenedRowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& p
         Generator<Tag, Colour> generator(state);
         for (int32_t x = 0; x < width; x += 8) {
             __m256i pixels[2];
+            __m256 samples[3];
             L::loadSome(in + 4 * x, std::min(8, width - x), pixels);
-            if constexpr (Colour) {
-                _mm256_storeu_ps(w.row(0) + x, lanes.template sampleValues<0, DoubleCurves>(lanes.indexOf(generator.draws(0)), pixels));
-                _mm256_storeu_ps(w.row(1) + x, lanes.template sampleValues<1, DoubleCurves>(lanes.indexOf(generator.draws(1)), pixels));
-                _mm256_storeu_ps(w.row(2) + x, lanes.template sampleValues<2, DoubleCurves>(lanes.indexOf(generator.draws(2)), pixels));
-            } else {
-                const __m256i index = lanes.indexOf(generator.draws(0));
-                _mm256_storeu_ps(w.row(0) + x, lanes.template sampleValues<0, DoubleCurves>(index, pixels));
-                _mm256_storeu_ps(w.row(1) + x, lanes.template sampleValues<1, DoubleCurves>(index, pixels));
-                _mm256_storeu_ps(w.row(2) + x, lanes.template sampleValues<2, DoubleCurves>(index, pixels));
-            }
+            groupSamples<Tag, Colour, DoubleCurves>(lanes, generator, pixels, samples);
+            for (int c = 0; c < 3; ++c) _mm256_storeu_ps(w.row(c) + x, L::wholeInPixelOrder(samples[c]));
         }
         state = rowJump(state);
         // Past the end the last pixel repeats.
