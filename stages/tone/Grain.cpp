@@ -377,7 +377,7 @@ bool grain_noise::SoftKernels(const float (&radii)[3], SoftKernel (&kernels)[3])
         const grain_blur::ChannelKernel k(radii[c]);
         if (k.reach > 1)
             return false;
-        kernels[c] = {k.edge, k.inner, k.norm, float(2 * k.reach - 1), k.reach == 1};
+        kernels[c] = {k.edge, k.inner, k.norm, k.startSign(), k.hasSides()};
     }
     return true;
 }

@@ -35,7 +35,7 @@ std::optional<FixedKernels<Tag>> FixedKernels<Tag>::find(const ChannelKernel (&k
     int32_t sumLimits[3];
     for (int c = 0; c < 3; ++c) {
         const ChannelKernel& kernel = kernels[c];
-        const bool hasSides = kernel.reach == 1;
+        const bool hasSides = kernel.hasSides();
         int32_t largestOffset = 0;
         for (int32_t p = 0; p <= white; ++p) {
             const int32_t o = int32_t(kernel.outer(p));

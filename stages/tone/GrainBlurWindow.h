@@ -47,6 +47,10 @@ struct ChannelKernel {
         norm = 1.0f / (float(2 * reach - 1) + 2.0f * edge);
     }
 
+    // Whether the neighbours take part (R = 1), and 2R - 1 as the window's float steps take it.
+    bool hasSides() const { return reach == 1; }
+    float startSign() const { return float(2 * reach - 1); }
+
     // The weighted terms, truncated as they enter and leave the sum.
     int64_t outer(int32_t p) const { return int64_t(float(p) * edge); }
     int64_t rest(int32_t p) const { return int64_t(float(p) * inner); }
@@ -111,8 +115,8 @@ struct FloatKernels {
             k.edge[lane] = kernels[c].edge;
             k.inner[lane] = kernels[c].inner;
             k.norm[lane] = kernels[c].norm;
-            k.startSign[lane] = float(2 * kernels[c].reach - 1);
-            k.sides[lane] = kernels[c].reach == 1 ? -1 : 0;
+            k.startSign[lane] = kernels[c].startSign();
+            k.sides[lane] = kernels[c].hasSides() ? -1 : 0;
         }
         return k;
     }
