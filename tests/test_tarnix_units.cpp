@@ -194,10 +194,11 @@ TEST(TarnixPixels, RawFramesLandInTheImageChannelsByMeaning) {
             shape.width = 3, shape.height = 2, shape.layout = layoutFor(raw);
             AcfPtr<refhost::Image> image(new refhost::Image(shape));
             // One pixel per position with A, R, G, B of distinct values, in ffmpeg's layout:
-            // bgra/bgra64le store B G R A, argb stores A R G B, rgba64le stores R G B A.
+            // bgra stores B G R A, argb stores A R G B, and 16-bit frames of both orders
+            // travel as rgba64le, R G B A.
             std::vector<uint8_t> bytes(rawFrameBytes(raw, 3, 2));
-            const int slotOf[4] = {bgra ? 3 : (deep ? 3 : 0), bgra ? 2 : (deep ? 0 : 1), bgra ? 1 : (deep ? 1 : 2),
-                                   bgra ? 0 : (deep ? 2 : 3)};  // A, R, G, B
+            const int slotOf[4] = {deep || bgra ? 3 : 0, deep ? 0 : (bgra ? 2 : 1), deep ? 1 : (bgra ? 1 : 2),
+                                   deep ? 2 : (bgra ? 0 : 3)};  // A, R, G, B
             const auto value = [](int p, int c) { return uint32_t(10 * p + 40 * c + 5); };
             for (int p = 0; p < 6; ++p)
                 for (int c = 0; c < 4; ++c) {

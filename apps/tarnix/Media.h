@@ -64,8 +64,10 @@ SourceInfo probeSource(const Tools& tools, const std::string& input, const std::
 struct RawFormat {
     bool deep = false;  // 16-bit
     bool bgra = true;
-    // ffmpeg has no 16-bit ARGB layout, so ARGB frames travel as RGBA and are reordered.
-    const char* ffmpegName() const { return deep ? (bgra ? "bgra64le" : "rgba64le") : (bgra ? "bgra" : "argb"); }
+    // 16-bit frames of either order travel as RGBA and are reordered here: ffmpeg has no
+    // 16-bit ARGB layout, and its conversions to and from bgra64le move the colour samples of
+    // frames with alpha by up to about 65 of 65535.
+    const char* ffmpegName() const { return deep ? "rgba64le" : (bgra ? "bgra" : "argb"); }
     size_t bytesPerPixel() const { return deep ? 8 : 4; }
 };
 

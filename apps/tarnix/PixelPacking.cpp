@@ -26,8 +26,8 @@ const std::array<uint16_t, 65536>& fromPluginTable() {
     return table;
 }
 
-// Where each raw channel goes in the image: BGRA travels as is, ARGB as RGBA.
-constexpr int kSame[4] = {0, 1, 2, 3};
+// Where each channel of a raw 16-bit RGBA pixel goes in the image.
+constexpr int kRgbaToBgra[4] = {2, 1, 0, 3};
 constexpr int kRgbaToArgb[4] = {1, 2, 3, 0};
 
 }  // namespace
@@ -50,7 +50,7 @@ void unpackFrame(const uint8_t* raw, const RawFormat& format, refhost::Image& im
         return;
     }
     const auto& table = toPluginTable();
-    const int* place = format.bgra ? kSame : kRgbaToArgb;
+    const int* place = format.bgra ? kRgbaToBgra : kRgbaToArgb;
     for (uint32_t y = 0; y < height; ++y) {
         const uint8_t* in = raw + y * rawRow;
         auto* out = reinterpret_cast<uint16_t*>(image.row(y));
@@ -72,7 +72,7 @@ void packFrame(const refhost::Image& image, const RawFormat& format, uint8_t* ra
         return;
     }
     const auto& table = fromPluginTable();
-    const int* place = format.bgra ? kSame : kRgbaToArgb;
+    const int* place = format.bgra ? kRgbaToBgra : kRgbaToArgb;
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* out = raw + y * rawRow;
         const auto* in = reinterpret_cast<const uint16_t*>(source.row(y));
