@@ -1,5 +1,7 @@
 // The parameter list as the host receives it, checked against the table of the effect's
 // parameters written out here independently of the code that declares them.
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -198,23 +200,110 @@ TEST(ParameterSet, EveryDefinitionCarriesItsKindLabelDefaultAndRange) {
     }
 }
 
-TEST(ParameterSet, AFailedDefinitionCostsOnlyItselfAndLeaksNothing) {
+// The definition routine as the host sees it, with the positions of two kinds of call noted:
+// each request for the identifier service (a definition begins by deriving its identifier)
+// and each definition joining the parameter list, with the properties it carries by then.
+struct CallPositions {
+    std::vector<int64_t> serviceQueries, additions;
+    std::vector<size_t> propertiesWhenAdded;
+};
+
+class NotingHost final : public IACFUnknown {
+public:
+    NotingHost(IACFUnknown* host, CallPositions& at) : mHost(host), mAt(at) {}
+    ACFRESULT QueryInterface(const acfUID& iid, void** out) override {
+        const ACFRESULT r = mHost->QueryInterface(iid, out);
+        if (iid == IID_IACFUIDService) mAt.serviceQueries.push_back(faults().calls);
+        return r;
+    }
+    uint32_t AddRef() override { return 2; }  // lives on the test's stack
+    uint32_t Release() override { return 1; }
+
+private:
+    IACFUnknown* mHost;
+    CallPositions& mAt;
+};
+
+class NotingList final : public IAVXEffectDefinition {
+public:
+    NotingList(EffectDefinition* list, CallPositions& at) : mList(list), mAt(at) {}
+    ACFRESULT QueryInterface(const acfUID& iid, void** out) override { return mList->QueryInterface(iid, out); }
+    uint32_t AddRef() override { return 2; }
+    uint32_t Release() override { return 1; }
+    ACFRESULT SetAttribute(const acfUID& key, const acfUID& type, const void* data, uint32_t size) override {
+        return mList->SetAttribute(key, type, data, size);
+    }
+    ACFRESULT GetAttribute(const acfUID& key, acfUID* type, void* data, uint32_t size, uint32_t* actual) override {
+        return mList->GetAttribute(key, type, data, size, actual);
+    }
+    ACFRESULT InitializeComponent(const acfUID& id, const acfUID& type, uint32_t major, uint32_t minor,
+                                  const acfUID& implementation, const char16_t* name) override {
+        return mList->InitializeComponent(id, type, major, minor, implementation, name);
+    }
+    ACFRESULT AddParameter(IACFDefinition* parameter) override {
+        const ACFRESULT r = mList->AddParameter(parameter);
+        mAt.additions.push_back(faults().calls);
+        mAt.propertiesWhenAdded.push_back(dynamic_cast<ParameterDefinition&>(*parameter).attributes().size());
+        return r;
+    }
+    ACFRESULT AddImageInput(const char16_t* name) override { return mList->AddImageInput(name); }
+    ACFRESULT AddImageOutput(const char16_t* name) override { return mList->AddImageOutput(name); }
+    ACFRESULT AddCapability(int32_t what, int32_t value) override { return mList->AddCapability(what, value); }
+    ACFRESULT AddLayoutNode(IAVXLayoutNode* node) override { return mList->AddLayoutNode(node); }
+
+private:
+    EffectDefinition* mList;
+    CallPositions& mAt;
+};
+
+// Each host call of the full pass fails in turn. The adder it belongs to gives up and the
+// routine goes on: the definition is lost exactly when the failure came between the request
+// that began it and its joining the list (both included); every other definition is there,
+// in slot order, and nothing leaks.
+TEST(ParameterSet, AFailedHostCallCostsOnlyTheDefinitionItWasMaking) {
     const long objectsBefore = liveObjects();
-    faults().reset();
+    CallPositions at;
+    int64_t callsPerPass = 0;
     {
-        RegisteredEffect reference;
-        const int64_t callsPerPass = faults().calls.load();
-        ASSERT_GT(callsPerPass, 100);
-        for (int64_t at : {int64_t(1), callsPerPass / 3, callsPerPass / 2, callsPerPass - 1}) {
-            faults().reset();
-            faults().failCallAt = at;
-            faults().failStatus = int32_t(0x80000999u);
-            RegisteredEffect failing;
-            faults().reset();
-            // At most one definition (or one layout node) goes missing.
-            EXPECT_GE(failing.effect->parameters.size(), 51u) << "failing call " << at;
-            EXPECT_TRUE(failing.host.get()->memory().liveBlocks() == 0);
+        AcfPtr<HostComponent> host(new HostComponent);
+        AcfPtr<EffectDefinition> list(new EffectDefinition);
+        NotingHost notingHost(host.get(), at);
+        NotingList notingList(list.get(), at);
+        faults().reset();
+        PluginHost_AVX2_Impl services(&notingHost);
+        setupDefinitionContext(services.definitionContext(), &notingHost, &notingList, kParameterSlotCount);
+        defineParameters(services);
+        callsPerPass = faults().calls.load();
+    }
+    std::vector<acfUID> allIds;
+    std::vector<size_t> properties;
+    for (const Row& row : kTable)
+        if (valueBearing(row.kind)) {
+            allIds.push_back(expectedUID(row.id));
+            properties.push_back(row.kind == CB ? 1u : 4u);
         }
+    ASSERT_EQ(at.additions.size(), allIds.size());
+    EXPECT_EQ(at.propertiesWhenAdded, properties) << "a definition joins the list with its properties set";
+    std::vector<int64_t> begins;
+    for (int64_t added : at.additions) {
+        const auto next = std::lower_bound(at.serviceQueries.begin(), at.serviceQueries.end(), added);
+        ASSERT_NE(next, at.serviceQueries.begin());
+        begins.push_back(*std::prev(next));
+    }
+
+    for (int64_t failing = 1; failing <= callsPerPass; ++failing) {
+        faults().reset();
+        faults().failCallAt = failing;
+        faults().failStatus = int32_t(0x80000999u);
+        RegisteredEffect reg;
+        faults().reset();
+        std::vector<acfUID> expected;
+        for (size_t k = 0; k < allIds.size(); ++k)
+            if (failing < begins[k] || failing > at.additions[k]) expected.push_back(allIds[k]);
+        std::vector<acfUID> ids;
+        for (const ParameterDefinition* p : reg.effect->parameters) ids.push_back(p->id);
+        ASSERT_EQ(ids, expected) << "failing call " << failing << " of " << callsPerPass;
+        ASSERT_EQ(reg.host->memory().liveBlocks(), 0);
     }
     faults().reset();
     EXPECT_EQ(liveObjects(), objectsBefore);
