@@ -7,6 +7,7 @@
 #include "lib/Common/Diagnostics.h"
 #include "lib/Common/PixelFormats.h"
 #include "pipeline/StageTable.h"
+#include "refhost/Faults.h"
 
 using namespace refhost;
 using namespace testing_support;
@@ -15,15 +16,24 @@ namespace {
 
 // What a stage saw of the host services.
 struct Seen {
-    double fieldFactor = 0, scaleX = 0, scaleY = 0, aspect = 0, time = 0;
+    double fieldFactor = 0, scaleX = 0, scaleY = 0, aspect = 0;
     int32_t frame = 0;
     int calls = 0;
 };
 Seen gSeen;
 
+// Every report the entry makes, failed assertions and message boxes alike, in order.
+std::vector<std::string> gReports;
+void noteAssertion(const char* condition, const char* unit, int line, void*) {
+    gReports.push_back(std::string("assertion: ") + condition + " @" + unit + ":" + std::to_string(line));
+}
+void noteMessage(const char* text, const char* title, void*) {
+    gReports.push_back(std::string("message: ") + title + ": " + text);
+}
+
 Status recordingStage(const ::FrameContext&, PluginHost_API& host, RasterHolder&, RasterHolder& output, float) {
-    gSeen = Seen{host.fieldFactor(),          host.scaleX(),      host.scaleY(), host.pixelAspect(output.raster),
-                 host.definitionContext().time, host.frameNumber(), gSeen.calls + 1};
+    gSeen = Seen{host.fieldFactor(),           host.scaleX(),      host.scaleY(),
+                 host.pixelAspect(output.raster), host.frameNumber(), gSeen.calls + 1};
     return STATUS_OK;
 }
 
@@ -36,9 +46,14 @@ protected:
 
     void SetUp() override {
         InProcessEffect::SetUp();
+        gReports.clear();
+        diag::setAssertionObserver(noteAssertion, nullptr);
+        platform::setMessageObserver(noteMessage, nullptr);
         ASSERT_EQ(makeEffect(effect), 0);
     }
     void TearDown() override {
+        diag::setAssertionObserver(nullptr, nullptr);
+        platform::setMessageObserver(nullptr, nullptr);
         effect.reset();
         InProcessEffect::TearDown();
     }
@@ -73,49 +88,62 @@ TEST_F(RenderEntry, FieldLayoutTwoRendersWithFieldFactorTwo) {
         EXPECT_EQ(gSeen.scaleY, 0.5 / factor);
         EXPECT_EQ(gSeen.aspect, 1.5 / factor);
         EXPECT_EQ(gSeen.frame, 42);
-        EXPECT_EQ(gSeen.time, 41.5) << "parameters are read at the render context's time";
         EXPECT_EQ(lastAskedLayout, layout) << "the input is asked for with the output's field layout";
         EXPECT_EQ(lastAskedFrame, 42);
     }
     overrideStageTable<PIXEL_BGRA8>(nullptr);
+    EXPECT_TRUE(gReports.empty()) << "an ordinary frame reports nothing";
 }
 
-TEST_F(RenderEntry, MissingObjectsAreReportedAndNotUsed) {
-    std::vector<std::string> seen;
-    diag::setAssertionObserver(
-        [](const char* condition, const char* unit, int line, void* user) {
-            static_cast<std::vector<std::string>*>(user)->push_back(std::string(condition) + " @" + unit + ":" +
-                                                                    std::to_string(line));
-        },
-        &seen);
-    AcfPtr<refhost::FrameContext> frame(new refhost::FrameContext(1));
-    EXPECT_EQ(effect->ProcessFrame(nullptr, nullptr, nullptr, frame.get(), nullptr, nullptr, nullptr),
-              int32_t(0x80000005u));
-    diag::setAssertionObserver(nullptr, nullptr);
-    EXPECT_EQ(seen, std::vector<std::string>{
-                                "effectContext && frameContext && renderContext && output @Plugin_AVX2_Effect:292"});
+// Each object the entry needs, missing in turn (the other three given): the one assertion,
+// no message box, 0x80000005, and nothing asked of the objects that were given.
+TEST_F(RenderEntry, EachMissingObjectIsReportedAndNothingIsUsed) {
+    AcfPtr<Image> input(new Image(ImageSpec{6, 4})), output(new Image(ImageSpec{6, 4}));
+    output->fill(1, 2, 3, 4);
+    RenderCallObjects objects(values, input.get(), output.get(), RenderCall{});
+    for (int missing = 0; missing < 4; ++missing) {
+        SCOPED_TRACE(missing);
+        gReports.clear();
+        faults().reset();
+        EXPECT_EQ(effect->ProcessFrame(missing == 0 ? nullptr : objects.context.get(), nullptr, nullptr,
+                                       missing == 1 ? nullptr : objects.frame.get(), nullptr,
+                                       missing == 2 ? nullptr : objects.render.get(),
+                                       missing == 3 ? nullptr : objects.output.get()),
+                  int32_t(0x80000005u));
+        EXPECT_EQ(faults().calls.load(), 0);
+        EXPECT_EQ(gReports, std::vector<std::string>{"assertion: effectContext && frameContext && renderContext && "
+                                                     "output @Plugin_AVX2_Effect:292"});
+    }
+    EXPECT_EQ(output->channel(5, 3, 3), 4u) << "output untouched";
 }
 
+// An image it cannot process: one message box (the colour-space check first), 0x80000008,
+// the output untouched and every host object obtained on the way given back.
 TEST_F(RenderEntry, OneMessagePerRejectedImage) {
-    std::vector<std::string> seen;
-    platform::setMessageObserver(
-        [](const char* text, const char* title, void* user) {
-            static_cast<std::vector<std::string>*>(user)->push_back(std::string(title) + ": " + text);
-        },
-        &seen);
-    ImageSpec threeChannels{6, 4};
-    threeChannels.channels = 3;
-    ImageSpec notRgb{6, 4};
-    notRgb.colorSpace = AVX_COLORSPACE_YUV;
-    ImageSpec neither = notRgb;
-    neither.channels = 3;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(render(threeChannels, RenderCall{}), int32_t(0x80000008u));
-    EXPECT_EQ(render(notRgb, RenderCall{}), int32_t(0x80000008u));
-    EXPECT_EQ(render(neither, RenderCall{}), int32_t(0x80000008u));
-    testing::internal::GetCapturedStderr();
-    platform::setMessageObserver(nullptr, nullptr);
-    EXPECT_EQ(seen, (std::vector<std::string>{"Invalid Image Format: Expected 4 channels",
-                                                    "Invalid Image Format: Expected RGB colorspace",
-                                                    "Invalid Image Format: Expected RGB colorspace"}));
+    const struct {
+        int32_t colorSpace, channels;
+        const char* report;
+    } cases[] = {{AVX_COLORSPACE_RGB, 3, "message: Invalid Image Format: Expected 4 channels"},
+                 {AVX_COLORSPACE_YUV, 4, "message: Invalid Image Format: Expected RGB colorspace"},
+                 {AVX_COLORSPACE_YUV, 3, "message: Invalid Image Format: Expected RGB colorspace"}};
+    for (const auto& c : cases) {
+        ImageSpec shape{6, 4};
+        shape.colorSpace = c.colorSpace;
+        shape.channels = c.channels;
+        gReports.clear();
+        const long objectsBefore = liveObjects();
+        {
+            AcfPtr<Image> input(new Image(shape)), output(new Image(shape)), untouched(new Image(shape));
+            input->fillRandom(1);
+            output->fill(1, 2, 3, 4);
+            untouched->fill(1, 2, 3, 4);
+            RenderCallObjects objects(values, input.get(), output.get(), RenderCall{});
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(objects.process(effect.get()), int32_t(0x80000008u)) << c.report;
+            testing::internal::GetCapturedStderr();
+            EXPECT_TRUE(output->samePixels(*untouched.get())) << c.report;
+        }
+        EXPECT_EQ(liveObjects(), objectsBefore) << c.report;
+        EXPECT_EQ(gReports, std::vector<std::string>{c.report});
+    }
 }
