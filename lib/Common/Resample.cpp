@@ -74,8 +74,9 @@ void placeRotated(const PixelGrid& source, const PixelGrid& destination, int32_t
                                                int64_t(areaLeft + x0 + firstI) * kPixelBytes);
         for (int32_t i = firstI; i < endI; ++i, out += 4) {
             const float X = float(i) - cx;
-            const int32_t u = truncatedCoordinate(double((X * c - Y * s + cx) / sx) + 0.5);
-            const int32_t v = truncatedCoordinate(double((X * s + Y * c + cy) / sy) + 0.5);
+            // Every step in float, the + 0.5 too: 0.5 - 2^-25 + 0.5 rounds to 1.
+            const int32_t u = truncatedCoordinate((X * c - Y * s + cx) / sx + 0.5f);
+            const int32_t v = truncatedCoordinate((X * s + Y * c + cy) / sy + 0.5f);
             const Channel* centre = pixel(u, v);
             const Channel* left = pixel(u - 1, v);
             const Channel* right = pixel(u + 1, v);
