@@ -1,5 +1,6 @@
 // Capturing the render settings from parameter values held by the reference host.
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "TestSupport.h"
@@ -39,8 +40,7 @@ protected:
 
 TEST_F(RenderSettingsTest, CaptureFillsEveryFieldFromTheHost) {
     for (const SettingField& f : kSettingFields) values->set(*slotIdentifier(f.slot), typeOf(f.kind), valueFor(f));
-    // Specific cases: a boolean holding 2 is not true; the grain red default; signed contrast.
-    values->set(*slotIdentifier(43), TYPE_Boolean, 2);
+    // Specific cases: the grain red default; signed contrast; the colour channels.
     values->set(*slotIdentifier(45), TYPE_Double, 28.22);
     values->set(*slotIdentifier(76), TYPE_Int32, -100);
     values->set(*slotIdentifier(58), TYPE_Double, 82);
@@ -67,11 +67,27 @@ TEST_F(RenderSettingsTest, CaptureFillsEveryFieldFromTheHost) {
         else
             EXPECT_EQ(stored.real, f.slot >= 58 && f.slot <= 60 ? double(float(held.real)) / 255.0 : double(float(held.real)));
     }
-    EXPECT_FALSE(s.doColorNoise) << "a boolean holding 2 reads false";
     EXPECT_EQ(s.grainRed, 28.2199993133544921875);
     EXPECT_EQ(s.contrastAmount, -100);
     EXPECT_EQ(s.deepScratchColorG, 1.0);
     EXPECT_NEAR(s.deepScratchColorR, 0.3216, 1e-4);
+}
+
+// A checkbox is on only when the host's 32-bit boolean holds exactly 1: not for any other
+// value, be it negative, above 1, odd, or 1 in its low byte only; the record's byte is 0 or 1.
+TEST_F(RenderSettingsTest, CheckboxesAreOnOnlyForOne) {
+    for (int32_t raw : {1, 0, -1, 2, 3, 257, INT32_MIN, INT32_MIN + 1, INT32_MAX}) {
+        SCOPED_TRACE(raw);
+        for (const SettingField& f : kSettingFields)
+            if (f.kind == SettingKind::Checkbox) values->set(*slotIdentifier(f.slot), TYPE_Boolean, raw);
+        RenderSettings s;
+        std::memset(static_cast<void*>(&s), 0xCD, sizeof s);
+        captureSettings(*frame.services, s);
+        for (const SettingField& f : kSettingFields) {
+            if (f.kind == SettingKind::Checkbox)
+                EXPECT_EQ(reinterpret_cast<const uint8_t*>(&s)[f.offset], raw == 1 ? 1 : 0) << f.name;
+        }
+    }
 }
 
 TEST_F(RenderSettingsTest, KeyedValuesAreReadAtTheContextTime) {
