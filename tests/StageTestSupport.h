@@ -36,6 +36,22 @@ inline uint32_t advance(uint32_t state, int draws) {
     return state;
 }
 
+// A state from which that generator's next draws are `first`, then `second` when given: a
+// step undone is (state - 2531011) / 214013 mod 2^32; the later state's 17 free bits are
+// searched for one whose predecessor draws `first`.
+inline uint32_t stateBefore(uint32_t first, int32_t second = -1) {
+    uint32_t inverse = 214013u;  // Newton's step doubles the bits of the inverse that are right
+    for (int i = 0; i < 5; ++i) inverse *= 2u - 214013u * inverse;
+    const auto back = [inverse](uint32_t state) { return (state - 2531011u) * inverse; };
+    if (second < 0) return back(first << 16);
+    for (uint32_t free = 0; free < (1u << 17); ++free) {
+        const uint32_t earlier = back((free >> 16) << 31 | uint32_t(second) << 16 | (free & 0xFFFFu));
+        if ((earlier >> 16 & 0x7FFFu) == first) return back(earlier);
+    }
+    ADD_FAILURE() << "no state draws " << first << " then " << second;
+    return 0;
+}
+
 inline RasterDesc descOf(Image& im) {
     return RasterDesc{im.pixels(), 0, int32_t(im.shape().width), int32_t(im.shape().height), im.rowBytes(),
                       uint32_t(im.bytesPerPixel())};

@@ -2,9 +2,11 @@
 // formats, stage failures and exceptions, the random draws of every gate, post contrast.
 #include <cmath>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "StageTestSupport.h"
+#include "lib/Common/Kernels.h"
 #include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"
 #include "pipeline/StageTable.h"
@@ -32,9 +34,35 @@ Status throwingStage(const ::FrameContext&, PluginHost_API& host, RasterHolder&,
 Status throwingStatus(const ::FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float) {
     throw int32_t(77);
 }
-Status failingStage(const ::FrameContext&, PluginHost_API& host, RasterHolder&, RasterHolder& output, float) {
-    host.clearImage(output.raster);
+// Leaves a colour post contrast would move (200 -> 226, 60 -> 35 at the default 27).
+template <class Tag>
+Status failingStage(const ::FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder& output, float) {
+    FillRaster<Tag>(output.describe(), 200, 60, 128, 255);
     return 9;
+}
+
+// The gated stages stand in by what they were called with.
+std::string gCalls;
+Status splotchesCalled(const ::FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, int32_t, float, float) {
+    gCalls += "splotches ";
+    return 0;
+}
+Status dustCalled(const ::FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, bool black, bool white, float,
+                  int32_t, int32_t) {
+    gCalls += std::string("dust") + (black ? " black" : "") + (white ? " white" : "") + " ";
+    return 0;
+}
+Status flickerCalled(const ::FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float amount) {
+    gCalls += "flicker " + std::to_string(amount) + " ";
+    return 0;
+}
+Status vignetteCalled(const ::FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float size, float) {
+    gCalls += "vignette " + std::to_string(size) + " ";
+    return 0;
+}
+Status displacementCalled(const ::FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float amount) {
+    gCalls += "displacement " + std::to_string(amount) + " ";
+    return 0;
 }
 
 template <class Tag>
@@ -52,6 +80,7 @@ TYPED_TEST(Pipeline, AllStagesOffCopiesTheFrame) {
 }
 
 TYPED_TEST(Pipeline, StageFailuresAndExceptions) {
+    using Tag = TypeParam;
     const struct {
         FadingStage stage;
         Status expected;
@@ -61,21 +90,25 @@ TYPED_TEST(Pipeline, StageFailuresAndExceptions) {
         {throwingStage, 0, true},
         {throwingStatus, 0, true},
         // A non-zero status ends the frame as the stage left it; post contrast does not run.
-        {failingStage, 9, false},
+        {failingStage<Tag>, 9, false},
     };
     for (const auto& c : cases) {
-        PipelineRun run(kLayout<TypeParam>);
+        PipelineRun run(kLayout<Tag>);
         run.set(0, 1);
         run.set(74, 1);  // post contrast must not run after a failing or throwing stage
-        StageTable table = stageTable<TypeParam>();
+        StageTable table = stageTable<Tag>();
         table.fading = c.stage;
-        overrideStageTable<TypeParam>(&table);
+        overrideStageTable<Tag>(&table);
         EXPECT_EQ(run.render(), c.expected);
-        overrideStageTable<TypeParam>(nullptr);
-        if (c.passesThrough)
+        overrideStageTable<Tag>(nullptr);
+        if (c.passesThrough) {
             EXPECT_TRUE(run.out().samePixels(run.in()));
-        else
-            EXPECT_EQ(run.out().channel(3, 3, 1), 0u);
+            continue;
+        }
+        const uint32_t left[4] = {fromByte<Tag>(255), fromByte<Tag>(200), fromByte<Tag>(60), fromByte<Tag>(128)};
+        for (uint32_t y = 0; y < 7; ++y)
+            for (uint32_t x = 0; x < 13; ++x)
+                for (int ch = 0; ch < 4; ++ch) ASSERT_EQ(run.out().channel(x, y, ch), left[ch]) << x << "," << y;
     }
 }
 
@@ -99,10 +132,7 @@ TEST(PipelineDispatch, GatesDrawExactlyTheirShare) {
     } cases[] = {
         {"nothing on", {}, 0},
         {"funk at opacity 0", {{4, 1}, {6, 0.0}}, 0},
-        {"splotches that do not run", {{8, 1}, {13, 0.0}}, 1},
-        {"dust choosing neither kind", {{15, 1}, {20, 0.0}}, 2},
         {"flicker with amount 0", {{22, 1}, {25, 0}, {24, 1.0}}, 1},
-        {"flicker that does not fire", {{22, 1}, {24, 0.0}}, 1},
         {"all three gates", {{8, 1}, {13, 0.0}, {15, 1}, {20, 0.0}, {22, 1}, {25, 0}}, 4},
     };
     for (const Case& c : cases) {
@@ -113,6 +143,48 @@ TEST(PipelineDispatch, GatesDrawExactlyTheirShare) {
         EXPECT_EQ(run.render(), STATUS_OK);
         EXPECT_EQ(rng::threadState(), advance(12345, c.draws));
     }
+}
+
+// Each gate at its edge. A draw compares strictly, so the generator's 32767 (exactly 1.0) keeps
+// splotches at frequency 100 and dust and flicker at frequency 1 away, while 32766 lets them
+// in; each dust kind has its own draw. A size or amount of 0 (or below) keeps vignette and
+// displacement away, however small a positive one lets them in.
+TEST(PipelineDispatch, GatesAtTheirEdges) {
+    const struct {
+        const char* calls;
+        std::vector<std::pair<int, double>> settings;
+        std::vector<int32_t> draws;
+    } cases[] = {
+        {"", {{8, 1}, {13, 100}}, {32767}},
+        {"splotches ", {{8, 1}, {13, 100}}, {32766}},
+        {"", {{15, 1}, {20, 1}}, {32767, 32767}},
+        {"dust white ", {{15, 1}, {20, 1}}, {32767, 32766}},
+        {"dust black ", {{15, 1}, {20, 1}}, {32766, 32767}},
+        {"", {{22, 1}, {24, 1}, {25, 10}}, {32767}},
+        {"flicker 10.000000 ", {{22, 1}, {24, 1}, {25, 10}}, {32766}},
+        {"", {{27, 1}, {29, 0}}, {}},
+        {"", {{27, 1}, {29, -3}}, {}},
+        {"vignette 0.001000 ", {{27, 1}, {29, 0.001}}, {}},
+        {"", {{32, 1}, {34, 0}}, {}},
+        {"", {{32, 1}, {34, -1}}, {}},
+        {"displacement 0.001000 ", {{32, 1}, {34, 0.001}}, {}},
+    };
+    StageTable table = stageTable<PIXEL_BGRA8>();
+    table.splotches = splotchesCalled, table.dust = dustCalled, table.flicker = flickerCalled;
+    table.vignette = vignetteCalled, table.displacement = displacementCalled;
+    overrideStageTable<PIXEL_BGRA8>(&table);
+    for (const auto& c : cases) {
+        PipelineRun run(PixelLayout::BGRA8);
+        for (auto [slot, v] : c.settings) run.set(slot, v);
+        const uint32_t start = c.draws.empty() ? 12345 : stateBefore(uint32_t(c.draws[0]), c.draws.size() > 1 ? c.draws[1] : -1);
+        for (size_t i = 0; i < c.draws.size(); ++i) ASSERT_EQ(advance(start, int(i) + 1) >> 16 & 0x7FFF, uint32_t(c.draws[i]));
+        rng::threadState() = start;
+        gCalls.clear();
+        EXPECT_EQ(run.render(), STATUS_OK);
+        EXPECT_EQ(gCalls, c.calls) << "slot " << c.settings[0].first << " draws " << c.draws.size();
+        EXPECT_EQ(rng::threadState(), advance(start, int(c.draws.size())));
+    }
+    overrideStageTable<PIXEL_BGRA8>(nullptr);
 }
 
 TEST(RandomSource, DrawsAndSeeding) {
