@@ -80,6 +80,38 @@ TYPED_TEST(GateWeave, SwingJoltsAndTheirDraws) {
     }
 }
 
+// The jolt u2 (2A) - A, for draws u1 then u2 of the thread's generator. At frequency 0 the
+// swing is A on every frame, at 0.25 frame 48's is -A (cos of pi in single precision is -1),
+// so with A = 8 a draw of 4096 (u2 = 0.125004) jolts by -5.99994: 8 -> 2 and -8 -> -14;
+// 28000 by +5.67229: 8 -> 14 and -8 -> -2; 0 and 32767 by -8 and +8. The jolt is narrowed
+// to single precision before the sum: A = 17.140625 and 16727 give 17.49999905 exactly, which
+// the single-precision sum makes 17.5, so 18. The gate: u1 = 1 (32767) never beats 100; and
+// u1 x 100 is narrowed before the test, so 16383 (49.99847407, narrowed up to 49.99847412)
+// does not beat a noise frequency of that single-precision value.
+TYPED_TEST(GateWeave, JoltSizeSignAndPrecision) {
+    const float threshold = float(16383 / 32767.0 * 100.0);
+    ASSERT_GT(double(threshold), 16383 / 32767.0 * 100.0);
+    const struct {
+        int32_t frame;
+        float frequency, amplitude, noise;
+        uint32_t u1, u2;
+        int64_t shift;
+    } cases[] = {
+        {7, 0, 8, 100, 0, 4096, 2},       {7, 0, 8, 100, 32766, 28000, 14}, {7, 0, 8, 100, 5, 0, 0},
+        {7, 0, 8, 100, 5, 32767, 16},     {48, 0.25f, 8, 100, 5, 4096, -14}, {48, 0.25f, 8, 100, 5, 28000, -2},
+        {5, 0, 17.140625f, 100, 5, 16727, 18}, {7, 0, 8, 100, 32767, 32767, 8}, {7, 0, 8, threshold, 16383, 32767, 8},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(::testing::Message() << "frame " << k.frame << " amplitude " << k.amplitude << " draws " << k.u1 << " " << k.u2);
+        Weave<TypeParam> f;
+        const uint32_t start = stateBefore(k.u1, int32_t(k.u2));
+        rng::threadState() = start;
+        ASSERT_EQ(f.weave(k.frame, k.frequency, k.amplitude, k.noise), STATUS_OK);
+        f.expectShifted(k.shift);
+        EXPECT_EQ(rng::threadState(), advance(start, k.shift == 8 ? 1 : 2));  // only the unjolted stay at 8
+    }
+}
+
 // Partly transparent pixels end up over the black: opaque, their colour scaled by their
 // alpha. The 8-bit over step divides by 255 where the scaling used 256 (one level off at
 // most) and rounds twice; in 16-bit the fill's missing 1/16384 of alpha adds up to 2.
