@@ -13,6 +13,7 @@
 #include "lib/Common/ImageBuffer.h"
 #include "lib/Common/ImageProc.h"
 #include "lib/Common/Kernels.h"
+#include "lib/Common/PlainBlend.h"
 
 using namespace stage_support;
 
@@ -50,13 +51,39 @@ void fillRandom(Image& im, std::mt19937& rng, bool foreign = true) {
         }
 }
 
+// One pixel source s over base d by CompositeRect, with its vector path where the mode has one
+// and by the plain kernel alone; the two must agree.
 template <class Tag>
 Px compositeOne(int mode, const Px& s, const Px& d, double opacity) {
-    AcfPtr<Image> top = raster<Tag>(1, 1), base = raster<Tag>(1, 1);
-    setPixel(*top.get(), 0, 0, s);
-    setPixel(*base.get(), 0, 0, d);
-    EXPECT_EQ(CompositeRect<Tag>(nullptr, mode, descOf(*top.get()), descOf(*base.get()), {0, 0, 1, 1}, {0, 0, 1, 1}, opacity), 0);
-    return pixelOf(*base.get(), 0, 0);
+    Px result[2];
+    for (int plain = 0; plain < 2; ++plain) {
+        AcfPtr<Image> top = raster<Tag>(1, 1), base = raster<Tag>(1, 1);
+        setPixel(*top.get(), 0, 0, s);
+        setPixel(*base.get(), 0, 0, d);
+        const auto composite = plain ? CompositeRectPlain<Tag> : CompositeRect<Tag>;
+        const RasterDesc t = descOf(*top.get()), b = descOf(*base.get());
+        EXPECT_EQ(composite(nullptr, mode, t, b, {0, 0, 1, 1}, {0, 0, 1, 1}, opacity), 0);
+        result[plain] = pixelOf(*base.get(), 0, 0);
+    }
+    EXPECT_EQ(result[0], result[1]) << "vector and plain kernels differ, mode " << mode;
+    return result[1];
+}
+
+// The same by BlendImages into a third image, both ways.
+template <class Tag>
+Px blendOne(int mode, const Px& s, const Px& d, float topOpacity, float baseOpacity) {
+    Px result[2];
+    for (int plain = 0; plain < 2; ++plain) {
+        AcfPtr<Image> top = raster<Tag>(1, 1), base = raster<Tag>(1, 1), out = raster<Tag>(1, 1);
+        setPixel(*top.get(), 0, 0, s);
+        setPixel(*base.get(), 0, 0, d);
+        const auto blend = plain ? BlendImagesPlain<Tag> : BlendImages<Tag>;
+        const RasterDesc t = descOf(*top.get()), b = descOf(*base.get()), o = descOf(*out.get());
+        EXPECT_EQ(blend(nullptr, mode, topOpacity, baseOpacity, t, b, o), 0);
+        result[plain] = pixelOf(*out.get(), 0, 0);
+    }
+    EXPECT_EQ(result[0], result[1]) << "vector and plain kernels differ, mode " << mode;
+    return result[1];
 }
 
 template <class Tag>
@@ -97,23 +124,103 @@ TYPED_TEST(Kernels, WorkedCompositeExamples) {
         const int64_t v = kIs16Bit<Tag> ? k.sixteen : k.eight;
         EXPECT_EQ(compositeOne<Tag>(k.mode, {W, s, s, s}, {W, d, d, d}, 1.0), (Px{W, v, v, v})) << "mode " << k.mode;
     }
-    // Partly covered, in 8-bit: multiply, a_s = a_d = 128. a = 128 + 128 - sc(128 x 128) = 192;
-    // the blend mixed with the source by the base's cover, m' = sc(127 x 200) + sc(78 x 128)
-    // = 99 + 39; w = sc(127 x 128) = 64, A = 64 + 128, c = (sc(64 x 100) + sc(138 x 128))
-    // x 255 / 192 = (25 + 69) x 255 / 192 = 124. Add, a_s = 64 over a_d = 128: a = 192 - sc(64
-    // x 128) = 160, premultiplied sc(200 x 64) + sc(100 x 128) = 100, x 255 / 160 = 159. In
-    // 16-bit the same steps with 8192 and 4096 for 128 and 64, and x 16385 at the end.
-    const int64_t half = kIs16Bit<Tag> ? 8192 : 128, quarter = kIs16Bit<Tag> ? 4096 : 64;
-    EXPECT_EQ(compositeOne<Tag>(BLEND_MULTIPLY, {half, s, s, s}, {half, d, d, d}, 1.0),
-              (kIs16Bit<Tag> ? Px{12288, 8067, 8067, 8067} : Px{192, 124, 124, 124}));
-    EXPECT_EQ(compositeOne<Tag>(BLEND_ADD, {quarter, s, s, s}, {half, d, d, d}, 1.0),
-              (kIs16Bit<Tag> ? Px{10240, 10240, 10240, 10240} : Px{160, 159, 159, 159}));
     // A base of alpha 0 takes the source colour and a_s = trunc(200 * 0.5).
     EXPECT_EQ(compositeOne<Tag>(BLEND_MULTIPLY, {200, 10, 20, 30}, {0, 99, 99, 99}, 0.5), (Px{100, 10, 20, 30}));
     EXPECT_EQ(compositeOne<Tag>(BLEND_COLOR_DODGE, {W, W, W, W}, {W, 77, 0, W}, 1.0), (Px{W, W, W, W}));
     EXPECT_EQ(compositeOne<Tag>(BLEND_COLOR_BURN, {W, 0, 0, 0}, {W, 77, 0, W}, 1.0), (Px{W, 0, 0, 0}));
     // An opaque source in Normal mode replaces any base.
     EXPECT_EQ(compositeOne<Tag>(BLEND_NORMAL, {W, 5, 6, 7}, {W / 3, 200, 100, 50}, 1.0), (Px{W, 5, 6, 7}));
+}
+
+// Both alphas partial, in every mode, by both families at opacity 1. 8-bit: 200 at a_s = 160
+// over 100 at a_d = 100, sc(x) = (x + 128) >> 8. a = 100 + 160 - sc(16000) = 197. The blend m
+// (as over an opaque base above; dodge's 463 not yet held to white) is mixed with the source
+// by the base's cover, m' = sc(155 x 200) + sc(100 m) = 121 + sc(100 m); then w = sc(95 x 100)
+// = 37, A = 37 + 160 = 197 and c = (sc(37 x 100) + sc(160 m')) x 255 / 197 = (14 + sc(160 m'))
+// x 255 / 197: Normal m' = 121 + 78 = 199, c = (14 + 124) x 255 / 197 = 178. Add and difference
+// premultiply, s' = sc(200 x 160) = 125, d' = sc(100 x 100) = 39: min(164, 197) x 255 / 197 =
+// 212 and 86 x 255 / 197 = 111. 16-bit: 12800 at 10240 over 6400 at 6400, sc(x) = (x + 8192)
+// >> 14: a = 16640 - 4000 = 12640, m' = 7800 + sc(6400 m), w = 2400, A = 12640, c = (938 +
+// sc(10240 m')) x 16385 / 12640; s' = 8000, d' = 2500.
+TYPED_TEST(Kernels, PartlyCoveredPixelsInEveryMode) {
+    using Tag = TypeParam;
+    const bool wide = kIs16Bit<Tag>;
+    const struct {
+        int mode;
+        int64_t eight, sixteen;
+    } modes[] = {{BLEND_NORMAL, 178, 11586},       // m' 199 and 12800
+                 {BLEND_ADD, 212, 13610},          // s' + d' 164 and 10500, below A
+                 {BLEND_MULTIPLY, 139, 9118},      // m' 151 and 9753
+                 {BLEND_SCREEN, 186, 12029},       // m' 208 and 13347
+                 {BLEND_SCREEN_ALT, 186, 12029},   //
+                 {BLEND_OVERLAY, 165, 10699},      // m' 182 and 11706
+                 {BLEND_SOFT_LIGHT, 159, 10254},   // m' 174 and 11157
+                 {BLEND_HARD_LIGHT, 174, 11338},   // m' 194 and 12494
+                 {BLEND_DARKEN, 147, 9561},        // m' 160 and 10300
+                 {BLEND_LIGHTEN, 178, 11586},      // m' 199 and 12800
+                 {BLEND_DIFFERENCE, 111, 7129},    // |s' - d'| 86 and 5500
+                 {BLEND_COLOR_DODGE, 255, 16384},  // m' 302 and 19229: c 262 and 16794 before the clamp
+                 {BLEND_COLOR_BURN, 134, 8676}};   // m' 144 and 9208
+    const int64_t s = wide ? 12800 : 200, d = wide ? 6400 : 100;
+    const int64_t as = wide ? 10240 : 160, ad = wide ? 6400 : 100, a = wide ? 12640 : 197;
+    for (const auto& k : modes) {
+        const int64_t c = wide ? k.sixteen : k.eight;
+        SCOPED_TRACE(k.mode);
+        EXPECT_EQ(compositeOne<Tag>(k.mode, {as, s, s, s}, {ad, d, d, d}, 1.0), (Px{a, c, c, c}));
+        EXPECT_EQ(blendOne<Tag>(k.mode, {as, s, s, s}, {ad, d, d, d}, 1.0f, 1.0f), (Px{a, c, c, c}));
+    }
+}
+
+// An opacity scales an alpha and the product is truncated: CompositeRect's in double,
+// BlendImages' two in single precision. They part at 90 x 0.7, 62.99999999999999 in double but
+// 63 in float, and at 5760 x 0.7, 4031.9999999999995 and 4032.
+TYPED_TEST(Kernels, FractionalOpacities) {
+    using Tag = TypeParam;
+    const bool wide = kIs16Bit<Tag>;
+    const int64_t W = Tag::white, alpha = wide ? 5760 : 90, scaled = wide ? 4032 : 63;
+    const Px s = wide ? Px{alpha, 12800, 3001, 16384} : Px{alpha, 200, 47, 255};
+    const Px d = wide ? Px{alpha, 6400, 9000, 0} : Px{alpha, 100, 140, 0};
+    // Normal over an opaque base, a_s = 62: a = 255 + 62 - sc(255 x 62) = 255, w = sc(193 x 255)
+    // = 192, A = 254, c = (sc(192 d) + sc(62 s)) x 255 / 254: (75 + 48) x 255 / 254 = 123,
+    // (105 + 11) x 255 / 254 = 116, (0 + 62) x 255 / 254 = 62. 16-bit, a_s = 4031: a = 16384,
+    // w = 12353, A = 16384, c = (sc(12353 d) + sc(4031 s)) x 16385 / 16384: (4825 + 3149),
+    // (6786 + 738) and (0 + 4031), each x 16385 / 16384.
+    EXPECT_EQ(compositeOne<Tag>(BLEND_NORMAL, s, {W, d[1], d[2], d[3]}, 0.7),
+              (wide ? Px{16384, 7974, 7524, 4031} : Px{255, 123, 116, 62}));
+    // Multiply, both opacities 0.7: a_s = a_d = 63, a = 126 - sc(63 x 63) = 110; m = sc(s d),
+    // m' = sc(192 s) + sc(63 m); w = sc(192 x 63) = 47, A = 47 + 63 = 110, c = (sc(47 d) + sc(63 m'))
+    // x 255 / 110. R: m = 78, m' = 150 + 19, c = (18 + 42) x 255 / 110 = 139; G: m = 26, m' = 35 + 6,
+    // c = (26 + 10) x 255 / 110 = 83; B: m = 0, m' = 191, c = (0 + 47) x 255 / 110 = 108. 16-bit,
+    // a_s = a_d = 4032: a = 8064 - 992 = 7072, w = 3040, A = 7072; R: m' = 9650 + 1230,
+    // c = (1188 + 2678) x 16385 / 7072 = 8957.
+    EXPECT_EQ(blendOne<Tag>(BLEND_MULTIPLY, s, d, 0.7f, 0.7f),
+              (wide ? Px{7072, 8957, 5391, 7043} : Px{110, 139, 83, 108}));
+    // No top: the base's colours under its scaled alpha. No base: the source's colours and a_s.
+    EXPECT_EQ(blendOne<Tag>(BLEND_MULTIPLY, s, d, 0.0f, 0.7f), (Px{scaled, d[1], d[2], d[3]}));
+    EXPECT_EQ(blendOne<Tag>(BLEND_MULTIPLY, s, d, 0.7f, 0.0f), (Px{scaled, s[1], s[2], s[3]}));
+}
+
+// Hard light branches on the source and overlay on the base, at 127 in 8-bit and 8192 in
+// 16-bit; opaque pixels, so c = m. 8-bit hard light over 100: s = 126 is below, sc(2 x 126 x
+// 100) = 98 (the upper formula would give 99); s = 127 is not, 255 - sc(2 x 128 x 155) = 100 (the
+// lower 99); s = 50, sc(10000) = 39 (the upper 7). 16-bit hard light: s = 8191 over 100, sc(2 x
+// 8191 x 100) = 100 (the upper 98); s = 8192 gives d by either formula; s = 3200 over 6400,
+// sc(40960000) = 2500 (the upper 316). 16-bit overlay of 100: over d = 8191, sc(2 x 100 x 8191) =
+// 100 (the upper 8191 - 8093 = 98); d = 8192 gives s either way; over 4000, sc(800000) = 49.
+TYPED_TEST(Kernels, HardLightAndOverlayBranches) {
+    using Tag = TypeParam;
+    const int64_t W = Tag::white;
+    const auto both = [](int mode, const Px& s, const Px& d) {
+        const Px rect = compositeOne<Tag>(mode, s, d, 1.0);
+        EXPECT_EQ(blendOne<Tag>(mode, s, d, 1.0f, 1.0f), rect);
+        return rect;
+    };
+    if constexpr (!kIs16Bit<Tag>) {
+        EXPECT_EQ(both(BLEND_HARD_LIGHT, {W, 126, 127, 50}, {W, 100, 100, 100}), (Px{W, 98, 100, 39}));
+    } else {
+        EXPECT_EQ(both(BLEND_HARD_LIGHT, {W, 8191, 8192, 3200}, {W, 100, 100, 6400}), (Px{W, 100, 100, 2500}));
+        EXPECT_EQ(both(BLEND_OVERLAY, {W, 100, 100, 100}, {W, 8191, 8192, 4000}), (Px{W, 100, 100, 49}));
+    }
 }
 
 // Over random pixels in every mode: opacity 0 changes nothing and every result is in range;
