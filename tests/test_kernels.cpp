@@ -341,6 +341,204 @@ TYPED_TEST(Kernels, FillInvertAndColumnStretch) {
     EXPECT_TRUE(destination->guardsIntact());
 }
 
+// The five-tap cross at source sample (u, v), every tap held to the image: the alpha of the
+// centre; R, G and B a fifth of the sum, truncated.
+Px crossAt(const Image& source, int u, int v) {
+    const int w = int(source.shape().width), h = int(source.shape().height);
+    const auto at = [&](int x, int y, int c) {
+        return int64_t(source.channel(uint32_t(std::clamp(x, 0, w - 1)), uint32_t(std::clamp(y, 0, h - 1)), c));
+    };
+    Px p{at(u, v, 0), 0, 0, 0};
+    for (int c = 1; c < 4; ++c)
+        p[size_t(c)] = (at(u, v, c) + at(u - 1, v, c) + at(u + 1, v, c) + at(u, v - 1, c) + at(u, v + 1, c)) / 5;
+    return p;
+}
+
+// Source samples (u, v) of the placed pixels, row by row.
+using SampleMap = std::vector<std::vector<std::array<int, 2>>>;
+
+// The pixels from (left, top) on hold the crosses at their samples; every other pixel keeps
+// the canary.
+void expectPlaced(const Image& source, const Image& destination, int left, int top, const SampleMap& map,
+                  const Px& canary) {
+    for (uint32_t y = 0; y < destination.shape().height; ++y)
+        for (uint32_t x = 0; x < destination.shape().width; ++x) {
+            const int i = int(x) - left, j = int(y) - top;
+            const bool placed = j >= 0 && j < int(map.size()) && i >= 0 && i < int(map[size_t(j)].size());
+            const Px expected = placed ? crossAt(source, map[size_t(j)][size_t(i)][0], map[size_t(j)][size_t(i)][1])
+                                       : canary;
+            EXPECT_EQ(pixelOf(destination, x, y), expected) << "at " << x << ", " << y;
+        }
+    EXPECT_TRUE(destination.guardsIntact());
+}
+
+// Samples that tell the pixels of a source of up to 4 x 4 apart, alpha included.
+template <class Tag>
+AcfPtr<Image> patterned(uint32_t w, uint32_t h) {
+    AcfPtr<Image> im = raster<Tag>(w, h);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x)
+            setPixel(*im.get(), x, y,
+                     {200 + 10 * y + x, 13 + 29 * x + 41 * y, 250 - 17 * x - 23 * y, 60 + 31 * ((3 * x + 5 * y) % 7)});
+    return im;
+}
+
+template <class Tag>
+AcfPtr<Image> canvas(uint32_t w, uint32_t h, const Px& canary) {
+    AcfPtr<Image> im = raster<Tag>(w, h, 20);
+    im->fill(uint32_t(canary[0]), uint32_t(canary[1]), uint32_t(canary[2]), uint32_t(canary[3]));
+    return im;
+}
+
+const Px kCanary{1, 2, 3, 4};
+
+// A 3 x 2 source onto a 3 x 2 destination at scale 1. The area is the whole destination,
+// cx = 1.5, cy = 1. R is 10 20 30 over 40 50 61, G = R + 100, B = 255 - R, and alpha 0 255 0
+// over 255 0 255: each pixel takes its centre's alpha, never a mean of it.
+TYPED_TEST(Kernels, RotateScaleCopyFiltersWithClampedTaps) {
+    using Tag = TypeParam;
+    AcfPtr<Image> source = raster<Tag>(3, 2), destination = raster<Tag>(3, 2, 16);
+    const int64_t red[2][3] = {{10, 20, 30}, {40, 50, 61}}, alpha[2][3] = {{0, 255, 0}, {255, 0, 255}};
+    for (uint32_t y = 0; y < 2; ++y)
+        for (uint32_t x = 0; x < 3; ++x) {
+            const int64_t r = red[y][x];
+            setPixel(*source.get(), x, y, {alpha[y][x], r, r + 100, 255 - r});
+        }
+    const auto placed = [&](float angle) {
+        RotateScaleCopy<Tag>(descOf(*source.get()), descOf(*destination.get()), 1.0f, 1.0f, angle);
+        EXPECT_TRUE(destination->guardsIntact());
+        std::vector<Px> v;
+        for (uint32_t y = 0; y < 2; ++y)
+            for (uint32_t x = 0; x < 3; ++x) v.push_back(pixelOf(*destination.get(), x, y));
+        return v;
+    };
+    // Angle 0: u = trunc(i + 0.5) = i, v = j. Taps past an edge take the edge: at (0, 0) the
+    // R sum is 10 + 10 + 20 + 10 + 40 = 90, a fifth 18; at (2, 1) 61 + 50 + 61 + 30 + 61 = 263,
+    // 52.6 truncated to 52. The B sums are 1275 less the R sums (1012 / 5 = 202.4 at (2, 1)).
+    EXPECT_EQ(placed(0.0f), (std::vector<Px>{{0, 18, 118, 237}, {255, 26, 126, 229}, {0, 34, 134, 220},
+                                              {255, 36, 136, 219}, {0, 44, 144, 210}, {255, 52, 152, 202}}));
+    // Angle 180: c = -1 and u = trunc(-X + 1.5 + 0.5) = 3 - i, v = 2 - j (the s term, -8.7e-8,
+    // stays below the rounding). The first column reads column 3, every tap clamped: (3, 2) is
+    // 5 x 61 / 5 = 61; (2, 2) is 61 + 50 + 61 + 61 + 61 = 294, 58; (1, 2) is 50 + 40 + 61 + 50 +
+    // 50 = 251, 50; (3, 1) is 61 + 61 + 61 + 30 + 61 = 274, 54. Not the mirror of angle 0.
+    EXPECT_EQ(placed(180.0f), (std::vector<Px>{{255, 61, 161, 194}, {255, 58, 158, 196}, {0, 50, 150, 204},
+                                                {255, 54, 154, 200}, {255, 52, 152, 202}, {0, 44, 144, 210}}));
+}
+
+// Placement without rotation: x0 = (Wd - trunc(Ws sx)) / 2 and y0 likewise, integer division
+// truncating toward zero, the area x0 .. Wd - x0 by y0 .. Hd - y0, u = trunc((i - cx + cx) / sx
+// + 0.5) and v likewise; samples past the source are clamped.
+TYPED_TEST(Kernels, RotateScaleCopyPlacesTheScaledSourceInTheCentre) {
+    using Tag = TypeParam;
+    AcfPtr<Image> source = patterned<Tag>(2, 2);
+    const RasterDesc from = descOf(*source.get());
+    // Scale 2 onto 6 x 5: x0 = (6 - 4) / 2 = 1, y0 = (5 - 4) / 2 = 0, so the area is 4 x 5 from
+    // column 1; u = trunc(i / 2 + 0.5) = 0 1 1 2, v = trunc(j / 2 + 0.5) = 0 1 1 2 2.
+    AcfPtr<Image> wide = canvas<Tag>(6, 5, kCanary);
+    RotateScaleCopy<Tag>(from, descOf(*wide.get()), 2.0f, 2.0f, 0.0f);
+    SampleMap map;
+    for (int v : {0, 1, 1, 2, 2}) map.push_back({{0, v}, {1, v}, {1, v}, {2, v}});
+    expectPlaced(*source.get(), *wide.get(), 1, 0, map, kCanary);
+    // Scale 3 by 2 onto 4 x 5: trunc(2 x 3) = 6 is wider than 4, x0 = (4 - 6) / 2 = -1, the area
+    // 6 x 5 with cx = 3, cut at the destination's edges; its columns 1..4 land on 0..3 with u =
+    // trunc(i / 3 + 0.5) = 0 1 1 1, the rows as above.
+    AcfPtr<Image> cut = canvas<Tag>(4, 5, kCanary);
+    RotateScaleCopy<Tag>(from, descOf(*cut.get()), 3.0f, 2.0f, 0.0f);
+    map.clear();
+    for (int v : {0, 1, 1, 2, 2}) map.push_back({{0, v}, {1, v}, {1, v}, {1, v}});
+    expectPlaced(*source.get(), *cut.get(), 0, 0, map, kCanary);
+    // trunc(2 x 0.25) = 0 rows onto 4: y0 = 2 = y1, nothing is written.
+    AcfPtr<Image> none = canvas<Tag>(4, 4, kCanary);
+    RotateScaleCopy<Tag>(from, descOf(*none.get()), 1.0f, 0.25f, 0.0f);
+    expectPlaced(*source.get(), *none.get(), 0, 0, {}, kCanary);
+}
+
+// Rotation in single precision: theta = float(angle x 0.017453292519943295), c and s the float
+// cosine and sine, and every step of u = trunc((X c - Y s + cx) / sx + 0.5) and v = trunc((X s
+// + Y c + cy) / sy + 0.5) rounded to float, X = i - cx, Y = j - cy.
+TYPED_TEST(Kernels, RotateScaleCopyRotatesInSinglePrecision) {
+    using Tag = TypeParam;
+    // 90 degrees, 4 x 4 onto 4 x 5 at scale 1: x0 = 0, y0 = 0, cx = 2, cy = 2.5. theta rounds
+    // above pi / 2, so c = -4.371139e-8, not 0, and s = 1. Exactly, u = 5 - j and v = i + 1 (held
+    // to the last column and row past them), each landing on a whole number; the c terms mostly
+    // vanish in the rounding, but not at (1, 4): X = -1, Y = 1.5, X s + Y c = -1 - 6.6e-8 rounds
+    // to -1 - 2^-23, + 2.5 gives 1.5 - 2^-23 and + 0.5 gives 2 - 2^-23, so v = 1, not 2. At
+    // (0, 4) -2 - 6.6e-8 rounds back to -2 and v = 1 (in double it would stay below: v = 0).
+    {
+        AcfPtr<Image> source = patterned<Tag>(4, 4), destination = canvas<Tag>(4, 5, kCanary);
+        RotateScaleCopy<Tag>(descOf(*source.get()), descOf(*destination.get()), 1.0f, 1.0f, 90.0f);
+        SampleMap map;
+        for (int u : {5, 4, 3, 2, 1}) map.push_back({{u, 1}, {u, 2}, {u, 3}, {u, 4}});
+        map[4][1] = {1, 1};
+        expectPlaced(*source.get(), *destination.get(), 0, 0, map, kCanary);
+    }
+    // 180 degrees, 2 x 2 onto 6 x 4 at scale 2: x0 = 1, x1 = 5, y0 = 0, y1 = 4, cx = cy = 2; the
+    // first and last columns keep their canary. theta rounds above pi: c = -1,
+    // s = -8.742278e-8. Exactly, u = trunc((4 - i) / 2 + 0.5) = 2 2 1 1 and v likewise by j, odd
+    // i and j landing on whole numbers, so the s terms decide there. At (3, 0): X = 1, Y = -2,
+    // -1 - 1.7e-7 rounds to -1 - 2^-23, + 2 is 1 - 2^-23, / 2 + 0.5 is 1 - 2^-24: u = 0. At
+    // (3, 3): Y = 1, -1 + 8.7e-8 rounds to -(1 - 2^-24), + 2 ties back to 1: u = 1; but v:
+    // X s + Y c = -8.7e-8 - 1 rounds to -1 - 2^-23, so v = 0.
+    {
+        AcfPtr<Image> source = patterned<Tag>(2, 2), destination = canvas<Tag>(6, 4, kCanary);
+        RotateScaleCopy<Tag>(descOf(*source.get()), descOf(*destination.get()), 2.0f, 2.0f, 180.0f);
+        const SampleMap map{{{2, 2}, {1, 2}, {1, 2}, {0, 2}},
+                            {{2, 2}, {2, 2}, {1, 2}, {0, 2}},
+                            {{2, 1}, {2, 1}, {1, 1}, {1, 1}},
+                            {{2, 1}, {2, 1}, {1, 1}, {1, 0}}};
+        expectPlaced(*source.get(), *destination.get(), 1, 0, map, kCanary);
+    }
+    // 30 degrees, 4 x 3 onto 5 x 4 at 1.5 by 0.75: c = 0.8660254, s = 0.5 (the float sine rounds
+    // to it). trunc(4 x 1.5) = 6: x0 = (5 - 6) / 2 = 0, truncated toward zero, x1 = 5, cx = 2.5;
+    // trunc(3 x 0.75) = 2: y0 = 1, y1 = 3, cy = 1. At (4, 1): X = 1.5, Y = 0, u = trunc((1.299 +
+    // 2.5) / 1.5 + 0.5) = trunc(3.03) = 3, v = trunc((0.75 + 1) / 0.75 + 0.5) = trunc(2.83) = 2.
+    // At (0, 0): X = -2.5, Y = -1, u = trunc((-2.165 + 0.5 + 2.5) / 1.5 + 0.5) = trunc(1.06) = 1,
+    // v = trunc((-1.25 - 0.866 + 1) / 0.75 + 0.5) = trunc(-0.99) = 0.
+    {
+        AcfPtr<Image> source = patterned<Tag>(4, 3), destination = canvas<Tag>(5, 4, kCanary);
+        RotateScaleCopy<Tag>(descOf(*source.get()), descOf(*destination.get()), 1.5f, 0.75f, 30.0f);
+        const SampleMap map{{{1, 0}, {1, 0}, {2, 0}, {2, 1}, {3, 1}}, {{0, 0}, {1, 0}, {1, 1}, {2, 2}, {3, 2}}};
+        expectPlaced(*source.get(), *destination.get(), 0, 1, map, kCanary);
+    }
+    // The + 0.5 in float too. 2 x 1 onto 6 x 1 at sx = 6 + 2^-21, the float just above 6:
+    // trunc(2 sx) = 12, x0 = -3, cx = 6, so column 0 is i = 3 and 3 / sx rounds to 0.5 - 2^-25;
+    // + 0.5 is 1 - 2^-25, a tie that rounds to 1 in float (in double it would stay below 1 and
+    // give u = 0). Every column takes u = 1.
+    {
+        AcfPtr<Image> source = patterned<Tag>(2, 1), destination = canvas<Tag>(6, 1, kCanary);
+        RotateScaleCopy<Tag>(descOf(*source.get()), descOf(*destination.get()), 6.0f + 0x1p-21f, 1.0f, 0.0f);
+        expectPlaced(*source.get(), *destination.get(), 0, 0, {std::vector<std::array<int, 2>>(6, {1, 0})}, kCanary);
+    }
+}
+
+// The 16-bit form on ImageBuffers: the area is the destination's region of interest less the
+// same margins, and the five-tap sum is divided by 5.0. A 2 x 2 source at scale 2 into the
+// region (2, 1) .. (8, 6) of an 8 x 6 buffer: the region is 6 x 5, x0 = (6 - 4) / 2 = 1 and
+// y0 = (5 - 4) / 2 = 0, so pixels 3..6 of rows 1..5 change, sampled as in the placement above.
+TEST(KernelsResample, TransformResampleFillsTheRegionOfInterest) {
+    for (const PixelLayout layout : {PixelLayout::ARGB16, PixelLayout::BGRA16}) {
+        SCOPED_TRACE(int(layout));
+        AcfPtr<Image> source(new Image(ImageSpec{2, 2, layout, 16}));
+        AcfPtr<Image> destination(new Image(ImageSpec{8, 6, layout, 24}));
+        setPixel(*source.get(), 0, 0, {16384, 16384, 0, 16383});
+        setPixel(*source.get(), 1, 0, {100, 16383, 5, 16384});
+        setPixel(*source.get(), 0, 1, {200, 16381, 9, 1});
+        setPixel(*source.get(), 1, 1, {300, 1, 16384, 2});
+        destination->fill(uint32_t(kCanary[0]), uint32_t(kCanary[1]), uint32_t(kCanary[2]), uint32_t(kCanary[3]));
+        ImageBuffer to = imageBufferOf(descOf(*destination.get()), EDGE_CLAMP);
+        to.roiLeft = 2, to.roiTop = 1;
+        const int alphaIndex = layout == PixelLayout::ARGB16 ? PIXEL_ARGB14::FORMAT::A : PIXEL_BGRA14::FORMAT::A;
+        Vel::AVXRange().TransformResample(imageBufferOf(descOf(*source.get()), EDGE_CLAMP), to, 2.0f, 2.0f, 0.0f,
+                                          alphaIndex);
+        // (3, 1) samples (0, 0): R 3 x 16384 + 16383 + 16381 = 81916, G 0 + 0 + 5 + 0 + 9 = 14,
+        // B 3 x 16383 + 16384 + 1 = 65534, each / 5 truncated.
+        EXPECT_EQ(pixelOf(*destination.get(), 3, 1), (Px{16384, 16383, 2, 13106}));
+        SampleMap map;
+        for (int v : {0, 1, 1, 2, 2}) map.push_back({{0, v}, {1, v}, {1, v}, {2, v}});
+        expectPlaced(*source.get(), *destination.get(), 3, 1, map, kCanary);
+    }
+}
+
 TEST(KernelsCurves, LevelsFollowTheirDefinition) {
     std::vector<uint8_t> t8[3] = {std::vector<uint8_t>(256), std::vector<uint8_t>(256), std::vector<uint8_t>(256)};
     uint8_t* tables8[3] = {t8[0].data(), t8[1].data(), t8[2].data()};
