@@ -18,6 +18,7 @@
 #include "apps/tarnix/Media.h"
 #include "apps/tarnix/ModuleHost.h"
 #include "apps/tarnix/PixelPacking.h"
+#include "apps/tarnix/Process.h"
 #include "apps/tarnix/Presets.h"
 #include "apps/tarnix/Render.h"
 #include "apps/tarnix/SafeOutput.h"
@@ -257,7 +258,8 @@ TEST(TarnixMedia, SequencePatternsAndOutputPlans) {
         EncodeChoices choice;
         const char* args;
     } plans[] = {{"a.mov", eight, {}, "prores_ks -profile:v 3"}, {"a.TIF", sixteen, {}, "rgb48le"},
-                 {"a.mp4", eight, {"", 23}, "-crf 23"}, {"a.mkv", eight, {"libx265", 28}, "-c:v libx265 -crf 28"}};
+                 {"a.mp4", eight, {"", 51}, "-crf 51"}, {"a.mkv", eight, {"libx265", 28}, "-c:v libx265 -crf 28"},
+                 {"a.mkv", eight, {"libvpx-vp9", 63}, "-c:v libvpx-vp9 -crf 63"}};
     for (const auto& k : plans) {
         std::string all;
         for (const std::string& a : planOutput(k.file, rgb, k.raw, 64, 48, k.choice).videoArgs) all += a + " ";
@@ -275,6 +277,23 @@ TEST(TarnixMedia, SequencePatternsAndOutputPlans) {
     for (const char* bad : {"a.avi", "noextension", "v_%04d.mp4", "x%y.png"})
         EXPECT_EQ(failureOf([&] { planOutput(bad, rgb, eight, 64, 48, {}); }).first, Exit::Usage) << bad;
     EXPECT_EQ(failureOf([&] { planOutput("a.mov", rgb, eight, 64, 48, {"", 20}); }).first, Exit::Usage) << "--crf means nothing to ProRes";
+    for (const EncodeChoices& beyond : {EncodeChoices{"", 52}, {"libx265", 52}, {"libaom-av1", 64}, {"libx264", -1}})
+        EXPECT_EQ(failureOf([&] { planOutput("a.mp4", rgb, eight, 64, 48, beyond); }).first, Exit::Usage) << beyond.codec;
+}
+
+// ffmpeg names the cause in a "[component @ address]" line, which may run on over the next
+// lines, and ends with generic ones: the reason is the cause, whole, on one line.
+TEST(TarnixProcess, TheReasonIsTheCauseWhole) {
+    const auto reasonOf = [](const std::string& text) {
+        ChildProcess child({"/bin/sh", "-c", "printf '" + text + "' >&2"}, ChildProcess::Stream::Null, ChildProcess::Stream::Null);
+        child.wait();
+        return child.reason("it said nothing");
+    };
+    EXPECT_EQ(reasonOf("[mux @ 0x1] it cannot take this, use that or\\nthe other (-x 1)\\nCould not write header\\n"),
+              "it cannot take this, use that or the other (-x 1)");
+    EXPECT_EQ(reasonOf("[enc @ 0x2] Cannot open the encoder.\\nError initializing output stream 0:0 --\\n"), "Cannot open the encoder.");
+    EXPECT_EQ(reasonOf("no component\\nlast words\\n"), "last words");
+    EXPECT_EQ(reasonOf(""), "it said nothing");
 }
 
 // A file goes under a temporary name beside OUTPUT, a sequence through a temporary folder,

@@ -101,7 +101,7 @@ public:
         mEncoder.closeStdin();
         const int status = mEncoder.wait();
         if (interrupt::requested()) throw Failure(Exit::Interrupted, "interrupted; the demo was not written");
-        if (auto trouble = encoderTrouble(status, mEncoder.errorText(), mEncoder.lastErrorLine("it stopped"), mPlan.path))
+        if (auto trouble = encoderTrouble(status, mEncoder.errorText(), mEncoder.reason("it stopped"), mPlan.path))
             throw Failure(Exit::RenderFailed, *trouble);
         if (mBroken) throw Failure(Exit::RenderFailed, "ffmpeg stopped taking frames for " + mPlan.path);
         mOutput.commit();

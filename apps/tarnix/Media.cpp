@@ -350,8 +350,15 @@ bool oneOf(const std::string& v, std::initializer_list<const char*> list) {
 
 }  // namespace
 
-OutputPlan planOutput(const std::string& path, const SourceInfo& source, const RawFormat& raw, int width, int height,
-                      const EncodeChoices& choices) {
+int crfLimit(const std::string& encoder) {
+    // What the encoders take: x264 clamps anything above 51 to it unasked, x265 refuses it;
+    // ffmpeg refuses more than 63 for the others.
+    if (oneOf(encoder, {"libx264", "libx264rgb", "libx265"})) return 51;
+    if (oneOf(encoder, {"libvpx", "libvpx-vp9", "libaom-av1", "libsvtav1"})) return 63;
+    return 0;
+}
+
+OutputPlan planOutputName(const std::string& path, const EncodeChoices& choices) {
     OutputPlan plan;
     plan.path = path;
     const std::string ext = extensionOf(path);
@@ -370,6 +377,25 @@ OutputPlan planOutput(const std::string& path, const SourceInfo& source, const R
     if (!plan.pattern && path.find('%') != std::string::npos)
         throw Failure(Exit::Usage, baseName(path) + ": a numbered output needs a pattern such as name_%04d.png");
 
+    if (choices.crf) {
+        const std::string encoder = !choices.codec.empty() ? choices.codec : plan.container == Container::Mp4 ? "libx264" : "";
+        if (encoder.empty())
+            throw Failure(Exit::Usage, "--crf sets H.264 quality (.mp4 output) or that of a --codec that takes it");
+        const int limit = crfLimit(encoder);
+        if (limit == 0)
+            throw Failure(Exit::Usage, "--crf: " + encoder + " takes no crf; libx264, libx265, libvpx, libvpx-vp9, "
+                                       "libaom-av1 and libsvtav1 do");
+        if (*choices.crf < 0 || *choices.crf > limit)
+            throw Failure(Exit::Usage, "--crf takes 0 to " + std::to_string(limit) + " for " +
+                                           (choices.codec.empty() ? std::string("H.264") : encoder) + " (lower is better)");
+    }
+    return plan;
+}
+
+OutputPlan planOutput(const std::string& path, const SourceInfo& source, const RawFormat& raw, int width, int height,
+                      const EncodeChoices& choices) {
+    OutputPlan plan = planOutputName(path, choices);
+
     const bool keepAlpha = source.alpha;
     std::vector<std::string> filters;
     std::vector<std::string>& v = plan.videoArgs;
@@ -380,8 +406,6 @@ OutputPlan planOutput(const std::string& path, const SourceInfo& source, const R
         if (choices.crf) v.insert(v.end(), {"-crf", std::to_string(*choices.crf)});
         yuvOutput = true;
     } else {
-        if (choices.crf && plan.container != Container::Mp4)
-            throw Failure(Exit::Usage, "--crf sets H.264 quality (.mp4 output) or that of a --codec that takes it");
         switch (plan.container) {
         case Container::Mp4:
             v = {"-c:v", "libx264", "-preset", "medium", "-crf", std::to_string(choices.crf.value_or(18)),
@@ -452,7 +476,7 @@ OutputPlan planOutput(const std::string& path, const SourceInfo& source, const R
         } else {
             plan.audioArgs = {"-c:a", encoder};
             if (encoder == "aac") plan.audioArgs.insert(plan.audioArgs.end(), {"-b:a", "256k"});
-            plan.note = "the " + a + " audio cannot be copied into ." + ext + "; it is encoded as " +
+            plan.note = "the " + a + " audio cannot be copied into ." + extensionOf(path) + "; it is encoded as " +
                         (encoder == "aac" ? "AAC" : "24-bit PCM");
         }
     } else if (source.audio) {

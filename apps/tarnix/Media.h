@@ -91,7 +91,13 @@ struct OutputPlan {
     std::string note;  // something the user should know (audio re-encoded, size padded)
 };
 
-// Throws a usage Failure for an extension it cannot tell or a choice that does not fit.
+// What OUTPUT's name and the encoding choices alone decide (container, muxer, image or
+// sequence), checked before any work starts; throws a usage Failure for an extension it cannot
+// tell or a choice that does not fit.
+OutputPlan planOutputName(const std::string& path, const EncodeChoices& choices);
+// The highest --crf an encoder takes (H.264 and H.265 51, VP8, VP9 and AV1 63), 0 for one without it.
+int crfLimit(const std::string& encoder);
+// The whole plan; throws as planOutputName does.
 OutputPlan planOutput(const std::string& path, const SourceInfo& source, const RawFormat& raw, int width, int height,
                       const EncodeChoices& choices);
 
@@ -102,7 +108,7 @@ struct DecodeRange {
 
 std::vector<std::string> decoderCommand(const Tools& tools, const SourceInfo& source, const RawFormat& raw,
                                         const DecodeRange& range, int width, int height);
-// `target` is where ffmpeg writes (the temporary file or pattern); `firstNumber` numbers a sequence.
+// `target` is where ffmpeg writes (the temporary file or pattern); `firstNumber` numbers a sequence's first file.
 std::vector<std::string> encoderCommand(const Tools& tools, const OutputPlan& plan, const SourceInfo* audioSource,
                                         const RawFormat& raw, int width, int height, const Rational& rate,
                                         const DecodeRange& range, const std::string& target, int64_t firstNumber);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -148,7 +149,7 @@ std::string ChildProcess::errorText() const {
     return mErrText;
 }
 
-std::string ChildProcess::lastErrorLine(const std::string& fallback) const {
+std::string ChildProcess::reason(const std::string& fallback) const {
     std::vector<std::string> lines;
     std::string line;
     for (char c : errorText() + "\n") {
@@ -162,9 +163,16 @@ std::string ChildProcess::lastErrorLine(const std::string& fallback) const {
     }
     if (lines.empty()) return fallback;
     // ffmpeg names the cause in a "[component @ 0x...] reason" line and ends with generic
-    // ones ("Error initializing output stream"): the cause is what helps.
-    for (const std::string& l : lines)
-        if (l.front() == '[' && l.find("] ") != std::string::npos) return l.substr(l.find("] ") + 2);
+    // ones ("Error initializing output stream"): the cause is what helps. A cause that stops
+    // mid-sentence goes on in the lines below it, which carry no component of their own.
+    const auto component = [](const std::string& l) { return l.front() == '[' && l.find("] ") != std::string::npos; };
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (!component(lines[i])) continue;
+        std::string cause = lines[i].substr(lines[i].find("] ") + 2);
+        while (++i < lines.size() && !component(lines[i]) && std::string_view(".!?)").find(cause.back()) == std::string_view::npos)
+            cause += " " + lines[i];
+        return cause;
+    }
     return lines.back();
 }
 

@@ -37,8 +37,8 @@ public:
     pid_t pid() const { return mPid; }
     // The last lines the child wrote on stderr.
     std::string errorText() const;
-    // The last non-empty line of errorText(), or `fallback`.
-    std::string lastErrorLine(const std::string& fallback) const;
+    // Why the child failed, on one line, from errorText(); `fallback` when it said nothing.
+    std::string reason(const std::string& fallback) const;
 
 private:
     pid_t mPid = -1;

@@ -1,8 +1,10 @@
 #include "apps/tarnix/Render.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -103,12 +105,16 @@ std::pair<int32_t, int32_t> proxyScale(double factor) {
 }
 
 void runRender(const RenderOptions& o) {
+    // What the command line alone decides is checked before any work.
+    checkOutputFolder(o.output);
+    planOutputName(o.output, o.encode);
+    if (o.sequenceRate && !parseSequencePattern(o.input))
+        throw Failure(Exit::Usage, "--fps sets the rate of an image sequence, and " + o.input + " is not one");
+
     ModuleHost host(o.module);
     const std::vector<Setting> look = resolveLook(host.catalog(), o.look);
     const Tools tools = Tools::locate();
     const SourceInfo source = probeSource(tools, o.input, o.sequenceRate);
-    if (o.sequenceRate && !source.sequence)
-        throw Failure(Exit::Usage, "--fps sets the rate of an image sequence, and " + o.input + " is not one");
 
     RawFormat raw;
     raw.deep = o.depth ? *o.depth == 16 : source.bitDepth > 8;
@@ -121,14 +127,18 @@ void runRender(const RenderOptions& o) {
     const int64_t start = o.startFrame.value_or(source.sequence ? source.sequenceStart : 0);
     DecodeRange range;
     const int64_t first = o.frames.first.value_or(start);
-    if (first < start)
-        throw Failure(Exit::Usage, "--frames: frame " + std::to_string(first) + " comes before the first frame of the input (" +
-                                       std::to_string(start) + ")");
+    const int64_t last = o.frames.last.value_or(INT64_MAX);
+    const std::string inputFrames =
+        source.frameCount < 0 ? "frames from " + std::to_string(start)
+                              : "frames " + std::to_string(start) + " to " + (source.frameCountExact ? "" : "about ") +
+                                    std::to_string(start + source.frameCount - 1);
+    const std::string asked = "--frames " + (o.frames.first ? std::to_string(*o.frames.first) : "") + ":" +
+                              (o.frames.last ? std::to_string(*o.frames.last) : "");
+    if (last < std::max(first, start) || (source.frameCountExact && first >= start + source.frameCount))
+        throw Failure(Exit::Usage, asked + " is outside the input, which has " + inputFrames);
+    if (first < start) throw Failure(Exit::Usage, asked + " starts before the input, which has " + inputFrames);
     range.first = first - start;
-    if (o.frames.last) range.count = *o.frames.last - first + 1;
-    if (source.frameCountExact && range.first >= source.frameCount)
-        throw Failure(Exit::Usage, "--frames: the input has frames " + std::to_string(start) + " to " +
-                                       std::to_string(start + source.frameCount - 1));
+    if (o.frames.last) range.count = last - first + 1;
 
     OutputPlan plan = planOutput(o.output, source, raw, width, height, o.encode);
     if (plan.image && !plan.sequence) {
@@ -162,11 +172,14 @@ void runRender(const RenderOptions& o) {
 
     ChildProcess decoder(decoderCommand(tools, source, raw, range, width, height), ChildProcess::Stream::Null,
                          ChildProcess::Stream::Pipe);
+    // Files of an output sequence take the numbers of the input frames they come from, whatever
+    // --start-frame says: a sequence's own numbers, a video's counted from 0.
+    const int64_t firstFileNumber = (source.sequence ? source.sequenceStart : 0) + range.first;
     ChildProcess encoder(encoderCommand(tools, plan, &source, raw, width, height, source.frameRate, range,
-                                        output.target(), first),
+                                        output.target(), firstFileNumber),
                          ChildProcess::Stream::Pipe, ChildProcess::Stream::Null);
     FirstFailure failure;
-    std::atomic<bool> decoderCut{false}, inputEndedMidFrame{false}, encoderBroke{false};
+    std::atomic<bool> decoderCut{false}, inputEndedMidFrame{false}, encoderBroke{false}, encoderFed{false};
     auto stopAll = [&] {
         freeInputs.cancel();
         freeOutputs.cancel();
@@ -204,6 +217,7 @@ void runRender(const RenderOptions& o) {
                 stopAll();
                 break;
             }
+            encoderFed = true;
             if (!freeOutputs.push(*image)) break;
         }
         encoder.closeStdin();
@@ -257,16 +271,21 @@ void runRender(const RenderOptions& o) {
     if (interrupt::requested())
         throw Failure(Exit::Interrupted, std::string("interrupted (") + strsignal(interrupt::signalNumber()) + "); " +
                                              o.output + " was not written");
-    // Causes before consequences: a decoder that failed leaves the encoder with nothing.
+    // Causes before consequences. An encoder that quit while it was fed, or failed after it
+    // took frames, failed on its own: trouble with the input only ends its input early. What
+    // the decoder did once it was cut off (a frame half read) is a consequence.
     failure.rethrow();
+    const auto trouble = encoderTrouble(encoderStatus, encoder.errorText(), encoder.reason("it stopped"), o.output);
+    if (encoderBroke || (encoderFed && trouble))
+        throw Failure(Exit::RenderFailed, trouble ? *trouble : "ffmpeg stopped taking frames for " + o.output);
     if (!decoderCut && decoderStatus != 0)
-        throw Failure(Exit::Input, "cannot decode " + o.input + ": " + decoder.lastErrorLine("ffmpeg stopped"));
-    if (inputEndedMidFrame) throw Failure(Exit::Input, o.input + " ended in the middle of a frame");
-    if (done == 0 && !encoderBroke)
-        throw Failure(Exit::Input, o.input + ": no frames to render" + (o.frames.first || o.frames.last ? " in the range given" : ""));
-    if (auto trouble = encoderTrouble(encoderStatus, encoder.errorText(), encoder.lastErrorLine("it stopped"), o.output))
-        throw Failure(Exit::RenderFailed, *trouble);
-    if (encoderBroke) throw Failure(Exit::RenderFailed, "ffmpeg stopped taking frames for " + o.output);
+        throw Failure(Exit::Input, "cannot decode " + o.input + ": " + decoder.reason("ffmpeg stopped"));
+    if (!decoderCut && inputEndedMidFrame) throw Failure(Exit::Input, o.input + " ended in the middle of a frame");
+    // Without an exact frame count a range outside the input shows only now.
+    if (done == 0 && (o.frames.first || o.frames.last))
+        throw Failure(Exit::Usage, asked + " is outside the input, which has " + inputFrames);
+    if (done == 0) throw Failure(Exit::Input, o.input + ": no frames to render");
+    if (trouble) throw Failure(Exit::RenderFailed, *trouble);
 
     output.commit();
     if (!o.quiet) {

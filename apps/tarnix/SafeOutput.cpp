@@ -91,14 +91,22 @@ bool place(const std::string& from, const std::string& to, bool overwrite) {
 
 }  // namespace
 
-SafeOutput::SafeOutput(const OutputPlan& plan, bool overwrite) : mPlan(plan), mOverwrite(overwrite) {
-    const std::string directory = directoryOf(plan.path);
+void checkOutputFolder(const std::string& path) {
     struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        throw Failure(Exit::Output, path + " is a folder; name a file in it, such as " +
+                                        (path.back() == '/' ? path : path + "/") + "out.mkv");
+    const std::string directory = directoryOf(path);
     if (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw Failure(Exit::Output, "cannot write " + plan.path + ": the folder " + directory + " does not exist");
+        throw Failure(Exit::Output, "cannot write " + path + ": the folder " + directory + " does not exist");
     if (::access(directory.c_str(), W_OK) != 0)
         throw Failure(Exit::Output, "cannot write in " + directory + ": " + std::strerror(errno));
+}
 
+SafeOutput::SafeOutput(const OutputPlan& plan, bool overwrite) : mPlan(plan), mOverwrite(overwrite) {
+    checkOutputFolder(plan.path);
+    const std::string directory = directoryOf(plan.path);
+    struct stat st {};
     if (plan.sequence) {
         const std::vector<int64_t> existing = plan.pattern->present();
         if (!existing.empty() && !overwrite) {

@@ -9,6 +9,9 @@
 
 namespace tarnix {
 
+// Fails when OUTPUT is a folder, or its folder does not exist or cannot be written in.
+void checkOutputFolder(const std::string& path);
+
 class SafeOutput {
 public:
     // Fails when OUTPUT exists and `overwrite` is false, or when its folder is not writable.

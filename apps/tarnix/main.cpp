@@ -1,5 +1,6 @@
 // tarnix: renders video files, images and image sequences through the Tarnix plug-in
 // module, hosting it exactly as an editor does.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,14 +37,20 @@ const char* const kUsage =
     "  --order bgra|argb    the plug-in's pixel layout (default bgra)\n"
     "  --proxy FACTOR       render at 1/FACTOR size, telling the plug-in the render scale\n"
     "  --frames FIRST:LAST  render these frame numbers only (either end may be left out)\n"
-    "  --start-frame N      frame number of the first input frame (default 0, or the\n"
-    "                       first number of an image sequence); seeds follow frame numbers\n"
+    "  --start-frame N      frame number of the first input frame, negative ones too (default\n"
+    "                       0, or the first number of an image sequence); keys and seeds\n"
+    "                       follow frame numbers, file names do not: the files of an output\n"
+    "                       sequence take the numbers of the input frames they come from\n"
+    "                       (a sequence's own, a video's counted from 0)\n"
     "  --fps RATE           frame rate of an image-sequence input (default 25)\n"
     "  --codec NAME         ffmpeg video encoder instead of the container's own\n"
-    "  --crf N              quality of H.264 (default 18) or of a --codec that takes it\n"
+    "  --crf N              quality, lower is better: 0 to 51 for H.264 (.mp4, default 18)\n"
+    "                       and --codec libx264 or libx265, 0 to 63 for --codec libvpx,\n"
+    "                       libvpx-vp9, libaom-av1 or libsvtav1\n"
     "  -y, --overwrite      replace an existing OUTPUT\n"
     "  -q, --quiet          no progress line and no summary\n"
     "  --module PATH        the plug-in module (default: $TARNIX_MODULE, else the one beside tarnix)\n"
+    "  An option's value may also follow an equals sign: --depth=16.\n"
     "\n"
     "exit codes: 0 done, 1 rendering failed, 2 bad command line or parameter, 3 input problem,\n"
     "            4 output exists or cannot be written, 5 ffmpeg or the module missing,\n"
@@ -67,17 +74,20 @@ public:
         }
         if (a.size() > n && a.compare(0, n, name) == 0 && a[n] == '=') {
             value = a.substr(n + 1);
+            if (value.empty()) throw Failure(Exit::Usage, std::string(name) + " needs a value");
             ++mAt;
             return true;
         }
         return false;
     }
     bool flag(std::initializer_list<const char*> names) {
-        for (const char* n : names)
+        for (const char* n : names) {
             if (mArgs[mAt] == n) {
                 ++mAt;
                 return true;
             }
+            if (mArgs[mAt].rfind(std::string(n) + "=", 0) == 0) throw Failure(Exit::Usage, std::string(n) + " takes no value");
+        }
         return false;
     }
 
@@ -127,9 +137,9 @@ void commandRender(Arguments& args) {
             if (!o.sequenceRate) throw Failure(Exit::Usage, "--fps takes a rate such as 24, 23.976 or 30000/1001");
         } else if (args.option("--codec", v)) o.encode.codec = v;
         else if (args.option("--crf", v)) {
+            // Its range depends on the encoder; planning the output checks it.
             const long long crf = wholeNumber("--crf", v);
-            if (crf < 0 || crf > 63) throw Failure(Exit::Usage, "--crf takes 0 (lossless) to 51 for H.264");
-            o.encode.crf = int(crf);
+            o.encode.crf = int(std::clamp<long long>(crf, -1, 1000));
         } else if (args.option("--module", v)) o.module = v;
         else if (args.flag({"-y", "--overwrite"})) o.overwrite = true;
         else if (args.flag({"-q", "--quiet"})) o.quiet = true;
