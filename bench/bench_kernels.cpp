@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "lib/Common/Kernels.h"
+#include "lib/Common/ChannelTables.h"
 #include "pipeline/PostContrast.h"
 
 namespace {

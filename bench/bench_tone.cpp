@@ -9,7 +9,7 @@
 #include "host/avx2/PluginHost_AVX2_Impl.h"
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/PixelFormats.h"
-#include "pipeline/StageTypes.h"
+#include "lib/Common/StageTypes.h"
 #include "refhost/Contexts.h"
 #include "refhost/Images.h"
 #include "refhost/RefHost.h"

@@ -11,6 +11,7 @@ struct IAVXEffectContext;
 struct IACFParameterDefinition;
 struct IAVXEffectDefinition;
 struct IAVXLayoutNode;
+class ParamLayoutBuilder;
 
 // Option bits for the next definition only.
 enum ParamDefFlags : uint32_t {
@@ -34,6 +35,7 @@ struct ParamDefContext {
     // Host objects used while defining (not owned). No parameter list means a dry run.
     IACFUnknown* hostComponent = nullptr;
     IAVXEffectDefinition* parameterList = nullptr;
+    ParamLayoutBuilder* layout = nullptr;  // where layout entries go; none builds no layout
     // Open layout groups, innermost last (owned references).
     std::vector<IAVXLayoutNode*> openGroups;
 

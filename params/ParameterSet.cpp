@@ -5,9 +5,9 @@
 #include <new>
 #include <string>
 
-#include "host/avx2/ParamLayout.h"
-#include "host/avx2/PluginHost_API.h"
+#include "lib/Common/PluginHost_API.h"
 #include "lib/Common/Status.h"
+#include "params/ParamLayout.h"
 #include "sdk/acf_definitions.h"
 #include "sdk/acf_ptr.h"
 #include "sdk/sdk_ids.h"
@@ -54,6 +54,21 @@ void setAttribute(IACFDefinition* definition, const acfUID& key, const acfUID& t
     raiseIfFailed(definition->SetAttribute(key, type, &value, sizeof value));
 }
 
+// Layout entries go to whoever the context names; without one there is no layout.
+void addLayoutEntry(ParamDefContext& context, const acfUID& controlKind, const char* identifier, const char* suffix,
+                    const char16_t* label, IACFDefinition* definition) {
+    if (context.layout) context.layout->addEntry(context, controlKind, identifier, suffix, label, definition);
+}
+
+IAVXLayoutNode* openLayoutGroup(ParamDefContext& context, const char* identifier, const char16_t* label,
+                                IACFDefinition* property, bool groupOption) {
+    return context.layout ? context.layout->openGroup(context, identifier, label, property, groupOption) : nullptr;
+}
+
+void closeLayoutGroup(ParamDefContext& context) {
+    if (context.layout) context.layout->closeGroup(context);
+}
+
 }  // namespace
 
 ParamDefContext::~ParamDefContext() {
@@ -77,9 +92,10 @@ bool slotTableReady() { return gSlotTableReady; }
 void setSlotTableReady(bool ready) { gSlotTableReady = ready; }
 
 void setupDefinitionContext(ParamDefContext& context, IACFUnknown* hostComponent, IAVXEffectDefinition* parameterList,
-                            int32_t slotCount) {
+                            ParamLayoutBuilder* layout, int32_t slotCount) {
     context.hostComponent = hostComponent;
     context.parameterList = parameterList;
+    context.layout = layout;
     context.flags = 0;
     context.definedCount = 0;
     context.channelSlot = -1;

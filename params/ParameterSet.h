@@ -20,9 +20,10 @@ bool slotTableReady();
 void setSlotTableReady(bool ready);
 
 // Prepares the context for a definition pass: a new, zeroed slot table of slotCount
-// entries; the table is ready when a parameter list is given (a full pass).
+// entries; the table is ready when a parameter list is given (a full pass), whose layout
+// entries go to `layout`.
 void setupDefinitionContext(ParamDefContext& context, IACFUnknown* hostComponent,
-                            IAVXEffectDefinition* parameterList, int32_t slotCount);
+                            IAVXEffectDefinition* parameterList, ParamLayoutBuilder* layout, int32_t slotCount);
 
 // Derives the host identifier of "com.vorlane.<name>".
 ACFRESULT deriveIdentifier(ParamDefContext& context, const char* name, acfUID* out);

@@ -1,71 +1,39 @@
 #include "params/RenderSettings.h"
 
-#include "host/avx2/PluginHost_API.h"
+#include "lib/Common/PluginHost_API.h"
 #include "lib/Common/Status.h"
 #include "params/ParamDefContext.h"
 #include "params/ParameterSet.h"
+#include "params/ParameterTable.h"
 #include "sdk/acf_ptr.h"
 #include "sdk/avx_runtime.h"
 #include "sdk/sdk_ids.h"
 
-#define TX_FIELD(name, slot, kind) {#name, slot, SettingKind::kind, offsetof(RenderSettings, name)}
+namespace {
 
-const SettingField kSettingFields[kSettingFieldCount] = {
-    TX_FIELD(doFading, 0, Checkbox),
-    TX_FIELD(fadeAmount, 2, Integer),
-    TX_FIELD(doFunk, 4, Checkbox),
-    TX_FIELD(funkOpacity, 6, Float),
-    TX_FIELD(doSplotches, 8, Checkbox),
-    TX_FIELD(splotchNumber, 10, Integer),
-    TX_FIELD(splotchesScale, 11, Float),
-    TX_FIELD(splotchesTransparency, 12, Float),
-    TX_FIELD(splotchesFrequency, 13, Float),
-    TX_FIELD(doDust, 15, Checkbox),
-    TX_FIELD(blackNumber, 17, Integer),
-    TX_FIELD(whiteNumber, 18, Integer),
-    TX_FIELD(dustOpacity, 19, Float),
-    TX_FIELD(dustFreq, 20, Float),
-    TX_FIELD(doFlicker, 22, Checkbox),
-    TX_FIELD(flickerFreq, 24, Float),
-    TX_FIELD(flickerAmount, 25, Integer),
-    TX_FIELD(doVignette, 27, Checkbox),
-    TX_FIELD(vignetteSize, 29, Float),
-    TX_FIELD(vignetteIntensity, 30, Float),
-    TX_FIELD(doDisplacement, 32, Checkbox),
-    TX_FIELD(displacementAmount, 34, Float),
-    TX_FIELD(doMicro, 36, Checkbox),
-    TX_FIELD(microNumber, 38, Integer),
-    TX_FIELD(microOpacity, 39, Float),
-    TX_FIELD(doGrain, 41, Checkbox),
-    TX_FIELD(doColorNoise, 43, Checkbox),
-    TX_FIELD(amountGrain, 44, Float),
-    TX_FIELD(grainRed, 45, Float),
-    TX_FIELD(grainGreen, 46, Float),
-    TX_FIELD(grainBlue, 47, Float),
-    TX_FIELD(softnessRed, 48, Float),
-    TX_FIELD(softnessGreen, 49, Float),
-    TX_FIELD(softnessBlue, 50, Float),
-    TX_FIELD(suppressBlack, 51, Float),
-    TX_FIELD(suppressWhite, 52, Float),
-    TX_FIELD(doDeepScratch, 54, Checkbox),
-    TX_FIELD(deepScratchNumber, 56, Integer),
-    TX_FIELD(deepScratchDuration, 57, Integer),
-    TX_FIELD(deepScratchColorR, 58, Float),
-    TX_FIELD(deepScratchColorG, 59, Float),
-    TX_FIELD(deepScratchColorB, 60, Float),
-    TX_FIELD(doBasicScratch, 62, Checkbox),
-    TX_FIELD(basicScratchNumber, 64, Integer),
-    TX_FIELD(basicScratchDuration, 65, Integer),
-    TX_FIELD(doInvert, 66, Checkbox),
-    TX_FIELD(doGateweave, 68, Checkbox),
-    TX_FIELD(gateweaveFrequency, 70, Float),
-    TX_FIELD(gateweaveAmplitude, 71, Float),
-    TX_FIELD(gateweaveNoiseFrequency, 72, Float),
-    TX_FIELD(doContrast, 74, Checkbox),
-    TX_FIELD(contrastAmount, 76, Integer),
-};
+constexpr SettingKind kindOf(ParameterKind kind) {
+    return kind == ParameterKind::Checkbox  ? SettingKind::Checkbox
+           : kind == ParameterKind::Integer ? SettingKind::Integer
+                                            : SettingKind::Float;
+}
 
-#undef TX_FIELD
+constexpr std::array<SettingField, kSettingFieldCount> fieldsOfTable() {
+    std::array<SettingField, kSettingFieldCount> fields{};
+    size_t count = 0;
+    int32_t slot = 0;
+    for (const ParameterRow& row : kParameterRows) {
+        if (row.field) fields.at(count++) = {row.field, slot, kindOf(row.kind), row.offset};
+        if (row.takesSlot()) ++slot;
+    }
+    return fields;
+}
+
+static_assert(countRows([](const ParameterRow& row) { return row.field != nullptr; }) == kSettingFieldCount,
+              "every settings field is filled by exactly one parameter");
+
+}  // namespace
+
+constexpr std::array<SettingField, kSettingFieldCount> kSettingFields = fieldsOfTable();
 
 namespace {
 

@@ -2,6 +2,7 @@
 // The stages read only this record, never the host.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -67,7 +68,8 @@ struct RenderSettings {
 
 enum class SettingKind { Checkbox, Integer, Float };
 
-// Where each field comes from: its slot, how it is read, where it is stored.
+// Where each field comes from: its slot, how it is read, where it is stored; derived from
+// the parameter table.
 struct SettingField {
     const char* name;
     int32_t slot;
@@ -75,7 +77,7 @@ struct SettingField {
     size_t offset;
 };
 constexpr int kSettingFieldCount = 52;
-extern const SettingField kSettingFields[kSettingFieldCount];
+extern const std::array<SettingField, kSettingFieldCount> kSettingFields;
 
 // The three readers. No value source or no identifier: 0x80000008 and nothing written.
 // A failed host call is raised.

@@ -4,6 +4,7 @@
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/PixelFormats.h"
 #include "params/RenderSettings.h"
+#include "lib/Common/ChannelTables.h"
 #include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"
 #include "pipeline/StageTable.h"

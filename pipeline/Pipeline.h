@@ -1,7 +1,7 @@
 // The per-frame dispatcher and the pipeline driver of each pixel format.
 #pragma once
 
-#include "pipeline/StageTypes.h"
+#include "lib/Common/StageTypes.h"
 
 // Captures the settings, picks the driver for the output's pixel format and runs it.
 // 1 for a format that is not rendered (the output is not written).

@@ -1,6 +1,6 @@
 #include "pipeline/PostContrast.h"
 
-#include "lib/Common/PixelFormats.h"
+#include "lib/Common/FloatMath.h"
 
 template <class T>
 int32_t ContrastCurve(int32_t white, double c, T* tables[3]) {
@@ -18,37 +18,5 @@ int32_t ContrastCurve(int32_t white, double c, T* tables[3]) {
     return 0;
 }
 
-template <class Tag>
-int32_t ApplyChannelTables(const RasterDesc& raster, typename Tag::Channel* const tables[3], int32_t white) {
-    using F = typename Tag::FORMAT;
-    using T = typename Tag::Channel;
-    if (!tables[0] || !tables[1] || !tables[2]) return 1;
-    const T* red = tables[0];
-    const T* green = tables[1];
-    const T* blue = tables[2];
-    const uint32_t last = uint32_t(white);
-    for (int32_t y = 0; y < raster.height; ++y) {
-        T* p = rowOf<Tag>(raster, y);
-        if constexpr (kIs16Bit<Tag>) {
-            for (int32_t x = 0; x < raster.width; ++x, p += 4) {
-                p[F::R] = red[p[F::R] < last ? p[F::R] : last];
-                p[F::G] = green[p[F::G] < last ? p[F::G] : last];
-                p[F::B] = blue[p[F::B] < last ? p[F::B] : last];
-            }
-        } else {
-            for (int32_t x = 0; x < raster.width; ++x, p += 4) {
-                p[F::R] = red[p[F::R]];
-                p[F::G] = green[p[F::G]];
-                p[F::B] = blue[p[F::B]];
-            }
-        }
-    }
-    return 0;
-}
-
 template int32_t ContrastCurve<uint8_t>(int32_t, double, uint8_t* [3]);
 template int32_t ContrastCurve<uint16_t>(int32_t, double, uint16_t* [3]);
-template int32_t ApplyChannelTables<PIXEL_ARGB8>(const RasterDesc&, uint8_t* const[3], int32_t);
-template int32_t ApplyChannelTables<PIXEL_BGRA8>(const RasterDesc&, uint8_t* const[3], int32_t);
-template int32_t ApplyChannelTables<PIXEL_ARGB14>(const RasterDesc&, uint16_t* const[3], int32_t);
-template int32_t ApplyChannelTables<PIXEL_BGRA14>(const RasterDesc&, uint16_t* const[3], int32_t);

@@ -2,7 +2,7 @@
 
 #include <emmintrin.h>
 
-#include "host/avx2/PluginHost_API.h"
+#include "lib/Common/PluginHost_API.h"
 
 namespace rng {
 

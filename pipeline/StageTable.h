@@ -5,9 +5,7 @@
 
 #include <cstdint>
 
-#include "pipeline/StageTypes.h"
-
-#define TX_STAGE_ARGS const FrameContext &frame, PluginHost_API &host, RasterHolder &source, RasterHolder &output
+#include "lib/Common/StageTypes.h"
 
 struct StageTable {
     // Prepares the shared funk raster (driver side); null leaves it as it is.

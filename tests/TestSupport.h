@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "host/acf/CACFUnknown.h"
+#include "host/avx2/ParamLayout.h"
 #include "host/avx2/PluginHost_AVX2_Impl.h"
 #include "host/avx2/Plugin_AVX2_Effect.h"
 #include "lib/Common/InstanceData.h"
@@ -29,7 +30,7 @@ struct RegisteredEffect {
 
     RegisteredEffect() {
         PluginHost_AVX2_Impl services(host.get());
-        setupDefinitionContext(services.definitionContext(), host.get(), effect.get(), kParameterSlotCount);
+        setupDefinitionContext(services.definitionContext(), host.get(), effect.get(), &hostParamLayout(), kParameterSlotCount);
         defineParameters(services);
     }
     std::shared_ptr<refhost::ParameterValues> defaults() const {

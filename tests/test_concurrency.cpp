@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "host/avx2/PluginRaster_API.h"
+#include "lib/Common/PluginRaster_API.h"
 
 using namespace refhost;
 using namespace testing_support;

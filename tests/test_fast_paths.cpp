@@ -15,6 +15,7 @@
 #include "refhost/Images.h"
 #include "sdk/acf_ptr.h"
 #include "lib/Common/Cpu.h"
+#include "lib/Common/FloatMath.h"
 #include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"
 #include "stages/tone/Grain.h"

@@ -7,7 +7,8 @@
 
 #include "HostileHost.h"
 #include "TestSupport.h"
-#include "host/avx2/PluginRaster_API.h"
+#include "lib/Common/PluginRaster_API.h"
+#include "lib/Common/FloatMath.h"
 #include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "TestSupport.h"
-#include "host/avx2/PluginRaster_API.h"
+#include "lib/Common/PluginRaster_API.h"
 #include "refhost/Faults.h"
 #include "sdk/sdk_ids.h"
 

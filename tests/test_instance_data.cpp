@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "TestSupport.h"
-#include "host/avx2/PluginRaster_API.h"
+#include "lib/Common/PluginRaster_API.h"
 #include "refhost/Faults.h"
 
 using namespace refhost;

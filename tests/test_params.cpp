@@ -134,7 +134,7 @@ TEST(ParameterSet, DryAndFullRunsAgreeOnEverySlotIdentifier) {
     std::vector<acfUID> dry;
     {
         PluginHost_AVX2_Impl services(host.get());
-        setupDefinitionContext(services.definitionContext(), host.get(), nullptr, kParameterSlotCount);
+        setupDefinitionContext(services.definitionContext(), host.get(), nullptr, nullptr, kParameterSlotCount);
         EXPECT_FALSE(slotTableReady());
         const long objectsBefore = liveObjects();
         defineParameters(services);

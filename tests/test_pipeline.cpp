@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "StageTestSupport.h"
+#include "lib/Common/ChannelTables.h"
 #include "lib/Common/Kernels.h"
 #include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"

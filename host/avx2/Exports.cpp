@@ -5,6 +5,7 @@
 #include "host/avx2/Plugin_AVX2_Effect.h"
 #include "host/avx2/Plugin_AVX2_Globals.h"
 #include "host/avx2/Plugin_AVX2_UpdateParams.h"
+#include "host/avx2/ParamLayout.h"
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/Status.h"
 #include "params/ParameterSet.h"
@@ -58,7 +59,7 @@ ACFRESULT registerEffect(IACFUnknown* host, IACFComponentDefinition** out) {
     setText(effect.get(), PROP_DisplayName, kEffectDisplayName);
     {
         PluginHost_AVX2_Impl services(host);
-        setupDefinitionContext(services.definitionContext(), host, effect.get(), kParameterSlotCount);
+        setupDefinitionContext(services.definitionContext(), host, effect.get(), &hostParamLayout(), kParameterSlotCount);
         defineParameters(services);
     }
     raiseIfFailed(effect->AddImageInput(nullptr));

@@ -4,6 +4,7 @@
 
 #include "lib/Common/Status.h"
 #include "params/ParameterSet.h"
+#include "sdk/acf_definitions.h"
 #include "sdk/acf_ptr.h"
 #include "sdk/sdk_ids.h"
 
@@ -25,10 +26,24 @@ void attach(ParamDefContext& context, IAVXLayoutNode* node) {
         raiseIfFailed(context.parameterList->AddLayoutNode(node));
 }
 
+class HostParamLayout final : public ParamLayoutBuilder {
+public:
+    void addEntry(ParamDefContext& context, const acfUID& controlKind, const char* identifier, const char* suffix,
+                  const char16_t* label, IACFDefinition* definition) override;
+    IAVXLayoutNode* openGroup(ParamDefContext& context, const char* identifier, const char16_t* label,
+                              IACFDefinition* property, bool groupOption) override;
+    void closeGroup(ParamDefContext& context) override;
+};
+
 }  // namespace
 
-void addLayoutEntry(ParamDefContext& context, const acfUID& controlKind, const char* identifier, const char* suffix,
-                    const char16_t* label, IACFDefinition* definition) {
+ParamLayoutBuilder& hostParamLayout() {
+    static HostParamLayout layout;
+    return layout;
+}
+
+void HostParamLayout::addEntry(ParamDefContext& context, const acfUID& controlKind, const char* identifier,
+                               const char* suffix, const char16_t* label, IACFDefinition* definition) {
     if (!slotTableReady()) return;
     AcfPtr<IAVXLayoutNode> node = createNode(context);
     acfUID nodeId{};
@@ -37,8 +52,8 @@ void addLayoutEntry(ParamDefContext& context, const acfUID& controlKind, const c
     attach(context, node.get());
 }
 
-IAVXLayoutNode* openLayoutGroup(ParamDefContext& context, const char* identifier, const char16_t* label,
-                                IACFDefinition* property, bool groupOption) {
+IAVXLayoutNode* HostParamLayout::openGroup(ParamDefContext& context, const char* identifier, const char16_t* label,
+                                           IACFDefinition* property, bool groupOption) {
     if (!slotTableReady()) return nullptr;
     AcfPtr<IAVXLayoutNode> node = createNode(context);
     acfUID nodeId{};
@@ -52,7 +67,7 @@ IAVXLayoutNode* openLayoutGroup(ParamDefContext& context, const char* identifier
     return node.detach();
 }
 
-void closeLayoutGroup(ParamDefContext& context) {
+void HostParamLayout::closeGroup(ParamDefContext& context) {
     if (!slotTableReady() || context.openGroups.empty()) return;
     AcfPtr<IAVXLayoutNode> group(context.openGroups.back());
     context.openGroups.pop_back();

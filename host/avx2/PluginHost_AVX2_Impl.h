@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "host/avx2/PluginHost_API.h"
+#include "lib/Common/PluginHost_API.h"
 #include "params/ParamDefContext.h"
 #include "sdk/acf_ptr.h"
 #include "sdk/avx_runtime.h"

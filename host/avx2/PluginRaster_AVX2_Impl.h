@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "host/avx2/PluginRaster_API.h"
+#include "lib/Common/PluginRaster_API.h"
 #include "lib/Common/RasterDesc.h"
 #include "sdk/acf_ptr.h"
 #include "sdk/avx_runtime.h"

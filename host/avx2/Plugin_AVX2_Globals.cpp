@@ -24,7 +24,7 @@ ACFRESULT ensureSlotTable(IACFUnknown* host) {
     if (slotTableReady()) return ACF_OK;
     try {
         PluginHost_AVX2_Impl services(host);
-        setupDefinitionContext(services.definitionContext(), host, nullptr, kParameterSlotCount);
+        setupDefinitionContext(services.definitionContext(), host, nullptr, nullptr, kParameterSlotCount);
         defineParameters(services);
         setSlotTableReady(true);
         return ACF_OK;

@@ -16,7 +16,7 @@
 #include <tuple>
 #include <type_traits>
 
-#include "host/avx2/PluginHost_API.h"
+#include "lib/Common/PluginHost_API.h"
 #include "lib/Common/ExactDivision.h"
 #include "lib/Common/Kernels.h"
 #include "lib/Common/Cpu.h"

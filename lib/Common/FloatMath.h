@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 
 namespace fm {
 inline float sinF(float x) { return float(std::sin(double(x))); }
@@ -13,3 +14,9 @@ inline float logF(float x) { return float(std::log(double(x))); }
 inline float atan2F(float y, float x) { return float(std::atan2(double(y), double(x))); }
 inline float sqrtF(float x) { return std::sqrt(x); }  // IEEE: correctly rounded in float already
 }  // namespace fm
+
+// x86 truncation of a double to int32: NaN and out-of-range values give INT32_MIN, defined here.
+inline int32_t truncToInt32(double v) {
+    if (!(v > -2147483649.0 && v < 2147483648.0)) return INT32_MIN;
+    return int32_t(v);
+}

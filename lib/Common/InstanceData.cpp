@@ -6,8 +6,8 @@
 #include <mutex>
 #include <new>
 
-#include "host/avx2/PluginHost_API.h"
-#include "host/avx2/PluginRaster_API.h"
+#include "lib/Common/PluginHost_API.h"
+#include "lib/Common/PluginRaster_API.h"
 #include "platform/platform.h"
 #include "sdk/acf_base.h"
 

@@ -1,7 +1,7 @@
 // A fixed sine ripple sampled bilinearly from the source frame.
 #pragma once
 
-#include "pipeline/StageTable.h"
+#include "lib/Common/StageTypes.h"
 
 template <class Tag>
 Status DisplacementStage(TX_STAGE_ARGS, float amount);

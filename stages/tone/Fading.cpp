@@ -4,7 +4,7 @@
 
 #include "lib/Common/Kernels.h"
 #include "lib/Common/PixelFormats.h"
-#include "pipeline/PostContrast.h"
+#include "lib/Common/FloatMath.h"
 
 namespace {
 

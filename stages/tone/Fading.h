@@ -1,7 +1,7 @@
 // Lays a heavily blurred copy of the frame over it at 30 % to 70 %.
 #pragma once
 
-#include "pipeline/StageTable.h"
+#include "lib/Common/StageTypes.h"
 
 template <class Tag>
 Status FadingStage(TX_STAGE_ARGS, float amount);

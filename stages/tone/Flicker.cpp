@@ -9,7 +9,7 @@
 #include "lib/Common/ImageProc.h"
 #include "lib/Common/Kernels.h"
 #include "lib/Common/PixelFormats.h"
-#include "pipeline/PostContrast.h"
+#include "lib/Common/ChannelTables.h"
 #include "pipeline/Random.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Brightens the whole frame with one gamma lift.
 #pragma once
 
-#include "pipeline/StageTable.h"
+#include "lib/Common/StageTypes.h"
 
 template <class Tag>
 Status FlickerStage(TX_STAGE_ARGS, float amount);

@@ -1,7 +1,7 @@
 // Swings the picture sideways by whole pixels, with random jolts.
 #pragma once
 
-#include "pipeline/StageTable.h"
+#include "lib/Common/StageTypes.h"
 
 // Moves the output by A cos(2 pi F n / 24) pixels for frame n, plus, on frames other than 0
 // and with a chance of `noiseFrequency` percent, a jolt drawn from the thread's generator;

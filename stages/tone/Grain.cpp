@@ -12,7 +12,7 @@
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/Kernels.h"
 #include "lib/Common/PixelFormats.h"
-#include "pipeline/PostContrast.h"
+#include "lib/Common/FloatMath.h"
 #include "pipeline/Random.h"
 #include "stages/tone/GrainBlur.h"
 #include "stages/tone/GrainBlurWindow.h"

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "pipeline/StageTable.h"
+#include "lib/Common/StageTypes.h"
 #include "stages/tone/GrainNoiseLanes.h"
 
 // Builds a mid-grey noise layer seeded by the frame number, softens it with GrainBlur and

@@ -12,7 +12,7 @@
 
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/TargetAvx2.h"
-#include "pipeline/PostContrast.h"
+#include "lib/Common/FloatMath.h"
 #include "pipeline/Random.h"
 
 namespace grain_noise {

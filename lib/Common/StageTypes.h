@@ -4,10 +4,13 @@
 
 #include <cstdint>
 
-#include "host/avx2/PluginHost_API.h"
-#include "host/avx2/PluginRaster_API.h"
+#include "lib/Common/PluginHost_API.h"
+#include "lib/Common/PluginRaster_API.h"
 #include "lib/Common/RasterDesc.h"
 #include "lib/Common/Status.h"
+
+// Every stage entry takes these first, in this order.
+#define TX_STAGE_ARGS const FrameContext &frame, PluginHost_API &host, RasterHolder &source, RasterHolder &output
 
 // Handed unchanged from the dispatcher to every stage; all zero in this system.
 struct FrameContext {
