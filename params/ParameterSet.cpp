@@ -19,18 +19,6 @@ std::unique_ptr<acfUID[]> gSlotTable;
 int32_t gSlotCount = 0;
 bool gSlotTableReady = false;
 
-// Every adder reports host failures as its result and anything else as unexpected.
-template <class Body>
-ACFRESULT adderBoundary(Body&& body) {
-    try {
-        return body();
-    } catch (int32_t status) {
-        return status;
-    } catch (...) {
-        return ACF_E_UNEXPECTED;
-    }
-}
-
 bool isDryRun(const ParamDefContext& context) { return context.parameterList == nullptr; }
 
 // Value-bearing slots: the identifier goes into the table at the current index.
@@ -116,7 +104,7 @@ ACFRESULT deriveIdentifier(ParamDefContext& context, const char* name, acfUID* o
 }
 
 ACFRESULT addCheckbox(ParamDefContext& context, const char* identifier, const char16_t* label, bool defaultOn) {
-    return adderBoundary([&]() -> ACFRESULT {
+    return hostBoundary([&]() -> ACFRESULT {
         const uint32_t flags = context.flags;
         const acfUID uid = deriveSlotIdentifier(context, identifier);
         if (isDryRun(context)) return ACF_OK;
@@ -135,7 +123,7 @@ ACFRESULT addCheckbox(ParamDefContext& context, const char* identifier, const ch
 }
 
 ACFRESULT beginGroup(ParamDefContext& context, const char* identifier, const char16_t* label, int32_t enablerIndex) {
-    return adderBoundary([&]() -> ACFRESULT {
+    return hostBoundary([&]() -> ACFRESULT {
         const uint32_t flags = context.flags;
         if (isDryRun(context)) return ACF_OK;
         IAVXLayoutNode* group =
@@ -153,7 +141,7 @@ ACFRESULT beginGroup(ParamDefContext& context, const char* identifier, const cha
 }
 
 ACFRESULT endGroup(ParamDefContext& context) {
-    return adderBoundary([&]() -> ACFRESULT {
+    return hostBoundary([&]() -> ACFRESULT {
         if (!isDryRun(context)) closeLayoutGroup(context);
         return ACF_OK;
     });
@@ -161,7 +149,7 @@ ACFRESULT endGroup(ParamDefContext& context) {
 
 ACFRESULT addSlider(ParamDefContext& context, const acfUID& dataType, const char* identifier, const char16_t* label,
                     double defaultValue, double minimum, double maximum, double fourth, int32_t controlVariant) {
-    return adderBoundary([&]() -> ACFRESULT {
+    return hostBoundary([&]() -> ACFRESULT {
         const uint32_t flags = context.flags;
         const acfUID uid = deriveSlotIdentifier(context, identifier);
         if (isDryRun(context)) return ACF_OK;
@@ -208,7 +196,7 @@ ACFRESULT beginColorChannels(ParamDefContext& context) {
 }
 
 ACFRESULT addColor(ParamDefContext& context, const char* identifier, const char16_t* label, int32_t hsvLabels) {
-    return adderBoundary([&]() -> ACFRESULT {
+    return hostBoundary([&]() -> ACFRESULT {
         const uint32_t flags = context.flags;
         context.channelSlot = -1;
         if (isDryRun(context)) {

@@ -10,8 +10,6 @@
 
 namespace refhost {
 
-constexpr ACFRESULT ACF_E_NOINTERFACE = int32_t(0x80004002u);
-
 std::atomic<long>& liveObjects();
 
 template <class Interface>

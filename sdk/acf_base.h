@@ -7,15 +7,17 @@
 
 using ACFRESULT = int32_t;
 
+// Negative results are failures.
 constexpr ACFRESULT ACF_OK = 0;
-constexpr ACFRESULT ACF_E_NOTIMPL = int32_t(0x80000001u);
-constexpr ACFRESULT ACF_E_OUTOFMEMORY = int32_t(0x80000002u);
-constexpr ACFRESULT ACF_E_INVALIDARG = int32_t(0x80000003u);
-constexpr ACFRESULT ACF_E_POINTER = int32_t(0x80000005u);
-constexpr ACFRESULT ACF_E_FAIL = int32_t(0x80000008u);
-constexpr ACFRESULT ACF_E_UNEXPECTED = int32_t(0x8000FFFFu);
-constexpr ACFRESULT ACF_E_NOAGGREGATION = int32_t(0x80040110u);
-constexpr ACFRESULT ACF_E_CLASSNOTAVAILABLE = int32_t(0x80040111u);
+constexpr ACFRESULT ACF_E_NOTIMPL = int32_t(0x80000001u);            // operation not implemented
+constexpr ACFRESULT ACF_E_OUTOFMEMORY = int32_t(0x80000002u);        // memory could not be had
+constexpr ACFRESULT ACF_E_INVALIDARG = int32_t(0x80000003u);         // an argument out of its domain
+constexpr ACFRESULT ACF_E_POINTER = int32_t(0x80000005u);            // a required object missing
+constexpr ACFRESULT ACF_E_FAIL = int32_t(0x80000008u);               // failed (also: image not 4-channel RGB)
+constexpr ACFRESULT ACF_E_UNEXPECTED = int32_t(0x8000FFFFu);         // anything not foreseen
+constexpr ACFRESULT ACF_E_NOINTERFACE = int32_t(0x80004002u);        // the object has no such interface
+constexpr ACFRESULT ACF_E_NOAGGREGATION = int32_t(0x80040110u);      // aggregation not supported
+constexpr ACFRESULT ACF_E_CLASSNOTAVAILABLE = int32_t(0x80040111u);  // no such class here
 
 constexpr bool ACFFailed(ACFRESULT r) { return r < 0; }
 

@@ -22,7 +22,7 @@ ACFRESULT CACFUnknown::NDQueryInterface(const acfUID& iid, void** out) {
         NDAddRef();
         return ACF_OK;
     }
-    return int32_t(0x80004002u);  // no such interface
+    return ACF_E_NOINTERFACE;
 }
 
 uint32_t CACFUnknown::NDAddRef() { return ++mRefCount; }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "sdk/acf_base.h"
+#include "sdk/sdk_ids.h"
 
 class CACFUnknown {
 public:
@@ -44,6 +45,30 @@ private:
     std::atomic<uint32_t> mRefCount{0};
     IACFUnknown* mControlling;
     PrivateUnknown mPrivate;
+};
+
+// A component with one interface of its own: that interface's QueryInterface, AddRef and
+// Release forward to the controlling unknown, and the query answers for `Iid` itself.
+template <class Interface, const acfUID& Iid>
+class CACFComponent : public Interface, public CACFUnknown {
+public:
+    explicit CACFComponent(IACFUnknown* outer) : CACFUnknown(outer) {}
+
+    ACFRESULT QueryInterface(const acfUID& iid, void** out) override {
+        return controllingUnknown()->QueryInterface(iid, out);
+    }
+    uint32_t AddRef() override { return controllingUnknown()->AddRef(); }
+    uint32_t Release() override { return controllingUnknown()->Release(); }
+
+    ACFRESULT NDQueryInterface(const acfUID& iid, void** out) override {
+        if (!out) return ACF_E_INVALIDARG;
+        if (iid == Iid) {
+            *out = static_cast<Interface*>(this);
+            NDAddRef();
+            return ACF_OK;
+        }
+        return CACFUnknown::NDQueryInterface(iid, out);
+    }
 };
 
 // Creates a component the way every factory does: construct with the outer unknown, take a

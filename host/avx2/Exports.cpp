@@ -22,17 +22,6 @@
 
 namespace {
 
-template <class Body>
-ACFRESULT entryBoundary(Body&& body) {
-    try {
-        return body();
-    } catch (int32_t status) {
-        return status;
-    } catch (...) {
-        return ACF_E_UNEXPECTED;
-    }
-}
-
 AcfPtr<IACFDefinitionFactory> definitionFactory(IACFUnknown* host) {
     AcfPtr<IACFDefinitionFactory> factory;
     raiseIfFailed(host->QueryInterface(IID_IACFDefinitionFactory, factory.outVoid()));
@@ -91,7 +80,7 @@ ACFRESULT registerUpdater(IACFUnknown* host, IACFComponentDefinition** out) {
 TX_EXPORT ACFRESULT ACFRegisterPlugin(IACFUnknown* host, IACFPluginDefinition** out) {
     if (!host || !out) return ACF_E_POINTER;
     *out = nullptr;
-    return entryBoundary([&]() -> ACFRESULT {
+    return hostBoundary([&]() -> ACFRESULT {
         AcfPtr<IACFPluginDefinition> plugin;
         raiseIfFailed(definitionFactory(host)->CreateDefinition(CLSID_PluginDefinition, IID_IACFPluginDefinition,
                                                                 plugin.outVoid()));
@@ -107,7 +96,7 @@ TX_EXPORT ACFRESULT ACFRegisterComponent(IACFUnknown* host, uint32_t index, IACF
     if (!host || !out) return ACF_E_POINTER;
     *out = nullptr;
     if (index >= 2) return ACF_E_INVALIDARG;
-    return entryBoundary([&]() -> ACFRESULT { return index == 0 ? registerEffect(host, out) : registerUpdater(host, out); });
+    return hostBoundary([&]() -> ACFRESULT { return index == 0 ? registerEffect(host, out) : registerUpdater(host, out); });
 }
 
 TX_EXPORT ACFRESULT ACFGetClassFactory(IACFUnknown* host, const acfUID* classId, const acfUID* iid, void** out) {

@@ -10,9 +10,6 @@
 
 namespace {
 
-// A host without a memory service answers its query with this; the C runtime serves then.
-constexpr ACFRESULT kNoSuchInterface = int32_t(0x80004002u);
-
 // The pipeline reads the input at the output's size and in the output's pixel layout: an
 // input of another size, depth or channel order would be read past its end or misread.
 bool inputMatchesOutput(IAVXImage* input, uint32_t width, uint32_t height, IAVXImageFormat* outputFormat) {
@@ -42,20 +39,16 @@ ACFRESULT Plugin_AVX2_Effect::InitializeInstance(IACFUnknown* host) {
     // Asked once for the instance's life: a query failing later would otherwise send memory
     // from one allocator back to the other.
     r = host->QueryInterface(IID_IACFMalloc, mMemory.outVoid());
-    if (r == kNoSuchInterface)
+    // A host without a memory service: the C runtime serves then.
+    if (r == ACF_E_NOINTERFACE)
         mMemory.reset();
     else if (ACFFailed(r))
         return r;
-    try {
+    return hostBoundary([&]() -> ACFRESULT {
         PluginHost_AVX2_Impl services(host);
         services.setMemoryService(mMemory.get());
-        r = createInstanceData(services, mInstanceData);
-    } catch (int32_t status) {
-        r = status;
-    } catch (...) {
-        r = ACF_E_UNEXPECTED;
-    }
-    return r;
+        return createInstanceData(services, mInstanceData);
+    });
 }
 
 Plugin_AVX2_Effect::~Plugin_AVX2_Effect() {
@@ -70,16 +63,6 @@ Plugin_AVX2_Effect::~Plugin_AVX2_Effect() {
     }
 }
 
-ACFRESULT Plugin_AVX2_Effect::NDQueryInterface(const acfUID& iid, void** out) {
-    if (!out) return ACF_E_INVALIDARG;
-    if (iid == IID_IAVXEffect) {
-        *out = static_cast<IAVXEffect*>(this);
-        NDAddRef();
-        return ACF_OK;
-    }
-    return CACFUnknown::NDQueryInterface(iid, out);
-}
-
 ACFRESULT Plugin_AVX2_Effect::ProcessFrame(IAVXEffectContext* effectContext, IACFUnknown* context2,
                                            IACFUnknown* context3, IAVXFrameContext* frameContext,
                                            IACFUnknown* context5, IAVXRenderContext* renderContext,
@@ -88,13 +71,9 @@ ACFRESULT Plugin_AVX2_Effect::ProcessFrame(IAVXEffectContext* effectContext, IAC
         diag::assertionFailed("effectContext && frameContext && renderContext && output", "Plugin_AVX2_Effect", 292);
         return ACF_E_POINTER;
     }
-    try {
+    return hostBoundary([&] {
         return renderFrame(effectContext, context2, context3, frameContext, context5, renderContext, output);
-    } catch (int32_t status) {
-        return status;
-    } catch (...) {
-        return ACF_E_UNEXPECTED;
-    }
+    });
 }
 
 // Every host object obtained here is held by an owning pointer, so a raised status releases

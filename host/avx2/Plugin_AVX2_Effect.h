@@ -7,16 +7,11 @@
 #include "sdk/acf_ptr.h"
 #include "sdk/avx_runtime.h"
 
-class Plugin_AVX2_Effect final : public IAVXEffect, public CACFUnknown {
+class Plugin_AVX2_Effect final : public CACFComponent<IAVXEffect, IID_IAVXEffect> {
 public:
-    explicit Plugin_AVX2_Effect(IACFUnknown* outer) : CACFUnknown(outer) {}
+    explicit Plugin_AVX2_Effect(IACFUnknown* outer) : CACFComponent(outer) {}
     ~Plugin_AVX2_Effect() override;
 
-    ACFRESULT QueryInterface(const acfUID& iid, void** out) override {
-        return controllingUnknown()->QueryInterface(iid, out);
-    }
-    uint32_t AddRef() override { return controllingUnknown()->AddRef(); }
-    uint32_t Release() override { return controllingUnknown()->Release(); }
 
     ACFRESULT SetupEffect() override { return ACF_E_NOTIMPL; }
     ACFRESULT BeginSequence() override { return ACF_OK; }
@@ -31,7 +26,6 @@ public:
     ACFRESULT Teardown() override { return ACF_OK; }
 
     ACFRESULT InitializeInstance(IACFUnknown* host) override;
-    ACFRESULT NDQueryInterface(const acfUID& iid, void** out) override;
 
     static ACFRESULT create(IACFUnknown* host, IACFUnknown* outer, const acfUID& iid, void** out) {
         return createComponent<Plugin_AVX2_Effect>(host, outer, iid, out);

@@ -1,6 +1,7 @@
 #include "host/avx2/Plugin_AVX2_Globals.h"
 
 #include "host/avx2/PluginHost_AVX2_Impl.h"
+#include "lib/Common/Status.h"
 #include "params/ParameterSet.h"
 #include "platform/platform.h"
 
@@ -22,15 +23,11 @@ void* Plugin_AVX2_Globals::hostWindow() { return gHostWindow; }
 
 ACFRESULT ensureSlotTable(IACFUnknown* host) {
     if (slotTableReady()) return ACF_OK;
-    try {
+    return hostBoundary([&]() -> ACFRESULT {
         PluginHost_AVX2_Impl services(host);
         setupDefinitionContext(services.definitionContext(), host, nullptr, nullptr, kParameterSlotCount);
         defineParameters(services);
         setSlotTableReady(true);
         return ACF_OK;
-    } catch (int32_t status) {
-        return status;
-    } catch (...) {
-        return ACF_E_UNEXPECTED;
-    }
+    });
 }

@@ -10,13 +10,3 @@ ACFRESULT Plugin_AVX2_UpdateParams::InitializeInstance(IACFUnknown* host) {
     mHost = AcfPtr<IACFUnknown>::share(host);
     return ACF_OK;
 }
-
-ACFRESULT Plugin_AVX2_UpdateParams::NDQueryInterface(const acfUID& iid, void** out) {
-    if (!out) return ACF_E_INVALIDARG;
-    if (iid == IID_IAVXUpdateParams) {
-        *out = static_cast<IAVXUpdateParams*>(this);
-        NDAddRef();
-        return ACF_OK;
-    }
-    return CACFUnknown::NDQueryInterface(iid, out);
-}

@@ -5,22 +5,16 @@
 #include "sdk/acf_ptr.h"
 #include "sdk/avx_runtime.h"
 
-class Plugin_AVX2_UpdateParams final : public IAVXUpdateParams, public CACFUnknown {
+class Plugin_AVX2_UpdateParams final : public CACFComponent<IAVXUpdateParams, IID_IAVXUpdateParams> {
 public:
-    explicit Plugin_AVX2_UpdateParams(IACFUnknown* outer) : CACFUnknown(outer) {}
+    explicit Plugin_AVX2_UpdateParams(IACFUnknown* outer) : CACFComponent(outer) {}
 
-    ACFRESULT QueryInterface(const acfUID& iid, void** out) override {
-        return controllingUnknown()->QueryInterface(iid, out);
-    }
-    uint32_t AddRef() override { return controllingUnknown()->AddRef(); }
-    uint32_t Release() override { return controllingUnknown()->Release(); }
 
     ACFRESULT UpdateParameters(IACFUnknown* a, IACFUnknown* b, IACFUnknown* c, IACFUnknown* d) override {
         return a && b && c && d ? ACF_OK : ACF_E_POINTER;
     }
 
     ACFRESULT InitializeInstance(IACFUnknown* host) override;
-    ACFRESULT NDQueryInterface(const acfUID& iid, void** out) override;
 
     static ACFRESULT create(IACFUnknown* host, IACFUnknown* outer, const acfUID& iid, void** out) {
         return createComponent<Plugin_AVX2_UpdateParams>(host, outer, iid, out);

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "sdk/acf_base.h"
+
 using Status = int32_t;
 
 constexpr Status STATUS_OK = 0;
@@ -13,6 +15,19 @@ constexpr Status STATUS_NO_RASTER = 4;    // a raster could not be created
 // Ends the current operation with a failed host status.
 inline void raiseIfFailed(int32_t hostStatus) {
     if (hostStatus < 0) throw int32_t(hostStatus);
+}
+
+// The one boundary of every host-facing operation: a raised host status comes back as the
+// result, anything else (out of memory included) as an unexpected failure.
+template <class Body>
+int32_t hostBoundary(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (int32_t hostStatus) {
+        return hostStatus;
+    } catch (...) {
+        return ACF_E_UNEXPECTED;
+    }
 }
 
 #define TX_PROPAGATE(expr)              \
