@@ -68,6 +68,7 @@ ACFRESULT Plugin_AVX2_Effect::ProcessFrame(IAVXEffectContext* effectContext, IAC
                                            IACFUnknown* context5, IAVXRenderContext* renderContext,
                                            IAVXImageSource* output) {
     if (!(effectContext && frameContext && renderContext && output)) {
+        // 292 is not this file's line: it is part of the report's defined text.
         diag::assertionFailed("effectContext && frameContext && renderContext && output", "Plugin_AVX2_Effect", 292);
         return ACF_E_POINTER;
     }

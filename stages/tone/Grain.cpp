@@ -363,7 +363,11 @@ struct GrainRows {
         if (y == 0)
             self->host->hostComposites(BLEND_HARD_LIGHT);
         const RasterDesc picture = rowView(self->picture, self->picture.pixels + ptrdiff_t(y) * self->picture.rowBytes);
-        self->status = BlendImages<Tag>(nullptr, BLEND_HARD_LIGHT, kLayerOpacity, 1.0f, rowView(self->layer, row), picture, picture);
+        const Status blended =
+            BlendImages<Tag>(nullptr, BLEND_HARD_LIGHT, kLayerOpacity, 1.0f, rowView(self->layer, row), picture, picture);
+        // The first row that fails is the stage's status, as one blend of the whole frame would give it.
+        if (self->status == STATUS_OK)
+            self->status = blended;
     }
 };
 
