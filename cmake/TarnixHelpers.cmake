@@ -11,7 +11,7 @@ endif()
 # One test program per area, registered as one test.
 function(tarnix_test name)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE tarnix_core refhost GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE tarnix_core tarnix_testing GTest::gtest GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
 endfunction()
 
@@ -19,7 +19,7 @@ endfunction()
 # host but none of the plug-in's code.
 function(tarnix_module_test name)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE refhost GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE tarnix_testing GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE TARNIX_MODULE_PATH="$<TARGET_FILE:TarnixAVX2>")
   add_dependencies(${name} TarnixAVX2)
   add_test(NAME ${name} COMMAND ${name})

@@ -23,7 +23,7 @@
 
 #include "refhost/Faults.h"
 #include "refhost/Module.h"
-#include "tests/HostileHost.h"
+#include "testing/HostileHost.h"
 
 using namespace refhost;
 

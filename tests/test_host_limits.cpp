@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "HostileHost.h"
+#include "testing/HostileHost.h"
 #include "TestSupport.h"
 #include "lib/Common/PluginRaster_API.h"
 #include "lib/Common/FloatMath.h"

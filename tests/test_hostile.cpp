@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "HostileHost.h"
+#include "testing/HostileHost.h"
 #include "ModuleSupport.h"
 #include "refhost/Faults.h"
 

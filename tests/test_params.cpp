@@ -271,7 +271,8 @@ TEST(ParameterSet, AFailedHostCallCostsOnlyTheDefinitionItWasMaking) {
         NotingList notingList(list.get(), at);
         faults().reset();
         PluginHost_AVX2_Impl services(&notingHost);
-        setupDefinitionContext(services.definitionContext(), &notingHost, &notingList, kParameterSlotCount);
+        setupDefinitionContext(services.definitionContext(), &notingHost, &notingList, &hostParamLayout(),
+                               kParameterSlotCount);
         defineParameters(services);
         callsPerPass = faults().calls.load();
     }

@@ -84,8 +84,9 @@ TEST_F(RenderSettingsTest, CheckboxesAreOnOnlyForOne) {
         std::memset(static_cast<void*>(&s), 0xCD, sizeof s);
         captureSettings(*frame.services, s);
         for (const SettingField& f : kSettingFields) {
-            if (f.kind == SettingKind::Checkbox)
+            if (f.kind == SettingKind::Checkbox) {
                 EXPECT_EQ(reinterpret_cast<const uint8_t*>(&s)[f.offset], raw == 1 ? 1 : 0) << f.name;
+            }
         }
     }
 }

@@ -62,7 +62,7 @@ allowed() {
 }
 
 status=0
-for file in $(git ls-files 2>/dev/null | grep -E '\.(h|hpp|cpp|cc|inc|inl)$' || find . -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.inc' \) | sed 's|^\./||' | grep -v '^build'); do
+for file in $(git ls-files --cached --others --exclude-standard 2>/dev/null | grep -E '\.(h|hpp|cpp|cc|inc|inl)$' || find . -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.inc' \) | sed 's|^\./||' | grep -v '^build'); do
     from=$(layer_of "$file")
     [ "$from" = other ] && continue
     ok=" $(allowed "$from") "
