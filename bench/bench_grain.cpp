@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/avx2/PluginHost_AVX2_Impl.h"
-#include "lib/Common/Cpu.h"
+#include "lib/Common/simd/Cpu.h"
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/Kernels.h"
 #include "pipeline/Random.h"

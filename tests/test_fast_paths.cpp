@@ -14,7 +14,7 @@
 #include "lib/Common/PlainBlend.h"
 #include "refhost/Images.h"
 #include "sdk/acf_ptr.h"
-#include "lib/Common/Cpu.h"
+#include "lib/Common/simd/Cpu.h"
 #include "lib/Common/FloatMath.h"
 #include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"

@@ -19,8 +19,8 @@
 #include "lib/Common/PluginHost_API.h"
 #include "lib/Common/ExactDivision.h"
 #include "lib/Common/Kernels.h"
-#include "lib/Common/Cpu.h"
-#include "lib/Common/LaneWidths.h"
+#include "lib/Common/simd/Cpu.h"
+#include "lib/Common/simd/LaneWidths.h"
 #include "lib/Common/PlainBlend.h"
 
 namespace {
@@ -329,7 +329,7 @@ private:
 
 namespace narrow_lanes {
 namespace {
-using V = lane_widths::Sse2Lanes;
+using V = simd::Sse2Lanes;
 #include "lib/Common/BlendLanes.inc"
 }  // namespace
 }  // namespace narrow_lanes
@@ -344,7 +344,7 @@ using V = lane_widths::Sse2Lanes;
 TX_BEGIN_AVX2
 namespace wide_lanes {
 namespace {
-using V = lane_widths::Avx2Lanes;
+using V = simd::Avx2Lanes;
 #include "lib/Common/BlendLanes.inc"
 }  // namespace
 }  // namespace wide_lanes

@@ -8,7 +8,7 @@
 #include <new>
 #include <type_traits>
 
-#include "lib/Common/Cpu.h"
+#include "lib/Common/simd/Cpu.h"
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/Kernels.h"
 #include "lib/Common/PixelFormats.h"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "lib/Common/Cpu.h"
+#include "lib/Common/simd/Cpu.h"
 #include "lib/Common/PixelFormats.h"
 #include "stages/tone/GrainBlurWindow.h"
 

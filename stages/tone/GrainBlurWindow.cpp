@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "lib/Common/LaneWidths.h"
+#include "lib/Common/simd/LaneWidths.h"
 
 namespace grain_blur {
 
@@ -82,50 +82,8 @@ template struct FixedKernels<PIXEL_BGRA8>;
 
 namespace {
 
-// The blur's own steps at this width: two pixels per vector.
-struct V : lane_widths::Sse2Lanes {
-    using F = __m128;
-    static __m128 floatPattern(const float (&lanes)[4]) { return _mm_loadu_ps(lanes); }
-
-    // Every pixel of the vector set to its first, or last, pixel.
-    static I broadcastFirst(I v) { return _mm_unpacklo_epi64(v, v); }
-    static I broadcastLast(I v) { return _mm_unpackhi_epi64(v, v); }
-    // The pixels one step before those of v (the first from prev's last), and one step after.
-    static I before(I prev, I v) { return _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(prev), _mm_castsi128_pd(v), 1)); }
-    static I after(I v, I next) { return _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(v), _mm_castsi128_pd(next), 1)); }
-
-    // trunc(sum * k) per pixel in single precision, packed back to 16-bit lanes.
-    static I scaleFloat(I sum, __m128 norm) {
-        const __m128i first = _mm_srai_epi32(_mm_unpacklo_epi16(sum, sum), 16);
-        const __m128i second = _mm_srai_epi32(_mm_unpackhi_epi16(sum, sum), 16);
-        return _mm_packs_epi32(_mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(first), norm)),
-                               _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(second), norm)));
-    }
-    // Runs of pixels in 32-bit lanes, one pixel per vector: run j of a block, and two runs back
-    // to 16-bit lanes (signed saturation).
-    static I widen(Block b, int j) {
-        const __m128i half = j < 2 ? b.low : b.high;
-        return j % 2 == 0 ? _mm_unpacklo_epi16(half, _mm_setzero_si128()) : _mm_unpackhi_epi16(half, _mm_setzero_si128());
-    }
-    static I narrowPair(I a, I b) { return _mm_packs_epi32(a, b); }
-    template <class Tag>
-    static I narrowHeld(I a, I b) { return heldToWhite<Tag>(narrowPair(a, b)); }
-    static I firstPixel32(I v) { return v; }
-    static I lastPixel32(I v) { return v; }
-    static I before32(I prev, I) { return prev; }
-    static I after32(I, I next) { return next; }
-    static I pattern32(const int32_t (&lanes)[4]) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes)); }
-    static I load32(const int32_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); }
-    static void store32(int32_t* at, I v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v); }
-    static I add32(I a, I b) { return _mm_add_epi32(a, b); }
-    static I sub32(I a, I b) { return _mm_sub_epi32(a, b); }
-    static F toFloat(I v) { return _mm_cvtepi32_ps(v); }
-    static I truncate(F v) { return _mm_cvttps_epi32(v); }
-    static F mulFloat(F a, F b) { return _mm_mul_ps(a, b); }
-    static F addFloat(F a, F b) { return _mm_add_ps(a, b); }
-    static F minFloat(F a, F b) { return _mm_min_ps(a, b); }
-    static F setFloat(float v) { return _mm_set1_ps(v); }
-};
+// Two pixels per vector.
+using V = simd::Sse2Lanes;
 
 #include "stages/tone/GrainBlurFixedPass.inc"
 #include "stages/tone/GrainBlurFloatPass.inc"

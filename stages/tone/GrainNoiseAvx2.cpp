@@ -11,7 +11,7 @@
 #include <new>
 
 #include "lib/Common/PixelFormats.h"
-#include "lib/Common/TargetAvx2.h"
+#include "lib/Common/simd/TargetAvx2.h"
 #include "lib/Common/FloatMath.h"
 #include "pipeline/Random.h"
 

@@ -1,4 +1,4 @@
-#include "lib/Common/Cpu.h"
+#include "lib/Common/simd/Cpu.h"
 
 #include <atomic>
 
