@@ -1,17 +1,18 @@
 #include "pipeline/Random.h"
 
-#include <emmintrin.h>
-
 #include "lib/Common/PluginHost_API.h"
+#include "lib/Common/simd/LaneWidths.h"
 
 namespace rng {
 
 namespace {
 
+using V = simd::Sse2Lanes;
+
 // States held as 16-bit halves, eight per vector: SSE2 multiplies eight 16-bit lanes at
 // once but only two 32-bit ones, and the draw is the high half itself.
 struct Halves {
-    __m128i low, high;
+    V::I low, high;
 };
 
 constexpr int kGroups = 4;                 // independent vectors, to hide the multiplies' latency
@@ -29,19 +30,19 @@ constexpr LaneJumps kLaneJumps = [] {
     return jumps;
 }();
 
-inline __m128i set16(uint32_t v) { return _mm_set1_epi16(int16_t(uint16_t(v))); }
+inline V::I set16(uint32_t v) { return V::set16(int16_t(uint16_t(v))); }
 
 // s * A + C, mod 2^32, lane by lane: (h:l) * (Ah:Al) = l*Al + ((h*Al + l*Ah) << 16), the
 // increment's low half carried into the high half by an unsigned compare.
 inline Halves advance(Halves s) {
-    const __m128i aLow = set16(kMultiplier), aHigh = set16(kMultiplier >> 16);
-    const __m128i cLow = set16(kIncrement), cHigh = set16(kIncrement >> 16);
-    const __m128i sign = _mm_set1_epi16(int16_t(0x8000));
-    const __m128i low = _mm_add_epi16(_mm_mullo_epi16(s.low, aLow), cLow);
-    const __m128i carried = _mm_cmplt_epi16(_mm_xor_si128(low, sign), _mm_xor_si128(cLow, sign));
-    __m128i high = _mm_add_epi16(_mm_mulhi_epu16(s.low, aLow), _mm_mullo_epi16(s.high, aLow));
-    high = _mm_add_epi16(high, _mm_add_epi16(_mm_mullo_epi16(s.low, aHigh), cHigh));
-    return {low, _mm_sub_epi16(high, carried)};
+    const V::I aLow = set16(kMultiplier), aHigh = set16(kMultiplier >> 16);
+    const V::I cLow = set16(kIncrement), cHigh = set16(kIncrement >> 16);
+    const V::I sign = V::set16(int16_t(0x8000));
+    const V::I low = V::add(V::mulLow(s.low, aLow), cLow);
+    const V::I carried = V::less(V::bitXor(low, sign), V::bitXor(cLow, sign));
+    V::I high = V::add(V::mulHigh(s.low, aLow), V::mulLow(s.high, aLow));
+    high = V::add(high, V::add(V::mulLow(s.low, aHigh), cHigh));
+    return {low, V::sub(high, carried)};
 }
 
 }  // namespace
@@ -60,18 +61,17 @@ void fill(uint32_t& state, uint16_t* draws, size_t count) {
         }
         Halves s[kGroups];
         for (int g = 0; g < kGroups; ++g)
-            s[g] = {_mm_load_si128(reinterpret_cast<const __m128i*>(low + 8 * g)),
-                    _mm_load_si128(reinterpret_cast<const __m128i*>(high + 8 * g))};
-        const __m128i bits = _mm_set1_epi16(0x7FFF);
+            s[g] = {V::loadLanes(low + 8 * g), V::loadLanes(high + 8 * g)};
+        const V::I bits = V::set16(0x7FFF);
         Halves last = s[kGroups - 1];
         for (; i + kLanes <= count; i += kLanes) {
             for (int g = 0; g < kGroups; ++g)
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(draws + i + 8 * g), _mm_and_si128(s[g].high, bits));
+                V::storeLanes(draws + i + 8 * g, V::bitAnd(s[g].high, bits));
             last = s[kGroups - 1];
             for (Halves& h : s) h = advance(h);
         }
         // The state of the last draw handed out: the top lane of the last group.
-        state = uint32_t(uint16_t(_mm_extract_epi16(last.low, 7))) | uint32_t(uint16_t(_mm_extract_epi16(last.high, 7))) << 16;
+        state = uint32_t(V::lane16<7>(last.low)) | uint32_t(V::lane16<7>(last.high)) << 16;
     }
     for (; i < count; ++i) draws[i] = uint16_t(step(state));
 }

@@ -2,15 +2,16 @@
 // right by up to the amount, with a period of 128 pixels, sampled bilinearly from the source.
 #include "stages/tone/Displacement.h"
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "lib/Common/FloatMath.h"
 #include "lib/Common/PixelFormats.h"
+#include "lib/Common/simd/LaneWidths.h"
 
 namespace {
+
+using V = simd::Sse2Lanes;
 
 constexpr float kRipple = 0.049087387f;  // radians per pixel: 2 pi / 128
 // Columns whose vertical shifts are worked out together, so no memory is needed per frame.
@@ -40,25 +41,16 @@ inline SamplePoint samplePoint(float sx, float sy, int32_t width, int32_t height
 
 // The four samples of a pixel, in memory order, as floats.
 template <class Tag>
-inline __m128 samplesOf(const typename Tag::Channel* px) {
-    const __m128i zero = _mm_setzero_si128();
-    __m128i wide;
-    if constexpr (kIs16Bit<Tag>) {
-        wide = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(px)), zero);
-    } else {
-        int32_t bytes;
-        std::memcpy(&bytes, px, sizeof bytes);
-        wide = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), zero), zero);
-    }
-    return _mm_cvtepi32_ps(wide);
+inline V::F samplesOf(const typename Tag::Channel* px) {
+    return V::toFloat(V::loadPixel32<Tag>(px));
 }
 
 // trunc(s x ws + t x wt), kept to the channel's width, back as floats. The same single-
 // precision products and sum as one channel at a time, for all four channels at once.
 template <class Tag>
-inline __m128i mixed(__m128 s, __m128 ws, __m128 t, __m128 wt) {
-    const __m128i mask = _mm_set1_epi32(kIs16Bit<Tag> ? 0xFFFF : 0xFF);
-    return _mm_and_si128(_mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(s, ws), _mm_mul_ps(t, wt))), mask);
+inline V::I mixed(V::F s, V::F ws, V::F t, V::F wt) {
+    const V::I mask = V::set32(kIs16Bit<Tag> ? 0xFFFF : 0xFF);
+    return V::bitAnd(V::truncate(V::addFloat(V::mulFloat(s, ws), V::mulFloat(t, wt))), mask);
 }
 
 // R, G and B of the output pixel from the four neighbours: each row pair mixed and truncated
@@ -68,13 +60,12 @@ inline void sampleColour(const typename Tag::Channel* top, const typename Tag::C
                          typename Tag::Channel* out) {
     using Channel = typename Tag::Channel;
     using F = typename Tag::FORMAT;
-    const __m128 fx = _mm_set1_ps(p.fx), gx = _mm_set1_ps(1.0f - p.fx);
-    const __m128 fy = _mm_set1_ps(p.fy), gy = _mm_set1_ps(1.0f - p.fy);
-    const __m128i upper = mixed<Tag>(samplesOf<Tag>(top + 4 * p.x0), gx, samplesOf<Tag>(top + 4 * p.x1), fx);
-    const __m128i lower = mixed<Tag>(samplesOf<Tag>(bottom + 4 * p.x0), gx, samplesOf<Tag>(bottom + 4 * p.x1), fx);
+    const V::F fx = V::setFloat(p.fx), gx = V::setFloat(1.0f - p.fx);
+    const V::F fy = V::setFloat(p.fy), gy = V::setFloat(1.0f - p.fy);
+    const V::I upper = mixed<Tag>(samplesOf<Tag>(top + 4 * p.x0), gx, samplesOf<Tag>(top + 4 * p.x1), fx);
+    const V::I lower = mixed<Tag>(samplesOf<Tag>(bottom + 4 * p.x0), gx, samplesOf<Tag>(bottom + 4 * p.x1), fx);
     alignas(16) int32_t lanes[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes),
-                    mixed<Tag>(_mm_cvtepi32_ps(lower), fy, _mm_cvtepi32_ps(upper), gy));
+    V::store32(lanes, mixed<Tag>(V::toFloat(lower), fy, V::toFloat(upper), gy));
     out[F::R] = Channel(lanes[F::R]);
     out[F::G] = Channel(lanes[F::G]);
     out[F::B] = Channel(lanes[F::B]);

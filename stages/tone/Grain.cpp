@@ -1,7 +1,5 @@
 #include "stages/tone/Grain.h"
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -13,6 +11,7 @@
 #include "lib/Common/Kernels.h"
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/FloatMath.h"
+#include "lib/Common/simd/LaneWidths.h"
 #include "pipeline/Random.h"
 #include "stages/tone/GrainBlur.h"
 #include "stages/tone/GrainBlurWindow.h"
@@ -102,7 +101,8 @@ auto channelsAtOnce(const GrainPixel<Tag>& px, Mapped mapped) {
     for (float& v : grey) v = float(GrainPixel<Tag>::neutral);
     for (float& v : white) v = float(Tag::white);
     grey[F::A] = 0.0f;
-    return [px, mapped, grey = _mm_loadu_ps(grey), white = _mm_loadu_ps(white)](const uint16_t* d, const uint16_t* in) {
+    using V = simd::Sse2Lanes;
+    return [px, mapped, grey = V::floatPattern(grey), white = V::floatPattern(white)](const uint16_t* d, const uint16_t* in) {
         float m[4], w[4];
         const int channels[3] = {F::R, F::G, F::B};
         for (int c = 0; c < 3; ++c) {
@@ -114,12 +114,13 @@ auto channelsAtOnce(const GrainPixel<Tag>& px, Mapped mapped) {
         m[F::A] = 0.0f;
         w[F::A] = 0.0f;
         // (mapped * (1 / W) * w + (1 - w) * grey * (1 / W)) * W, then held to 0..W.
-        const __m128 weight = _mm_setr_ps(w[0], w[1], w[2], w[3]);
-        const __m128 toward = _mm_mul_ps(_mm_mul_ps(_mm_setr_ps(m[0], m[1], m[2], m[3]), _mm_set1_ps(GrainPixel<Tag>::invWhite)), weight);
-        const __m128 rest = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(_mm_set1_ps(1.0f), weight), grey), _mm_set1_ps(GrainPixel<Tag>::invWhite));
-        const __m128 v = _mm_mul_ps(_mm_add_ps(toward, rest), white);
-        const __m128i held = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), white));
-        const uint64_t samples = uint64_t(_mm_cvtsi128_si64(_mm_packs_epi32(held, held)));
+        const V::F invWhite = V::setFloat(GrainPixel<Tag>::invWhite);
+        const V::F weight = V::floats(w[0], w[1], w[2], w[3]);
+        const V::F toward = V::mulFloat(V::mulFloat(V::floats(m[0], m[1], m[2], m[3]), invWhite), weight);
+        const V::F rest = V::mulFloat(V::mulFloat(V::subFloat(V::setFloat(1.0f), weight), grey), invWhite);
+        const V::F v = V::mulFloat(V::addFloat(toward, rest), white);
+        const V::I held = V::truncate(V::minFloat(V::maxFloat(v, V::zeroFloat()), white));
+        const uint64_t samples = V::low64(V::pack32(held, held));
         return samples | uint64_t(fromByte<Tag>(255)) << (F::A * 16);
     };
 }
