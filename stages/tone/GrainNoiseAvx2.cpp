@@ -3,14 +3,13 @@
 // lanes give the same bits; the curves and weights are checked against their tables first.
 #include "stages/tone/GrainNoiseLanes.h"
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "lib/Common/PixelFormats.h"
+#include "lib/Common/simd/LaneWidths.h"
 #include "lib/Common/simd/TargetAvx2.h"
 #include "lib/Common/FloatMath.h"
 #include "pipeline/Random.h"
@@ -57,6 +56,8 @@ TX_BEGIN_AVX2
 namespace grain_noise {
 namespace {
 
+using V = simd::Avx2Lanes;
+
 // Lambdas are avoided below: a lambda's body is not sure to take the target switch.
 template <class Tag>
 class Lanes {
@@ -68,101 +69,98 @@ public:
     static constexpr float invWhite = kInvWhite<Tag>;
 
     explicit Lanes(const LaneConstants& k)
-        : magic_(_mm256_set1_epi32(int32_t(k.magic))), modulus_(_mm256_set1_epi32(int32_t(k.modulus))),
-          toIndex_(_mm256_set1_epi32(k.toIndex)), shift_(_mm_cvtsi32_si128(k.shift)),
-          black_(_mm256_set1_epi32(k.black)), fadeFrom_(_mm256_set1_epi32(k.fadeFrom)),
-          blackSpan_(_mm256_set1_ps(k.blackSpan)), whiteSpan_(_mm256_set1_ps(k.whiteSpan)) {
+        : magic_(V::set32(int32_t(k.magic))), modulus_(V::set32(int32_t(k.modulus))), toIndex_(V::set32(k.toIndex)),
+          shift_(V::shiftCount(k.shift)), black_(V::set32(k.black)), fadeFrom_(V::set32(k.fadeFrom)),
+          blackSpan_(V::setFloat(k.blackSpan)), whiteSpan_(V::setFloat(k.whiteSpan)) {
         for (int c = 0; c < 3; ++c) {
-            slope_[c] = _mm256_set1_ps(k.slope[c]), intercept_[c] = _mm256_set1_ps(k.intercept[c]);
-            slopeD_[c] = _mm256_set1_pd(k.slopeD[c]), interceptD_[c] = _mm256_set1_pd(k.interceptD[c]);
-            lowEnd_[c] = _mm256_set1_ps(k.lowEnd[c]), highEnd_[c] = _mm256_set1_ps(k.highEnd[c]);
+            slope_[c] = V::setFloat(k.slope[c]), intercept_[c] = V::setFloat(k.intercept[c]);
+            slopeD_[c] = V::setDouble(k.slopeD[c]), interceptD_[c] = V::setDouble(k.interceptD[c]);
+            lowEnd_[c] = V::setFloat(k.lowEnd[c]), highEnd_[c] = V::setFloat(k.highEnd[c]);
         }
     }
 
     // The curve index of each draw: v mod m - n + grey, not yet held to 0..white.
-    __m256i indexOf(__m256i v) const {
-        const __m256i q = _mm256_srl_epi32(_mm256_mullo_epi32(v, magic_), shift_);
-        return _mm256_add_epi32(_mm256_sub_epi32(v, _mm256_mullo_epi32(q, modulus_)), toIndex_);
+    V::I indexOf(V::I v) const {
+        const V::I q = V::shiftRight32(V::mulLow32(v, magic_), shift_);
+        return V::add32(V::sub32(v, V::mulLow32(q, modulus_)), toIndex_);
     }
 
     // Channel c's curve entry for indices t, held to the table's ends, as floats.
     template <bool DoubleCurves>
-    __m256 mapped(int c, __m256i t) const {
-        __m256 inside;
+    V::F mapped(int c, V::I t) const {
+        V::F inside;
         if constexpr (DoubleCurves) {
-            const __m128i low = doubleEntries(c, _mm256_castsi256_si128(t));
-            const __m128i high = doubleEntries(c, _mm256_extracti128_si256(t, 1));
-            inside = _mm256_cvtepi32_ps(_mm256_set_m128i(high, low));
+            const V::D low = V::addDouble(V::mulDouble(V::lowToDouble(t), slopeD_[c]), interceptD_[c]);
+            const V::D high = V::addDouble(V::mulDouble(V::highToDouble(t), slopeD_[c]), interceptD_[c]);
+            inside = V::toFloat(V::truncateDoubles(low, high));
         } else {
-            const __m256 x = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(t), slope_[c]), intercept_[c]);
-            inside = _mm256_round_ps(x, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+            inside = V::truncateFloat(V::addFloat(V::mulFloat(V::toFloat(t), slope_[c]), intercept_[c]));
         }
-        const __m256i below = _mm256_cmpgt_epi32(_mm256_set1_epi32(1), t);
-        const __m256i above = _mm256_cmpgt_epi32(t, _mm256_set1_epi32(white - 1));
-        inside = _mm256_blendv_ps(inside, lowEnd_[c], _mm256_castsi256_ps(below));
-        return _mm256_blendv_ps(inside, highEnd_[c], _mm256_castsi256_ps(above));
+        const V::I below = V::greater32(V::set32(1), t);
+        const V::I above = V::greater32(t, V::set32(white - 1));
+        inside = V::selectFloat(below, lowEnd_[c], inside);
+        return V::selectFloat(above, highEnd_[c], inside);
     }
 
     // The weights of picture values p (0..white), each one division as the table's are.
-    __m256 weight(__m256i p) const {
-        const __m256 value = _mm256_cvtepi32_ps(p), one = _mm256_set1_ps(1.0f);
-        const __m256 inBlack = _mm256_castsi256_ps(_mm256_cmpgt_epi32(black_, p));
-        const __m256 inWhite = _mm256_castsi256_ps(_mm256_cmpgt_epi32(p, fadeFrom_));
-        const __m256 fromWhite = _mm256_sub_ps(_mm256_set1_ps(float(white)), value);
-        const __m256 num = _mm256_blendv_ps(_mm256_blendv_ps(one, fromWhite, inWhite), value, inBlack);
-        const __m256 den = _mm256_blendv_ps(_mm256_blendv_ps(one, whiteSpan_, inWhite), blackSpan_, inBlack);
-        return _mm256_div_ps(num, den);
+    V::F weight(V::I p) const {
+        const V::F value = V::toFloat(p), one = V::setFloat(1.0f);
+        const V::I inBlack = V::greater32(black_, p);
+        const V::I inWhite = V::greater32(p, fadeFrom_);
+        const V::F fromWhite = V::subFloat(V::setFloat(float(white)), value);
+        const V::F num = V::selectFloat(inBlack, value, V::selectFloat(inWhite, fromWhite, one));
+        const V::F den = V::selectFloat(inBlack, blackSpan_, V::selectFloat(inWhite, whiteSpan_, one));
+        return V::divFloat(num, den);
     }
 
     // (mapped * (1 / W) * w + (1 - w) * grey * (1 / W)) * W, held to 0..W; the sample is its
     // truncation.
-    static __m256 held(__m256 m, __m256 w) {
-        const __m256 inv = _mm256_set1_ps(invWhite), whiteF = _mm256_set1_ps(float(white));
-        const __m256 rest = _mm256_mul_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), w), _mm256_set1_ps(float(neutral)));
-        __m256 v;
+    static V::F held(V::F m, V::F w) {
+        const V::F inv = V::setFloat(invWhite), whiteF = V::setFloat(float(white));
+        const V::F rest = V::mulFloat(V::subFloat(V::setFloat(1.0f), w), V::setFloat(float(neutral)));
+        V::F v;
         if constexpr (kIs16Bit<Tag>) {
             // 1/W and W are 2^-14 and 2^14 here: scaling by them is exact and rounds as the
             // unscaled value does, so the three scalings can go.
-            v = _mm256_add_ps(_mm256_mul_ps(m, w), rest);
+            v = V::addFloat(V::mulFloat(m, w), rest);
         } else {
-            const __m256 toward = _mm256_mul_ps(_mm256_mul_ps(m, inv), w);
-            v = _mm256_mul_ps(_mm256_add_ps(toward, _mm256_mul_ps(rest, inv)), whiteF);
+            const V::F toward = V::mulFloat(V::mulFloat(m, inv), w);
+            v = V::mulFloat(V::addFloat(toward, V::mulFloat(rest, inv)), whiteF);
         }
         // max puts NaN to 0, as the comparison chain does.
-        return _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), whiteF);
+        return V::minFloat(V::maxFloat(v, V::zeroFloat()), whiteF);
     }
 
     // Channel c's samples of eight pixels from their draw indices and the picture's pixels,
     // held to 0..W but not yet truncated.
     template <int c, bool DoubleCurves>
-    __m256 sample(__m256i index, const __m256i (&picture)[2]) const {
+    V::F sample(V::I index, const V::I (&picture)[2]) const {
         return held(mapped<DoubleCurves>(c, index), weight(channel<positionOf(c)>(picture)));
     }
     // The three channels' samples as the layer's pixels, over `layer` (opaque, colours 0).
-    static void put(const __m256 (&samples)[3], __m256i (&layer)[2]) {
-        put<positionOf(0)>(layer, _mm256_cvttps_epi32(samples[0]));
-        put<positionOf(1)>(layer, _mm256_cvttps_epi32(samples[1]));
-        put<positionOf(2)>(layer, _mm256_cvttps_epi32(samples[2]));
+    static void put(const V::F (&samples)[3], V::I (&layer)[2]) {
+        put<positionOf(0)>(layer, V::truncate(samples[0]));
+        put<positionOf(1)>(layer, V::truncate(samples[1]));
+        put<positionOf(2)>(layer, V::truncate(samples[2]));
     }
     // A channel's samples truncated, as floats in pixel order.
-    static __m256 wholeInPixelOrder(__m256 samples) {
-        const __m256 whole = _mm256_round_ps(samples, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    static V::F wholeInPixelOrder(V::F samples) {
+        const V::F whole = V::truncateFloat(samples);
         if constexpr (kIs16Bit<Tag>)
-            return _mm256_permutevar8x32_ps(whole, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+            return V::evenLanesThenOdd(whole);
         else
             return whole;
     }
 
     // Eight pixels in lane order: 8-bit, one vector of 32-bit words; 16-bit, pixels 0-3 and
     // 4-7 as 64-bit words.
-    static void load(const Channel* at, __m256i (&pixels)[2]) {
-        const auto* p = reinterpret_cast<const __m256i*>(at);
-        pixels[0] = _mm256_loadu_si256(p);
+    static void load(const Channel* at, V::I (&pixels)[2]) {
+        pixels[0] = V::loadBytes(at);
         if constexpr (kIs16Bit<Tag>)
-            pixels[1] = _mm256_loadu_si256(p + 1);
+            pixels[1] = V::loadBytes(at + 16);
     }
     // The first `count` (1..8) of them, the rest zero.
-    static void loadSome(const Channel* at, int32_t count, __m256i (&pixels)[2]) {
+    static void loadSome(const Channel* at, int32_t count, V::I (&pixels)[2]) {
         if (count == 8) {
             load(at, pixels);
         } else {
@@ -171,45 +169,40 @@ public:
             load(copy, pixels);
         }
     }
-    static void store(Channel* at, const __m256i (&pixels)[2]) {
-        auto* p = reinterpret_cast<__m256i*>(at);
-        _mm256_storeu_si256(p, pixels[0]);
+    static void store(Channel* at, const V::I (&pixels)[2]) {
+        V::storeBytes(at, pixels[0]);
         if constexpr (kIs16Bit<Tag>)
-            _mm256_storeu_si256(p + 1, pixels[1]);
+            V::storeBytes(at + 16, pixels[1]);
     }
     // Opaque, colours 0.
-    static void opaque(__m256i (&pixels)[2]) {
+    static void opaque(V::I (&pixels)[2]) {
         if constexpr (kIs16Bit<Tag>)
-            pixels[0] = pixels[1] = _mm256_set1_epi64x(int64_t(uint64_t(fromByte<Tag>(255)) << (16 * F::A)));
+            pixels[0] = pixels[1] = V::set64(int64_t(uint64_t(fromByte<Tag>(255)) << (16 * F::A)));
         else
-            pixels[0] = _mm256_set1_epi32(int32_t(uint32_t(255) << (8 * F::A)));
+            pixels[0] = V::set32(int32_t(uint32_t(255) << (8 * F::A)));
     }
 
 private:
     static constexpr int positionOf(int c) { return c == 0 ? F::R : c == 1 ? F::G : F::B; }
 
-    __m128i doubleEntries(int c, __m128i four) const {
-        return _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(four), slopeD_[c]), interceptD_[c]));
-    }
-
     // The sample at position `at` of each pixel, 16-bit samples past white held to it.
     template <int at>
-    static __m256i channel(const __m256i (&pixels)[2]) {
+    static V::I channel(const V::I (&pixels)[2]) {
         if constexpr (kIs16Bit<Tag>) {
-            const __m256i first = _mm256_shuffle_epi8(pixels[0], shuffle(kSampleToLane<at, 0>));
-            const __m256i second = _mm256_shuffle_epi8(pixels[1], shuffle(kSampleToLane<at, 1>));
-            return _mm256_min_epi32(_mm256_or_si256(first, second), _mm256_set1_epi32(white));
+            const V::I first = V::shuffleBytes(pixels[0], shuffle(kSampleToLane<at, 0>));
+            const V::I second = V::shuffleBytes(pixels[1], shuffle(kSampleToLane<at, 1>));
+            return V::min32(V::bitOr(first, second), V::set32(white));
         } else {
-            return _mm256_and_si256(_mm256_srli_epi32(pixels[0], 8 * at), _mm256_set1_epi32(0xFF));
+            return V::bitAnd(V::shiftRight32(pixels[0], 8 * at), V::set32(0xFF));
         }
     }
     template <int at>
-    static void put(__m256i (&pixels)[2], __m256i samples) {
+    static void put(V::I (&pixels)[2], V::I samples) {
         if constexpr (kIs16Bit<Tag>) {
-            pixels[0] = _mm256_or_si256(pixels[0], _mm256_shuffle_epi8(samples, shuffle(kLaneToSample<at, 0>)));
-            pixels[1] = _mm256_or_si256(pixels[1], _mm256_shuffle_epi8(samples, shuffle(kLaneToSample<at, 1>)));
+            pixels[0] = V::bitOr(pixels[0], V::shuffleBytes(samples, shuffle(kLaneToSample<at, 0>)));
+            pixels[1] = V::bitOr(pixels[1], V::shuffleBytes(samples, shuffle(kLaneToSample<at, 1>)));
         } else {
-            pixels[0] = _mm256_or_si256(pixels[0], _mm256_slli_epi32(samples, 8 * at));
+            pixels[0] = V::bitOr(pixels[0], V::shiftLeft32(samples, 8 * at));
         }
     }
 
@@ -217,14 +210,14 @@ private:
     static constexpr Bytes kSampleToLane = sampleToLane(at, half);
     template <int at, int half>
     static constexpr Bytes kLaneToSample = laneToSample(at, half);
-    static __m256i shuffle(const Bytes& m) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.b)); }
+    static V::I shuffle(const Bytes& m) { return V::loadBytes(m.b); }
 
-    __m256i magic_, modulus_, toIndex_;
-    __m128i shift_;
-    __m256i black_, fadeFrom_;
-    __m256 blackSpan_, whiteSpan_;
-    __m256 slope_[3], intercept_[3], lowEnd_[3], highEnd_[3];
-    __m256d slopeD_[3], interceptD_[3];
+    V::I magic_, modulus_, toIndex_;
+    V::Count shift_;
+    V::I black_, fadeFrom_;
+    V::F blackSpan_, whiteSpan_;
+    V::F slope_[3], intercept_[3], lowEnd_[3], highEnd_[3];
+    V::D slopeD_[3], interceptD_[3];
 };
 
 // The generator's lanes: vector c holds the states of channel c's draws (or of every channel's
@@ -241,33 +234,32 @@ public:
             for (int lane = 0; lane < 8; ++lane) {
                 lanes[lane] = rng::jumpOf(uint64_t(kVectors * pixelOfLane<Tag>(lane) + c + 1))(state);
             }
-            states_[c] = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+            states_[c] = V::loadBytes(lanes);
         }
     }
     // Draws 0..32767 of vector c, then the next group's states.
-    __m256i draws(int c) {
-        const __m256i v = _mm256_and_si256(_mm256_srli_epi32(states_[c], 16), _mm256_set1_epi32(0x7FFF));
-        states_[c] = _mm256_add_epi32(_mm256_mullo_epi32(states_[c], _mm256_set1_epi32(int32_t(kGroup.multiplier))),
-                                      _mm256_set1_epi32(int32_t(kGroup.increment)));
+    V::I draws(int c) {
+        const V::I v = V::bitAnd(V::shiftRight32(states_[c], 16), V::set32(0x7FFF));
+        states_[c] = V::add32(V::mulLow32(states_[c], V::set32(int32_t(kGroup.multiplier))), V::set32(int32_t(kGroup.increment)));
         return v;
     }
 
 private:
     static constexpr rng::Jump kGroup = rng::jumpOf(kGroupDraws);
-    __m256i states_[kVectors];
+    V::I states_[kVectors];
 };
 
 // A group's samples, channel by channel, from the generator's next draws: one draw per
 // channel with colour noise, else one for all three.
 template <class Tag, bool Colour, bool DoubleCurves>
-void groupSamples(const Lanes<Tag>& lanes, Generator<Tag, Colour>& generator, const __m256i (&pixels)[2],
-                  __m256 (&samples)[3]) {
+void groupSamples(const Lanes<Tag>& lanes, Generator<Tag, Colour>& generator, const V::I (&pixels)[2],
+                  V::F (&samples)[3]) {
     if constexpr (Colour) {
         samples[0] = lanes.template sample<0, DoubleCurves>(lanes.indexOf(generator.draws(0)), pixels);
         samples[1] = lanes.template sample<1, DoubleCurves>(lanes.indexOf(generator.draws(1)), pixels);
         samples[2] = lanes.template sample<2, DoubleCurves>(lanes.indexOf(generator.draws(2)), pixels);
     } else {
-        const __m256i index = lanes.indexOf(generator.draws(0));
+        const V::I index = lanes.indexOf(generator.draws(0));
         samples[0] = lanes.template sample<0, DoubleCurves>(index, pixels);
         samples[1] = lanes.template sample<1, DoubleCurves>(index, pixels);
         samples[2] = lanes.template sample<2, DoubleCurves>(index, pixels);
@@ -288,8 +280,8 @@ void rowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, 
         for (int32_t x = 0; x < width; x += 8) {
             // A short last group goes through group-sized copies.
             const int32_t count = std::min(8, width - x);
-            __m256i pixels[2], result[2];
-            __m256 samples[3];
+            V::I pixels[2], result[2];
+            V::F samples[3];
             L::loadSome(in + 4 * x, count, pixels);
             groupSamples<Tag, Colour, DoubleCurves>(lanes, generator, pixels, samples);
             L::opaque(result);
@@ -312,46 +304,36 @@ class Softening {
 public:
     explicit Softening(const SoftKernel (&k)[3]) {
         for (int c = 0; c < 3; ++c) {
-            edge_[c] = _mm256_set1_ps(k[c].edge), inner_[c] = _mm256_set1_ps(k[c].inner);
-            norm_[c] = _mm256_set1_ps(k[c].norm), startSign_[c] = _mm256_set1_ps(k[c].startSign);
-            sides_[c] = _mm256_set1_epi32(k[c].sides ? -1 : 0);
+            edge_[c] = V::setFloat(k[c].edge), inner_[c] = V::setFloat(k[c].inner);
+            norm_[c] = V::setFloat(k[c].norm), startSign_[c] = V::setFloat(k[c].startSign);
+            sides_[c] = V::set32(k[c].sides ? -1 : 0);
         }
     }
 
     struct Terms {
-        __m256i side, centre;
+        V::I side, centre;
     };
     // o = trunc(p f) where it is a side tap (else 0), and o + trunc(p (1 - f)) as the centre.
-    Terms terms(int c, __m256 p) const {
-        const __m256i o = _mm256_cvttps_epi32(_mm256_mul_ps(p, edge_[c]));
-        return {_mm256_and_si256(o, sides_[c]), _mm256_add_epi32(o, _mm256_cvttps_epi32(_mm256_mul_ps(p, inner_[c])))};
+    Terms terms(int c, V::F p) const {
+        const V::I o = V::truncate(V::mulFloat(p, edge_[c]));
+        return {V::bitAnd(o, sides_[c]), V::add32(o, V::truncate(V::mulFloat(p, inner_[c])))};
     }
     // The line's constant for first samples p: trunc(2 p f + p (2R - 1)) less the window there.
-    __m256i lineOffset(int c, __m256 p) const {
-        const __m256 x = _mm256_add_ps(_mm256_mul_ps(_mm256_add_ps(p, p), edge_[c]), _mm256_mul_ps(p, startSign_[c]));
+    V::I lineOffset(int c, V::F p) const {
+        const V::F x = V::addFloat(V::mulFloat(V::addFloat(p, p), edge_[c]), V::mulFloat(p, startSign_[c]));
         const Terms t = terms(c, p);
-        return _mm256_sub_epi32(_mm256_cvttps_epi32(x), _mm256_add_epi32(_mm256_add_epi32(t.side, t.side), t.centre));
+        return V::sub32(V::truncate(x), V::add32(V::add32(t.side, t.side), t.centre));
     }
     // trunc(sum k) held to 0..white, as a float.
     template <class Tag>
-    __m256 value(int c, __m256i sum) const {
-        const __m256 x = _mm256_mul_ps(_mm256_cvtepi32_ps(sum), norm_[c]);
-        const __m256 whole = _mm256_round_ps(x, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-        return _mm256_min_ps(_mm256_max_ps(whole, _mm256_setzero_ps()), _mm256_set1_ps(float(Tag::white)));
-    }
-
-    // For each pixel of v, the term of the pixel before it ([prev's last, v0..v6]), and of the
-    // pixel after it ([v1..v7, next's first]).
-    static __m256i before(__m256i prev, __m256i v) {
-        return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(prev, v, 0x21), 12);
-    }
-    static __m256i after(__m256i v, __m256i next) {
-        return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, next, 0x21), v, 4);
+    V::F value(int c, V::I sum) const {
+        const V::F whole = V::truncateFloat(V::mulFloat(V::toFloat(sum), norm_[c]));
+        return V::minFloat(V::maxFloat(whole, V::zeroFloat()), V::setFloat(float(Tag::white)));
     }
 
 private:
-    __m256 edge_[3], inner_[3], norm_[3], startSign_[3];
-    __m256i sides_[3];
+    V::F edge_[3], inner_[3], norm_[3], startSign_[3];
+    V::I sides_[3];
 };
 
 // The working rows of softenedLaneRows, per channel: the row's samples (padded past the end
@@ -373,8 +355,6 @@ struct SoftRows {
     int32_t* softened(int c) { return columns.get() + size_t(9 + c) * stride; }
 };
 
-inline __m256i* lanesAt(int32_t* p) { return reinterpret_cast<__m256i*>(p); }
-
 // Both passes over channel c's samples of row y: the horizontal one in full, its results
 // taking the samples' place, then the vertical one taking them as row y's samples. Its result
 // for row y - 1 waits in `softened`. Two loops rather than one keep each step's chain short.
@@ -382,34 +362,34 @@ template <class Tag>
 void softenRow(const Softening& s, SoftRows& w, int c, int32_t y, int32_t width) {
     using Terms = Softening::Terms;
     float* samples = w.row(c);
-    const __m256 first = _mm256_set1_ps(samples[0]);
-    const __m256i lineOffset = s.lineOffset(c, first);
-    __m256i before = s.terms(c, first).side;  // the pixel before the first repeats it
-    Terms current = s.terms(c, _mm256_loadu_ps(samples));
+    const V::F first = V::setFloat(samples[0]);
+    const V::I lineOffset = s.lineOffset(c, first);
+    V::I before = s.terms(c, first).side;  // the pixel before the first repeats it
+    Terms current = s.terms(c, V::loadFloat(samples));
     for (int32_t x = 0; x < width; x += 8) {
-        // Each group's samples are read before the group before it is written.
-        const Terms next = s.terms(c, _mm256_loadu_ps(samples + x + 8));
-        const __m256i sides = _mm256_add_epi32(Softening::before(before, current.side), Softening::after(current.side, next.side));
-        _mm256_storeu_ps(samples + x, s.value<Tag>(c, _mm256_add_epi32(sides, _mm256_add_epi32(current.centre, lineOffset))));
+        // Each group's samples are read before the group before it is written. Each pixel takes
+        // the side terms of the pixels before and after it.
+        const Terms next = s.terms(c, V::loadFloat(samples + x + 8));
+        const V::I sides = V::add32(V::lanesBefore32(before, current.side), V::lanesAfter32(current.side, next.side));
+        V::storeFloat(samples + x, s.value<Tag>(c, V::add32(sides, V::add32(current.centre, lineOffset))));
         before = current.side;
         current = next;
     }
     int32_t *partial = w.partial(c), *side = w.side(c), *offset = w.offset(c), *softened = w.softened(c);
     for (int32_t x = 0; x < width; x += 8) {
-        const __m256 v = _mm256_loadu_ps(samples + x);
+        const V::F v = V::loadFloat(samples + x);
         const Terms t = s.terms(c, v);
         if (y == 0) {
             // Above row 0 the first row repeats.
-            const __m256i o = s.lineOffset(c, v);
-            _mm256_storeu_si256(lanesAt(offset + x), o);
-            _mm256_storeu_si256(lanesAt(partial + x), _mm256_add_epi32(_mm256_add_epi32(t.side, t.centre), o));
+            const V::I o = s.lineOffset(c, v);
+            V::store32(offset + x, o);
+            V::store32(partial + x, V::add32(V::add32(t.side, t.centre), o));
         } else {
-            const __m256i sum = _mm256_add_epi32(_mm256_loadu_si256(lanesAt(partial + x)), t.side);
-            _mm256_storeu_si256(lanesAt(softened + x), _mm256_cvttps_epi32(s.value<Tag>(c, sum)));
-            _mm256_storeu_si256(lanesAt(partial + x), _mm256_add_epi32(_mm256_add_epi32(_mm256_loadu_si256(lanesAt(side + x)), t.centre),
-                                                                  _mm256_loadu_si256(lanesAt(offset + x))));
+            const V::I sum = V::add32(V::load32(partial + x), t.side);
+            V::store32(softened + x, V::truncate(s.value<Tag>(c, sum)));
+            V::store32(partial + x, V::add32(V::add32(V::load32(side + x), t.centre), V::load32(offset + x)));
         }
-        _mm256_storeu_si256(lanesAt(side + x), t.side);
+        V::store32(side + x, t.side);
     }
 }
 
@@ -417,8 +397,8 @@ void softenRow(const Softening& s, SoftRows& w, int c, int32_t y, int32_t width)
 template <class Tag>
 void softenLastRow(const Softening& s, SoftRows& w, int c, int32_t width) {
     for (int32_t x = 0; x < width; x += 8) {
-        const __m256i sum = _mm256_add_epi32(_mm256_loadu_si256(lanesAt(w.partial(c) + x)), _mm256_loadu_si256(lanesAt(w.side(c) + x)));
-        _mm256_storeu_si256(lanesAt(w.softened(c) + x), _mm256_cvttps_epi32(s.value<Tag>(c, sum)));
+        const V::I sum = V::add32(V::load32(w.partial(c) + x), V::load32(w.side(c) + x));
+        V::store32(w.softened(c) + x, V::truncate(s.value<Tag>(c, sum)));
     }
 }
 
@@ -429,25 +409,25 @@ void handOver(SoftRows& w, int32_t width, uint8_t* row) {
     using Channel = typename Tag::Channel;
     constexpr int kBits = 8 * sizeof(Channel);
     auto* out = reinterpret_cast<Channel*>(row);
-    const __m256i opaque = _mm256_set1_epi32(fromByte<Tag>(255));
+    const V::I opaque = V::set32(fromByte<Tag>(255));
     for (int32_t x = 0; x < width; x += 8) {
-        __m256i channels[4];
-        channels[F::R] = _mm256_loadu_si256(lanesAt(w.softened(0) + x));
-        channels[F::G] = _mm256_loadu_si256(lanesAt(w.softened(1) + x));
-        channels[F::B] = _mm256_loadu_si256(lanesAt(w.softened(2) + x));
+        V::I channels[4];
+        channels[F::R] = V::load32(w.softened(0) + x);
+        channels[F::G] = V::load32(w.softened(1) + x);
+        channels[F::B] = V::load32(w.softened(2) + x);
         channels[F::A] = opaque;
         const int32_t count = std::min(8, width - x);
         Channel group[8 * 4];
         Channel* to = count == 8 ? out + 4 * x : group;
-        const __m256i low = _mm256_or_si256(channels[0], _mm256_slli_epi32(channels[1], kBits));
-        const __m256i high = _mm256_or_si256(channels[2], _mm256_slli_epi32(channels[3], kBits));
+        const V::I low = V::bitOr(channels[0], V::shiftLeft32(channels[1], kBits));
+        const V::I high = V::bitOr(channels[2], V::shiftLeft32(channels[3], kBits));
         if constexpr (kIs16Bit<Tag>) {
             // Pixels 0 1 | 4 5 and 2 3 | 6 7 as 64-bit words, then in order.
-            const __m256i even = _mm256_unpacklo_epi32(low, high), odd = _mm256_unpackhi_epi32(low, high);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_permute2x128_si256(even, odd, 0x20));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 16), _mm256_permute2x128_si256(even, odd, 0x31));
+            const V::I even = V::interleaveLow32(low, high), odd = V::interleaveHigh32(low, high);
+            V::storeBytes(to, V::lowHalves(even, odd));
+            V::storeBytes(to + 16, V::highHalves(even, odd));
         } else {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_or_si256(low, _mm256_slli_epi32(high, 2 * kBits)));
+            V::storeBytes(to, V::bitOr(low, V::shiftLeft32(high, 2 * kBits)));
         }
         if (count < 8)
             std::memcpy(out + 4 * x, group, size_t(count) * 4 * sizeof(Channel));
@@ -465,11 +445,11 @@ void softenedRowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& p
         const Channel* in = rowOf<Tag>(picture, y);
         Generator<Tag, Colour> generator(state);
         for (int32_t x = 0; x < width; x += 8) {
-            __m256i pixels[2];
-            __m256 samples[3];
+            V::I pixels[2];
+            V::F samples[3];
             L::loadSome(in + 4 * x, std::min(8, width - x), pixels);
             groupSamples<Tag, Colour, DoubleCurves>(lanes, generator, pixels, samples);
-            for (int c = 0; c < 3; ++c) _mm256_storeu_ps(w.row(c) + x, L::wholeInPixelOrder(samples[c]));
+            for (int c = 0; c < 3; ++c) V::storeFloat(w.row(c) + x, L::wholeInPixelOrder(samples[c]));
         }
         state = rowJump(state);
         // Past the end the last pixel repeats.
@@ -491,9 +471,8 @@ bool curvesMatch(const Lanes<Tag>& lanes, const typename Tag::Channel* const cur
     alignas(32) int32_t entries[8];
     for (int c = 0; c < 3; ++c)
         for (int32_t t = 1; t < Tag::white; t += 8) {
-            const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(t), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-            _mm256_store_si256(reinterpret_cast<__m256i*>(entries),
-                               _mm256_cvttps_epi32(lanes.template mapped<DoubleCurves>(c, index)));
+            const V::I index = V::add32(V::set32(t), V::laneNumbers32());
+            V::store32(entries, V::truncate(lanes.template mapped<DoubleCurves>(c, index)));
             for (int32_t i = 0; i < 8 && t + i < Tag::white; ++i)
                 if (entries[i] != int32_t(curves[c][t + i]))
                     return false;
@@ -546,8 +525,8 @@ bool prepareLanes(LaneConstants& k, int32_t amplitude, const Shaping& shaping, c
     const L lanes(k);
     alignas(32) float w[8];
     for (int32_t p = 0; p <= white; p += 8) {
-        const __m256i values = _mm256_add_epi32(_mm256_set1_epi32(p), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-        _mm256_store_ps(w, lanes.weight(_mm256_min_epi32(values, _mm256_set1_epi32(white))));
+        const V::I values = V::add32(V::set32(p), V::laneNumbers32());
+        V::storeFloat(w, lanes.weight(V::min32(values, V::set32(white))));
         for (int32_t i = 0; i < 8 && p + i <= white; ++i)
             if (std::memcmp(&w[i], &weights[p + i], sizeof(float)) != 0)
                 return false;

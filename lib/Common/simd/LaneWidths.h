@@ -222,7 +222,7 @@ struct Sse2Lanes {
     static I pixelsBefore(I prev, I v) { return _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(prev), _mm_castsi128_pd(v), 1)); }
     static I pixelsAfter(I v, I next) { return _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(v), _mm_castsi128_pd(next), 1)); }
     // Quarter j of a block's pixels, 16-bit samples widened to 32-bit lanes (unsigned).
-    static I widenQuarter(const Block& b, int j) {
+    static I widenQuarter(Block b, int j) {
         const __m128i half = j < 2 ? b.low : b.high;
         return j % 2 == 0 ? _mm_unpacklo_epi16(half, _mm_setzero_si128()) : _mm_unpackhi_epi16(half, _mm_setzero_si128());
     }
@@ -458,7 +458,7 @@ struct Avx2Lanes {
     static I pixelsBefore(I prev, I v) { return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(prev, v, 0x21), 8); }
     static I pixelsAfter(I v, I next) { return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, next, 0x21), v, 8); }
     // Quarter j of a block's pixels, 16-bit samples widened to 32-bit lanes (unsigned).
-    static I widenQuarter(const Block& b, int j) {
+    static I widenQuarter(Block b, int j) {
         const __m256i half = j < 2 ? b.low : b.high;
         return _mm256_cvtepu16_epi32(j % 2 == 0 ? _mm256_castsi256_si128(half) : _mm256_extracti128_si256(half, 1));
     }
