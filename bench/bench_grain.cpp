@@ -13,8 +13,8 @@
 #include "pipeline/Random.h"
 #include "refhost/Images.h"
 #include "refhost/RefHost.h"
-#include "stages/tone/Grain.h"
-#include "stages/tone/GrainBlur.h"
+#include "stages/tone/grain/Grain.h"
+#include "stages/tone/grain/GrainBlur.h"
 
 namespace {
 

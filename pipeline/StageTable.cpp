@@ -5,7 +5,7 @@
 #include "stages/tone/Flicker.h"
 #include "stages/tone/Vignette.h"
 #include "stages/tone/Displacement.h"
-#include "stages/tone/Grain.h"
+#include "stages/tone/grain/Grain.h"
 #include "stages/tone/GateWeave.h"
 
 namespace {

@@ -18,8 +18,8 @@
 #include "lib/Common/FloatMath.h"
 #include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"
-#include "stages/tone/Grain.h"
-#include "stages/tone/GrainBlur.h"
+#include "stages/tone/grain/Grain.h"
+#include "stages/tone/grain/GrainBlur.h"
 
 using refhost::Image;
 using refhost::ImageSpec;

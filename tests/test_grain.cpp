@@ -7,8 +7,8 @@
 
 #include "StageTestSupport.h"
 #include "lib/Common/Kernels.h"
-#include "stages/tone/Grain.h"
-#include "stages/tone/GrainBlur.h"
+#include "stages/tone/grain/Grain.h"
+#include "stages/tone/grain/GrainBlur.h"
 
 using namespace stage_support;
 

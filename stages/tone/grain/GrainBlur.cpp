@@ -1,4 +1,4 @@
-#include "stages/tone/GrainBlur.h"
+#include "stages/tone/grain/GrainBlur.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,7 @@
 
 #include "lib/Common/simd/Cpu.h"
 #include "lib/Common/PixelFormats.h"
-#include "stages/tone/GrainBlurWindow.h"
+#include "stages/tone/grain/GrainBlurWindow.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "lib/Common/simd/LaneWidths.h"
 #include "lib/Common/simd/TargetAvx2.h"
-#include "stages/tone/GrainBlurWindow.h"
+#include "stages/tone/grain/GrainBlurWindow.h"
 
 TX_BEGIN_AVX2
 
@@ -16,13 +16,13 @@ namespace {
 // Four pixels per vector.
 using V = simd::Avx2Lanes;
 
-#include "stages/tone/GrainBlurFixedPass.inc"
-#include "stages/tone/GrainBlurFloatPass.inc"
+#include "stages/tone/grain/GrainBlurFixedPass.inc"
+#include "stages/tone/grain/GrainBlurFloatPass.inc"
 
 }  // namespace
 
 #define GRAIN_BLUR_WIDTH(name) name##Avx2
-#include "stages/tone/GrainBlurEntries.inc"
+#include "stages/tone/grain/GrainBlurEntries.inc"
 #undef GRAIN_BLUR_WIDTH
 
 }  // namespace grain_blur

@@ -1,4 +1,4 @@
-#include "stages/tone/Grain.h"
+#include "stages/tone/grain/Grain.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,8 +13,8 @@
 #include "lib/Common/FloatMath.h"
 #include "lib/Common/simd/LaneWidths.h"
 #include "pipeline/Random.h"
-#include "stages/tone/GrainBlur.h"
-#include "stages/tone/GrainBlurWindow.h"
+#include "stages/tone/grain/GrainBlur.h"
+#include "stages/tone/grain/GrainBlurWindow.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The integer window's kernels, and both windows' passes at the SSE2 width that every x86-64
 // processor has.
-#include "stages/tone/GrainBlurWindow.h"
+#include "stages/tone/grain/GrainBlurWindow.h"
 
 #include <cstddef>
 #include <cstring>
@@ -85,13 +85,13 @@ namespace {
 // Two pixels per vector.
 using V = simd::Sse2Lanes;
 
-#include "stages/tone/GrainBlurFixedPass.inc"
-#include "stages/tone/GrainBlurFloatPass.inc"
+#include "stages/tone/grain/GrainBlurFixedPass.inc"
+#include "stages/tone/grain/GrainBlurFloatPass.inc"
 
 }  // namespace
 
 #define GRAIN_BLUR_WIDTH(name) name##Sse2
-#include "stages/tone/GrainBlurEntries.inc"
+#include "stages/tone/grain/GrainBlurEntries.inc"
 #undef GRAIN_BLUR_WIDTH
 
 }  // namespace grain_blur

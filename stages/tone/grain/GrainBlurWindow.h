@@ -16,7 +16,7 @@
 
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/RasterDesc.h"
-#include "stages/tone/GrainBlur.h"
+#include "stages/tone/grain/GrainBlur.h"
 
 namespace grain_blur {
 

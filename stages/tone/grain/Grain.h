@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "lib/Common/StageTypes.h"
-#include "stages/tone/GrainNoiseLanes.h"
+#include "stages/tone/grain/GrainNoiseLanes.h"
 
 // Builds a mid-grey noise layer seeded by the frame number, softens it with GrainBlur and
 // blends it over the output. Status 4 when a working raster cannot be made (the output is

@@ -1,7 +1,7 @@
 // The noise pass in AVX2 lanes: eight pixels a group, each channel's samples in one vector.
 // Every step is the same operation in the same precision as the per-sample form, so that the
 // lanes give the same bits; the curves and weights are checked against their tables first.
-#include "stages/tone/GrainNoiseLanes.h"
+#include "stages/tone/grain/GrainNoiseLanes.h"
 
 #include <algorithm>
 #include <cstring>
