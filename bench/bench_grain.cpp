@@ -122,8 +122,9 @@ void BM_GrainSoftenedInLanes(benchmark::State& state) {
     const grain_noise::RowsDone done{nullptr, [](void*, int32_t, uint8_t*) {}};
     for (auto _ : state) {
         uint32_t seed = 7;
-        grain_noise::softenedLaneRows<Tag>(k, true, seed, picture.desc, width(state), height(state), kernels, row.data(),
-                                           done);
+        grain_noise::SoftRows work(width(state));
+        grain_noise::softenedLaneRows<Tag>(k, true, seed, picture.desc, width(state), height(state), kernels, work,
+                                           row.data(), done);
         benchmark::ClobberMemory();
     }
     setPixels(state);

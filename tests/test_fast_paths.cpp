@@ -380,9 +380,10 @@ TYPED_TEST(FastPaths, GrainSoftenedInLanesIsNoiseThenBothPasses) {
         CollectedRows rows{softened.get()};
         std::vector<uint8_t> row(size_t(width) * Tag::bytesPerPixel);
         uint32_t state = seed;
-        ASSERT_TRUE(grain_noise::softenedLaneRows<Tag>(k, colour, state, descOf(*picture.get()), int32_t(width),
-                                                       int32_t(height), kernels, row.data(),
-                                                       grain_noise::RowsDone{&rows, &CollectedRows::done}));
+        grain_noise::SoftRows work{int32_t(width)};
+        ASSERT_TRUE(work);
+        grain_noise::softenedLaneRows<Tag>(k, colour, state, descOf(*picture.get()), int32_t(width), int32_t(height),
+                                           kernels, work, row.data(), grain_noise::RowsDone{&rows, &CollectedRows::done});
         EXPECT_TRUE(rows.inOrder);
         EXPECT_EQ(rows.next, int32_t(height));
         expectSame(*softened.get(), *layer.get());

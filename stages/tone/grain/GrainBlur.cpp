@@ -205,12 +205,12 @@ void GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vertic
 }
 
 template <class Tag>
-bool GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, const RasterDesc& layer,
+void GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, const RasterDesc& layer,
                      const RasterDesc& buffer, const grain_blur::RowHooks& hooks) {
     const auto setup = preparePass(radiusRed, radiusGreen, radiusBlue, layer, buffer);
     if (!setup || !std::all_of(std::begin(setup->kernels), std::end(setup->kernels),
                                [](const ChannelKernel& k) { return k.reach <= 1; }))
-        return false;
+        return;
     const bool wide = cpu::hasAvx2();
     const int32_t width = setup->width, height = setup->height;
     if constexpr (!kIs16Bit<Tag>) {
@@ -221,12 +221,11 @@ bool GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, const
             else
                 (wide ? grain_blur::fixedBothAvx2<Tag, false> : grain_blur::fixedBothSse2<Tag, false>)(
                     *fixed, layer, buffer, width, height, hooks);
-            return true;
+            return;
         }
     }
     (wide ? grain_blur::floatBothAvx2<Tag> : grain_blur::floatBothSse2<Tag>)(
         grain_blur::FloatKernels::of<Tag>(setup->kernels), layer, buffer, width, height, hooks);
-    return true;
 }
 
 template void GrainBlur<PIXEL_ARGB8>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
@@ -237,11 +236,11 @@ template void GrainBlurPlain<PIXEL_ARGB8>(float, float, float, bool, const Raste
 template void GrainBlurPlain<PIXEL_BGRA8>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
 template void GrainBlurPlain<PIXEL_ARGB14>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
 template void GrainBlurPlain<PIXEL_BGRA14>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
-template bool GrainBlurByRows<PIXEL_ARGB8>(float, float, float, const RasterDesc&, const RasterDesc&,
+template void GrainBlurByRows<PIXEL_ARGB8>(float, float, float, const RasterDesc&, const RasterDesc&,
                                        const grain_blur::RowHooks&);
-template bool GrainBlurByRows<PIXEL_BGRA8>(float, float, float, const RasterDesc&, const RasterDesc&,
+template void GrainBlurByRows<PIXEL_BGRA8>(float, float, float, const RasterDesc&, const RasterDesc&,
                                        const grain_blur::RowHooks&);
-template bool GrainBlurByRows<PIXEL_ARGB14>(float, float, float, const RasterDesc&, const RasterDesc&,
+template void GrainBlurByRows<PIXEL_ARGB14>(float, float, float, const RasterDesc&, const RasterDesc&,
                                        const grain_blur::RowHooks&);
-template bool GrainBlurByRows<PIXEL_BGRA14>(float, float, float, const RasterDesc&, const RasterDesc&,
+template void GrainBlurByRows<PIXEL_BGRA14>(float, float, float, const RasterDesc&, const RasterDesc&,
                                        const grain_blur::RowHooks&);

@@ -42,8 +42,8 @@ struct RowHooks {
 // row at a time so that the rows in work stay in the caches, with the hooks called around
 // each layer row. No more than one layer row and two buffer rows are in work at once, so
 // only the first rows of each are used: the rest is never touched. The softened rows are
-// those of the two GrainBlur calls. Only for radii up to 1 with at least one above 0:
-// otherwise it returns false and has called and written nothing.
+// those of the two GrainBlur calls. Only for radii up to 1 with at least one above 0 over a
+// common area of the two that is not empty: otherwise it calls and writes nothing.
 template <class Tag>
-bool GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, const RasterDesc& layer,
+void GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, const RasterDesc& layer,
                      const RasterDesc& buffer, const grain_blur::RowHooks& hooks);

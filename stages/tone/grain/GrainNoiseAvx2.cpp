@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/simd/LaneWidths.h"
@@ -336,25 +334,6 @@ private:
     V::I sides_[3];
 };
 
-// The working rows of softenedLaneRows, per channel: the row's samples (padded past the end
-// with its last), and per column the next row's sum less its lower side term, the last side
-// term, the column's offset, and the softened row waiting to be handed over.
-struct SoftRows {
-    int32_t stride;
-    std::unique_ptr<float[]> samples;
-    std::unique_ptr<int32_t[]> columns;
-
-    explicit SoftRows(int32_t width)
-        : stride((width + 7) / 8 * 8 + 8), samples(new (std::nothrow) float[3 * size_t(stride)]),
-          columns(new (std::nothrow) int32_t[12 * size_t(stride)]) {}
-    explicit operator bool() const { return samples && columns; }
-    float* row(int c) { return samples.get() + size_t(c) * stride; }
-    int32_t* partial(int c) { return columns.get() + size_t(c) * stride; }
-    int32_t* side(int c) { return columns.get() + size_t(3 + c) * stride; }
-    int32_t* offset(int c) { return columns.get() + size_t(6 + c) * stride; }
-    int32_t* softened(int c) { return columns.get() + size_t(9 + c) * stride; }
-};
-
 // Both passes over channel c's samples of row y: the horizontal one in full, its results
 // taking the samples' place, then the vertical one taking them as row y's samples. Its result
 // for row y - 1 waits in `softened`. Two loops rather than one keep each step's chain short.
@@ -545,14 +524,11 @@ void laneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const Ra
 }
 
 template <class Tag>
-bool softenedLaneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
-                      int32_t width, int32_t height, const SoftKernel (&kernels)[3], uint8_t* row,
+void softenedLaneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
+                      int32_t width, int32_t height, const SoftKernel (&kernels)[3], SoftRows& w, uint8_t* row,
                       const RowsDone& rows) {
     if (width <= 0 || height <= 0)
-        return true;
-    SoftRows w(width);
-    if (!w)
-        return false;
+        return;
     const Softening softening(kernels);
     if (colorNoise)
         (k.doubleCurves ? softenedRowsOf<Tag, true, true> : softenedRowsOf<Tag, true, false>)(
@@ -560,7 +536,6 @@ bool softenedLaneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, 
     else
         (k.doubleCurves ? softenedRowsOf<Tag, false, true> : softenedRowsOf<Tag, false, false>)(
             k, state, picture, width, height, softening, w, row, rows);
-    return true;
 }
 
 #define GRAIN_NOISE_LANES(Tag)                                                                                      \
@@ -568,8 +543,8 @@ bool softenedLaneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, 
                                     const float*);                                                                  \
     template void laneRows<Tag>(const LaneConstants&, bool, uint32_t&, const RasterDesc&, const RasterDesc&, int32_t, \
                                 int32_t, int32_t);                                                                  \
-    template bool softenedLaneRows<Tag>(const LaneConstants&, bool, uint32_t&, const RasterDesc&, int32_t, int32_t,  \
-                                        const SoftKernel (&)[3], uint8_t*, const RowsDone&);
+    template void softenedLaneRows<Tag>(const LaneConstants&, bool, uint32_t&, const RasterDesc&, int32_t, int32_t,  \
+                                        const SoftKernel (&)[3], SoftRows&, uint8_t*, const RowsDone&);
 GRAIN_NOISE_LANES(PIXEL_ARGB8)
 GRAIN_NOISE_LANES(PIXEL_BGRA8)
 GRAIN_NOISE_LANES(PIXEL_ARGB14)

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
 
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/RasterDesc.h"
@@ -53,6 +55,28 @@ struct SoftKernel {
 // one above 0; NaN and below 0 count as 0), as GrainBlur works them out; false for others.
 bool SoftKernels(const float (&radii)[3], SoftKernel (&kernels)[3]);
 
+// The working rows of softenedLaneRows for rows `width` pixels wide (60 bytes a pixel), per
+// channel: the row's samples (padded past the end with its last), and per column the next row's
+// sum less its lower side term, the last side term, the column's offset, and the softened row
+// waiting to be handed over. False where the memory is refused; made apart from the rows, so
+// that a caller knows before it starts whether it can have them.
+struct SoftRows {
+    int32_t stride = 0;
+    std::unique_ptr<float[]> samples;
+    std::unique_ptr<int32_t[]> columns;
+
+    SoftRows() = default;
+    explicit SoftRows(int32_t width)
+        : stride((width + 7) / 8 * 8 + 8), samples(new (std::nothrow) float[3 * size_t(stride)]),
+          columns(new (std::nothrow) int32_t[12 * size_t(stride)]) {}
+    explicit operator bool() const { return samples && columns; }
+    float* row(int c) { return samples.get() + size_t(c) * stride; }
+    int32_t* partial(int c) { return columns.get() + size_t(c) * stride; }
+    int32_t* side(int c) { return columns.get() + size_t(3 + c) * stride; }
+    int32_t* offset(int c) { return columns.get() + size_t(6 + c) * stride; }
+    int32_t* softened(int c) { return columns.get() + size_t(9 + c) * stride; }
+};
+
 // Where each finished row goes: done(y, row) once `row` holds row y, rows in order.
 struct RowsDone {
     void* context;
@@ -76,11 +100,11 @@ void laneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const Ra
 // Rows 0..height-1 of the layer, softened by both passes of the window (horizontal, then
 // vertical), made and handed to `rows` one at a time in `row` (width opaque pixels), each
 // sample kept in the lanes from the draw to the softened value: what laneRows and GrainBlur's
-// two passes give over the picture's first `height` rows and `width` columns. False, with
-// nothing made or called, when its working memory (60 bytes a pixel of one row) cannot be had.
+// two passes give over the picture's first `height` rows and `width` columns. `work` is made
+// for `width` (and holds its memory) unless there are no rows to make.
 template <class Tag>
-bool softenedLaneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
-                      int32_t width, int32_t height, const SoftKernel (&kernels)[3], uint8_t* row,
+void softenedLaneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
+                      int32_t width, int32_t height, const SoftKernel (&kernels)[3], SoftRows& work, uint8_t* row,
                       const RowsDone& rows);
 
 }  // namespace grain_noise
