@@ -1,14 +1,15 @@
 // The vector vocabulary: two widths of lane work behind one set of names, for kernels written
 // once and compiled for each: Sse2Lanes (every x86-64 processor) and Avx2Lanes (used only after
 // cpu::hasAvx2()). The stages and the pipeline name no intrinsic; each operation they need is
-// here, named for what it does to the lanes, and compiles to the instructions it names.
+// here, named for what it does to the lanes, and inlined where a kernel uses it.
 //
 // Integer vectors (I) hold 16-bit or 32-bit lanes, as each operation says: a plain name works on
-// 16-bit lanes, a name ending in 32 on 32-bit ones, in Float on single-precision lanes (F), in
-// Double on double-precision ones (D, the wide width only). A block is kBlockPixels neighbouring
-// pixels held in two vectors, 8-bit samples widened, in memory order; a sample's 16-bit lane
-// modulo 4 is its channel position. A pixel is four neighbouring lanes: 64 bits of 16-bit lanes,
-// 128 of 32-bit or float ones.
+// 16-bit lanes, a name ending in 32 on 32-bit ones; single-precision vectors (F) take names
+// ending in Float, double-precision ones (D, the wide width only) in Double, and the conversions
+// between them (toFloat, truncate, ...) work on 32-bit lanes. The bit operations take lanes of
+// any size. A block is kBlockPixels neighbouring pixels held in two vectors, 8-bit samples
+// widened, in memory order; a sample's 16-bit lane modulo 4 is its channel position. A pixel is
+// four neighbouring lanes: 64 bits of 16-bit lanes, 128 of 32-bit or float ones.
 //
 // Avx2Lanes' functions are compiled for AVX2 and must only be called, and their kernels only
 // instantiated, from code compiled for it: a unit includes the shared kernel source again
