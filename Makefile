@@ -5,7 +5,7 @@ WIN     := $(BUILD)/win
 OUT     ?= out
 WINE_ENV = WINEPREFIX=$(abspath $(WIN))/wineprefix WINEDEBUG=-all
 
-.PHONY: all test test-native test-win demo bench deps native win clean
+.PHONY: all test test-native test-win demo bench deps native win clean textures
 
 all: native win
 
@@ -79,6 +79,16 @@ bench: native
 
 demo: native
 	$(NATIVE)/tarnix demo $(OUT)
+
+# The texture bitmaps in resources/ come from fixed seeds: this remakes them, byte for byte the
+# same, and the contact sheet in docs/ (64 grey levels, to keep it small).
+textures: deps
+	cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(NATIVE) --target texture_generator
+	mkdir -p resources
+	$(NATIVE)/tools/texture_generator resources --sheet $(NATIVE)/textures-contact.pgm
+	ffmpeg -loglevel error -y -i $(NATIVE)/textures-contact.pgm -vf "lut=c0='bitand(val,252)'" \
+	  -pix_fmt gray -pred mixed -compression_level 9 docs/textures-contact.png
 
 clean:
 	rm -rf $(BUILD)
