@@ -1,8 +1,11 @@
 #include "pipeline/StageTable.h"
 
 #include "lib/Common/PixelFormats.h"
+#include "stages/damage/Dust.h"
+#include "stages/damage/Splotches.h"
 #include "stages/tone/Fading.h"
 #include "stages/tone/Flicker.h"
+#include "stages/tone/Funk.h"
 #include "stages/tone/Vignette.h"
 #include "stages/tone/Displacement.h"
 #include "stages/tone/grain/Grain.h"
@@ -12,9 +15,13 @@ namespace {
 
 template <class Tag>
 StageTable makeTable() {
-    // Damage stages and funk join in a later round; their gates already draw.
+    // The scratch stages join in a later round; their gates already draw.
     StageTable t{};
+    t.prepareFunk = &PrepareFunkRaster<Tag>;
     t.fading = &FadingStage<Tag>;
+    t.funk = &FunkStage<Tag>;
+    t.splotches = &SplotchesStage<Tag>;
+    t.dust = &DustStage<Tag>;
     t.flicker = &FlickerStage<Tag>;
     t.vignette = &VignetteStage<Tag>;
     t.displacement = &DisplacementStage<Tag>;

@@ -32,6 +32,10 @@ void* findHostWindow();
 void setModuleHandle(void* module);
 void* moduleHandle();
 
+// The host's main window as the binding found it when the library was attached, or null.
+void setHostWindow(void* window);
+void* hostWindow();
+
 // A bitmap as 32-bit rows, the way the system converts any bitmap: per pixel blue, green, red
 // and a fourth byte of no meaning (0); width x 4 bytes a row, no gaps, the bottom row first.
 // `rows` belongs to the bitmap until releaseBitmap.

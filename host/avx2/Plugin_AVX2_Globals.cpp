@@ -5,21 +5,19 @@
 #include "params/ParameterSet.h"
 #include "platform/platform.h"
 
-namespace {
-void* gHostWindow = nullptr;
-}
-
+// Recorded where the texture library, which decodes through the window's device context,
+// finds them.
 void Plugin_AVX2_Globals::attach(void* module) {
     platform::setModuleHandle(module);
-    gHostWindow = platform::findHostWindow();
+    platform::setHostWindow(platform::findHostWindow());
 }
 
 void Plugin_AVX2_Globals::detach() {
     platform::setModuleHandle(nullptr);
-    gHostWindow = nullptr;
+    platform::setHostWindow(nullptr);
 }
 
-void* Plugin_AVX2_Globals::hostWindow() { return gHostWindow; }
+void* Plugin_AVX2_Globals::hostWindow() { return platform::hostWindow(); }
 
 ACFRESULT ensureSlotTable(IACFUnknown* host) {
     if (slotTableReady()) return ACF_OK;

@@ -8,7 +8,7 @@
 
 #include "lib/Common/PluginHost_API.h"
 #include "lib/Common/PluginRaster_API.h"
-#include "platform/platform.h"
+#include "lib/Common/ProcessLock.h"
 #include "sdk/acf_base.h"
 
 namespace {
@@ -22,25 +22,20 @@ std::mutex gGlobalDataLock;
 using VignetteTable = float[kVignetteLevels][kVignetteSteps];
 std::mutex gVignetteLock;
 std::unique_ptr<VignetteTable[]> gVignetteTable;
-
-struct ProcessLockGuard {
-    ProcessLockGuard() { platform::processLockEnter(); }
-    ~ProcessLockGuard() { platform::processLockLeave(); }
-};
 }  // namespace
 
 void RCObject::AddRef() {
-    ProcessLockGuard guard;
+    ProcessLock lock;
     ++mCount;
 }
 
 void RCObject::Release() {
-    ProcessLockGuard guard;
+    ProcessLock lock;
     --mCount;
 }
 
 bool RCObject::IsUnreferenced() {
-    ProcessLockGuard guard;
+    ProcessLock lock;
     return mCount == 0;
 }
 

@@ -8,7 +8,8 @@
 
 namespace platform {
 namespace {
-std::mutex* gProcessLock = nullptr;
+// Recursive, as a critical section is: a holder may enter again.
+std::recursive_mutex* gProcessLock = nullptr;
 MessageObserver gObserver = nullptr;
 void* gObserverUser = nullptr;
 void* gModule = nullptr;
@@ -16,7 +17,7 @@ thread_local std::string gLibraryError;
 }  // namespace
 
 void processLockCreate() {
-    if (!gProcessLock) gProcessLock = new std::mutex;
+    if (!gProcessLock) gProcessLock = new std::recursive_mutex;
 }
 void processLockDelete() {
     delete gProcessLock;
@@ -60,5 +61,11 @@ void* findHostWindow() { return nullptr; }
 
 void setModuleHandle(void* module) { gModule = module; }
 void* moduleHandle() { return gModule; }
+
+namespace {
+void* gHostWindow = nullptr;
+}
+void setHostWindow(void* window) { gHostWindow = window; }
+void* hostWindow() { return gHostWindow; }
 
 }  // namespace platform

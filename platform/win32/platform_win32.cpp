@@ -73,4 +73,10 @@ void* findHostWindow() {
 void setModuleHandle(void* module) { gModule = static_cast<HMODULE>(module); }
 void* moduleHandle() { return reinterpret_cast<void*>(gModule); }
 
+namespace {
+void* gHostWindow = nullptr;
+}
+void setHostWindow(void* window) { gHostWindow = window; }
+void* hostWindow() { return gHostWindow; }
+
 }  // namespace platform

@@ -1,0 +1,136 @@
+#include "lib/Common/TextureLibrary.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "lib/Common/PixelFormats.h"
+#include "lib/Common/PluginHost_API.h"
+#include "lib/Common/PluginRaster_API.h"
+#include "lib/Common/ProcessLock.h"
+#include "platform/platform.h"
+
+namespace {
+
+// One block pointer per set, empty until the set's first load.
+uint8_t* gFunkBlock = nullptr;
+uint8_t* gSplotchBlock = nullptr;
+uint8_t* gDustBlock = nullptr;
+uint8_t* gScratchBlock = nullptr;
+
+uint8_t*& blockOf(const TextureSet& set) {
+    if (set.firstResourceId == FunkTexture.firstResourceId) return gFunkBlock;
+    if (set.firstResourceId == SplotchTextures.firstResourceId) return gSplotchBlock;
+    if (set.firstResourceId == DustTextures.firstResourceId) return gDustBlock;
+    return gScratchBlock;
+}
+
+// Writes member bitmap `id` into the raster's w x h area as A = 255, R, G, B per pixel, top
+// row first. A bitmap that is missing, unreadable or of another size leaves black texels.
+void decodeMember(int32_t id, const RasterDesc& raster, int32_t width, int32_t height) {
+    const size_t rowBytes = size_t(width) * 4;
+    uint8_t* const first = raster.pixels;
+    platform::BitmapRows bitmap;
+    const bool read = platform::decodeBitmap(id, width, height, platform::hostWindow(), bitmap);
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* out = first + ptrdiff_t(y) * raster.rowBytes;
+        // Bitmaps are stored bottom-up: raster row y is bitmap row height - 1 - y, each pixel
+        // given as B, G, R and an unused fourth byte.
+        const uint8_t* in = read ? bitmap.rows + ptrdiff_t(height - 1 - y) * ptrdiff_t(rowBytes) : nullptr;
+        for (int32_t x = 0; x < width; ++x, out += 4) {
+            out[0] = 255;
+            out[1] = in ? in[4 * x + 2] : 0;
+            out[2] = in ? in[4 * x + 1] : 0;
+            out[3] = in ? in[4 * x + 0] : 0;
+        }
+    }
+    platform::releaseBitmap(bitmap);
+}
+
+// Decodes every member through a scratch raster of the member size into a new block; null
+// when the raster or the block cannot be had (the set then stays unloaded).
+uint8_t* loadSet(PluginHost_API& host, const TextureSet& set) {
+    int32_t status = 0;
+    PluginRaster_API* raster = host.allocateRaster(set.width, set.height, DEPTH_8BIT, &status);
+    if (!raster) return nullptr;
+    uint8_t* block = static_cast<uint8_t*>(std::malloc(set.blockBytes()));
+    if (!block) {
+        host.releaseRaster(raster);
+        return nullptr;
+    }
+    RasterDesc desc;
+    host.describeRaster(raster, &desc);
+    const size_t memberRow = size_t(set.width) * 4;
+    for (int32_t n = 1; n <= set.members; ++n) {
+        decodeMember(set.firstResourceId + n, desc, set.width, set.height);
+        uint8_t* member = block + size_t(n - 1) * set.memberBytes();
+        for (int32_t y = 0; y < set.height; ++y) {
+            uint8_t* row = desc.pixels + ptrdiff_t(y) * desc.rowBytes;
+            // A, R, G, B reversed is the texel order B, G, R, A.
+            for (int32_t x = 0; x < set.width; ++x) {
+                uint8_t* p = row + 4 * x;
+                const uint8_t a = p[0], r = p[1], g = p[2], b = p[3];
+                p[0] = b;
+                p[1] = g;
+                p[2] = r;
+                p[3] = a;
+            }
+            std::memcpy(member + size_t(y) * memberRow, row, memberRow);
+        }
+    }
+    host.releaseRaster(raster);
+    return block;
+}
+
+const uint8_t* member(PluginHost_API& host, const TextureSet& set, int32_t index) {
+    if (index < 1 || index > set.members) return nullptr;
+    uint8_t*& block = blockOf(set);
+    {
+        // Two instances asking at once load the set once.
+        ProcessLock lock;
+        if (!block) block = loadSet(host, set);
+    }
+    return block ? block + size_t(index - 1) * set.memberBytes() : nullptr;
+}
+
+}  // namespace
+
+const uint8_t* LoadFunkTexture(PluginHost_API& host, int32_t index) {
+    // The one member answers for 1 and 2.
+    return member(host, FunkTexture, index == 2 ? 1 : index);
+}
+const uint8_t* LoadSplotchTexture(PluginHost_API& host, int32_t index) { return member(host, SplotchTextures, index); }
+const uint8_t* LoadDustTexture(PluginHost_API& host, int32_t index) { return member(host, DustTextures, index); }
+const uint8_t* LoadScratchStrip(PluginHost_API& host, int32_t index) { return member(host, ScratchStrips, index); }
+
+int32_t TextureMemberFor(double u, int32_t members) { return int32_t(std::floor(u * (members - 1) + 1 + 0.5)); }
+
+bool TextureSetLoaded(const TextureSet& set) {
+    ProcessLock lock;
+    return blockOf(set) != nullptr;
+}
+
+template <class Tag>
+void CopyTexture(const uint8_t* texels, int32_t width, int32_t height, uint8_t* pixels, int32_t rowBytes) {
+    using F = typename Tag::FORMAT;
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* in = texels + size_t(y) * size_t(width) * 4;
+        auto* out = reinterpret_cast<typename Tag::Channel*>(pixels + ptrdiff_t(y) * rowBytes);
+        if constexpr (kIs16Bit<Tag>) {
+            const auto widen = [](uint8_t v) { return uint16_t((v << 6) | (v >> 2)); };
+            for (int32_t x = 0; x < width; ++x, in += 4, out += 4) {
+                out[F::A] = widen(in[0]);
+                out[F::R] = widen(in[1]);
+                out[F::B] = widen(in[2]);
+                out[F::G] = widen(in[3]);
+            }
+        } else {
+            std::memcpy(out, in, size_t(width) * 4);
+        }
+    }
+}
+
+template void CopyTexture<PIXEL_ARGB8>(const uint8_t*, int32_t, int32_t, uint8_t*, int32_t);
+template void CopyTexture<PIXEL_BGRA8>(const uint8_t*, int32_t, int32_t, uint8_t*, int32_t);
+template void CopyTexture<PIXEL_ARGB14>(const uint8_t*, int32_t, int32_t, uint8_t*, int32_t);
+template void CopyTexture<PIXEL_BGRA14>(const uint8_t*, int32_t, int32_t, uint8_t*, int32_t);
