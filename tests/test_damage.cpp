@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "StageTestSupport.h"
+#include "lib/Common/ImageBuffer.h"
 #include "lib/Common/Kernels.h"
 #include "lib/Common/TextureLibrary.h"
 #include "stages/damage/Dust.h"
@@ -121,8 +122,9 @@ std::array<uint32_t, 4> textureLayer(uint8_t grey) {
 }
 
 // `t` drawn onto `frame` as the stages draw it: the member's layer (colours inverted for dark
-// dust), turned and scaled into a raster of the thrown size, its pixel (i, j) composited onto
-// frame pixel (x + i, y + j) where that lies in the frame.
+// dust), turned and scaled into a raster of the thrown size (the whole of it; 16-bit through
+// image buffers read in clamp mode), its pixel (i, j) composited onto frame pixel (x + i, y + j)
+// where that lies in the frame.
 template <class Tag>
 void drawThrow(PluginHost_API& host, Image& frame, const uint8_t* texels, int32_t side, bool invert, const Throw& t,
                int32_t mode, float opacity) {
@@ -133,7 +135,11 @@ void drawThrow(PluginHost_API& host, Image& frame, const uint8_t* texels, int32_
             for (int c = 0; c < 4; ++c) layer->setChannel(x, y, c, invert && c > 0 ? Tag::white - v[c] : v[c]);
         }
     AcfPtr<Image> placed(new Image(ImageSpec{uint32_t(t.width), uint32_t(t.height), kLayout<Tag>, 12}));
-    ResampleTexture<Tag>(descOf(*layer.get()), descOf(*placed.get()), t.sx, t.sy, t.angle);
+    if constexpr (kIs16Bit<Tag>)
+        TransformResample<Tag>(imageBufferOf(descOf(*layer.get()), EDGE_CLAMP), imageBufferOf(descOf(*placed.get()), EDGE_CLAMP),
+                               t.sx, t.sy, t.angle);
+    else
+        RotateScaleCopy<Tag>(descOf(*layer.get()), descOf(*placed.get()), t.sx, t.sy, t.angle);
     const int32_t X = int32_t(t.x), Y = int32_t(t.y);
     const int32_t left = std::max(X, 0), top = std::max(Y, 0);
     const int32_t right = std::min(X + t.width, int32_t(frame.shape().width));
