@@ -47,6 +47,23 @@ inline const std::vector<double>& valuesFor(const acfUID& type) {
     return floatValues();
 }
 
+// The stages loop once per splotch, dust speck or scratch, as many times as they are told: a
+// count far beyond its range is held here to one that still renders in test time.
+constexpr double kMostCounted = 5000;
+inline double heldIfCount(const acfUID& parameter, double value) {
+    static const acfUID counts[] = {
+        refhost::HostSession::parameterUID("Plugin_FXid_SplotchNumber"),
+        refhost::HostSession::parameterUID("Plugin_FXid_BlackNumber"),
+        refhost::HostSession::parameterUID("Plugin_FXid_WhiteNumber"),
+        refhost::HostSession::parameterUID("Plugin_FXid_Number"),
+        refhost::HostSession::parameterUID("Plugin_FXid_DeepScratchNumber"),
+        refhost::HostSession::parameterUID("Plugin_FXid_BasicScratchNumber"),
+    };
+    for (const acfUID& count : counts)
+        if (count == parameter) return value > kMostCounted ? kMostCounted : value;
+    return value;
+}
+
 // Every checkbox of the effect on: each stage, colour noise and invert.
 inline void everyStageOn(const refhost::EffectDefinition& effect, refhost::ParameterValues& values) {
     for (const refhost::ParameterDefinition* p : effect.parameters)
