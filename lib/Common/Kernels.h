@@ -73,6 +73,13 @@ void BoxBlurVertical(const RasterDesc& from, const RasterDesc& to, int32_t radiu
 template <class Tag>
 void RotateScaleCopy(const RasterDesc& source, const RasterDesc& destination, float sx, float sy, float angle);
 
+// The same placement with only the destination pixels inside `window` (bottom and right
+// exclusive) written; the 16-bit forms sum their taps as TransformResample does. For a
+// texture of which only that part will be composited.
+template <class Tag>
+void RotateScaleCopyWindow(const RasterDesc& source, const RasterDesc& destination, float sx, float sy, float angle,
+                           const Rect16& window);
+
 // Level curves of White + 1 entries per channel. levels[c] = {gamma, input black,
 // input white, output black, output white}, fractions of White. A null table is skipped;
 // the 16-bit value ranges (ImageProc.h) can allocate missing ones.

@@ -101,6 +101,22 @@ void RotateScaleCopy(const RasterDesc& source, const RasterDesc& destination, fl
 }
 
 template <class Tag>
+void RotateScaleCopyWindow(const RasterDesc& source, const RasterDesc& destination, float sx, float sy, float angle,
+                           const Rect16& window) {
+    const PixelGrid from{source.pixels, source.rowBytes, source.width, source.height};
+    const PixelGrid to{destination.pixels, destination.rowBytes, destination.width, destination.height};
+    const Window part{std::max<int32_t>(window.left, 0), std::max<int32_t>(window.top, 0),
+                      std::min<int32_t>(window.right, destination.width),
+                      std::min<int32_t>(window.bottom, destination.height)};
+    if constexpr (kIs16Bit<Tag>)
+        placeRotated<Tag>(from, to, 0, 0, destination.width, destination.height, part, sx, sy, angle,
+                          [](int32_t sum) { return int32_t(sum / 5.0); });
+    else
+        placeRotated<Tag>(from, to, 0, 0, destination.width, destination.height, part, sx, sy, angle,
+                          [](int32_t sum) { return int32_t(sum * 0.2); });
+}
+
+template <class Tag>
 void TransformResample(const ImageBuffer& source, const ImageBuffer& destination, float sx, float sy, float angle) {
     const PixelGrid from{source.pixels, source.stride, int32_t(source.mWidth), source.mHeight};
     const PixelGrid to{destination.pixels, destination.stride, int32_t(destination.mWidth), destination.mHeight};
@@ -117,6 +133,11 @@ template void RotateScaleCopy<PIXEL_ARGB8>(const RasterDesc&, const RasterDesc&,
 template void RotateScaleCopy<PIXEL_BGRA8>(const RasterDesc&, const RasterDesc&, float, float, float);
 template void RotateScaleCopy<PIXEL_ARGB14>(const RasterDesc&, const RasterDesc&, float, float, float);
 template void RotateScaleCopy<PIXEL_BGRA14>(const RasterDesc&, const RasterDesc&, float, float, float);
+
+template void RotateScaleCopyWindow<PIXEL_ARGB8>(const RasterDesc&, const RasterDesc&, float, float, float, const Rect16&);
+template void RotateScaleCopyWindow<PIXEL_BGRA8>(const RasterDesc&, const RasterDesc&, float, float, float, const Rect16&);
+template void RotateScaleCopyWindow<PIXEL_ARGB14>(const RasterDesc&, const RasterDesc&, float, float, float, const Rect16&);
+template void RotateScaleCopyWindow<PIXEL_BGRA14>(const RasterDesc&, const RasterDesc&, float, float, float, const Rect16&);
 
 template void TransformResample<PIXEL_ARGB14>(const ImageBuffer&, const ImageBuffer&, float, float, float);
 template void TransformResample<PIXEL_BGRA14>(const ImageBuffer&, const ImageBuffer&, float, float, float);

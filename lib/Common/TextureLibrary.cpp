@@ -3,11 +3,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/PluginHost_API.h"
 #include "lib/Common/PluginRaster_API.h"
 #include "lib/Common/ProcessLock.h"
+#include "lib/Common/StageTypes.h"
 #include "platform/platform.h"
 
 namespace {
@@ -50,20 +52,17 @@ void decodeMember(int32_t id, const RasterDesc& raster, int32_t width, int32_t h
 // Decodes every member through a scratch raster of the member size into a new block; null
 // when the raster or the block cannot be had (the set then stays unloaded).
 uint8_t* loadSet(PluginHost_API& host, const TextureSet& set) {
-    int32_t status = 0;
-    PluginRaster_API* raster = host.allocateRaster(set.width, set.height, DEPTH_8BIT, &status);
+    // Given back on every path, a host failure raised midway included.
+    ScratchRaster raster(host, set.width, set.height, DEPTH_8BIT);
     if (!raster) return nullptr;
-    uint8_t* block = static_cast<uint8_t*>(std::malloc(set.blockBytes()));
-    if (!block) {
-        host.releaseRaster(raster);
-        return nullptr;
-    }
-    RasterDesc desc;
-    host.describeRaster(raster, &desc);
+    std::unique_ptr<uint8_t, decltype(&std::free)> block(static_cast<uint8_t*>(std::malloc(set.blockBytes())),
+                                                         &std::free);
+    if (!block) return nullptr;
+    const RasterDesc& desc = raster.desc();
     const size_t memberRow = size_t(set.width) * 4;
     for (int32_t n = 1; n <= set.members; ++n) {
         decodeMember(set.firstResourceId + n, desc, set.width, set.height);
-        uint8_t* member = block + size_t(n - 1) * set.memberBytes();
+        uint8_t* member = block.get() + size_t(n - 1) * set.memberBytes();
         for (int32_t y = 0; y < set.height; ++y) {
             uint8_t* row = desc.pixels + ptrdiff_t(y) * desc.rowBytes;
             // A, R, G, B reversed is the texel order B, G, R, A.
@@ -78,8 +77,7 @@ uint8_t* loadSet(PluginHost_API& host, const TextureSet& set) {
             std::memcpy(member + size_t(y) * memberRow, row, memberRow);
         }
     }
-    host.releaseRaster(raster);
-    return block;
+    return block.release();
 }
 
 const uint8_t* member(PluginHost_API& host, const TextureSet& set, int32_t index) {

@@ -22,14 +22,13 @@ Status speckPass(PluginHost_API& host, const RasterDesc& out, int32_t depthKind,
     ScratchRaster texture(host, kSpeckSize, kSpeckSize, depthKind);
     if (!texture) return STATUS_UNSUPPORTED;
     Status status = STATUS_OK;
+    const uint8_t* held = nullptr;  // the member the working raster holds, ready for this pass
     for (int32_t i = 0; i < count; ++i) {
         const uint8_t* texels = LoadDustTexture(host, TextureMemberFor(rng::RandomUnit(), DustTextures.members));
         if (!texels) {
             status = STATUS_UNSUPPORTED;
             break;
         }
-        CopyTexture<Tag>(texels, kSpeckSize, kSpeckSize, texture.desc().pixels, texture.desc().rowBytes);
-        if (dark) InvertColor<Tag>(texture.desc());
         const float angle = float(std::floor(rng::RandomUnit() * 400 + 0.5));
         const float scale = float(rng::RandomUnit() * 1.3 + 0.2) * float(host.scaleX());
         const int32_t size = truncToInt32(std::floor(float(kSpeckSize) * scale + 0.5f));
@@ -38,8 +37,17 @@ Status speckPass(PluginHost_API& host, const RasterDesc& out, int32_t depthKind,
 
         ScratchRaster speck(host, size, size, depthKind);
         if (!speck) return STATUS_UNSUPPORTED;
-        ResampleTexture<Tag>(texture.desc(), speck.desc(), scale, scale, angle);
+        // Only what lands on the frame is made: of a speck at an edge only the part composited
+        // is resampled, and one beside the frame is not. The composite still asks the host.
         const Placement p = ClipPlacement(x, y, speck.desc().width, speck.desc().height, out.width, out.height);
+        if (Visible(p)) {
+            if (held != texels) {
+                CopyTexture<Tag>(texels, kSpeckSize, kSpeckSize, texture.desc().pixels, texture.desc().rowBytes);
+                if (dark) InvertColor<Tag>(texture.desc());
+                held = texels;
+            }
+            RotateScaleCopyWindow<Tag>(texture.desc(), speck.desc(), scale, scale, angle, p.source);
+        }
         CompositeRect<Tag>(&host, mode, speck.desc(), out, p.source, p.destination, double(opacity));
     }
     return status;

@@ -22,6 +22,7 @@ Status SplotchesStage(TX_STAGE_ARGS, int32_t number, float scale, float opacity)
     if (number < 1) return STATUS_OK;
 
     Status status = STATUS_OK;
+    const uint8_t* held = nullptr;  // the member the working raster holds
     for (int32_t i = 0; i < number; ++i) {
         const uint8_t* texels =
             LoadSplotchTexture(host, TextureMemberFor(rng::RandomUnit(), SplotchTextures.members));
@@ -29,7 +30,6 @@ Status SplotchesStage(TX_STAGE_ARGS, int32_t number, float scale, float opacity)
             status = STATUS_UNSUPPORTED;
             break;
         }
-        CopyTexture<Tag>(texels, side, side, texture.desc().pixels, texture.desc().rowBytes);
         const float angle = float(std::floor(rng::RandomUnit() * 400 + 0.5));
         const float sx = float(host.scaleX() * double(scale));
         const float sy = float(host.scaleY() * double(scale));
@@ -40,8 +40,15 @@ Status SplotchesStage(TX_STAGE_ARGS, int32_t number, float scale, float opacity)
 
         ScratchRaster splotch(host, width, height, depthKind);
         if (!splotch) return STATUS_UNSUPPORTED;
-        ResampleTexture<Tag>(texture.desc(), splotch.desc(), sx, sy, angle);
+        // Only what lands on the frame is made (see the dust's specks).
         const Placement p = ClipPlacement(x, y, splotch.desc().width, splotch.desc().height, out.width, out.height);
+        if (Visible(p)) {
+            if (held != texels) {
+                CopyTexture<Tag>(texels, side, side, texture.desc().pixels, texture.desc().rowBytes);
+                held = texels;
+            }
+            RotateScaleCopyWindow<Tag>(texture.desc(), splotch.desc(), sx, sy, angle, p.source);
+        }
         CompositeRect<Tag>(&host, BLEND_MULTIPLY, splotch.desc(), out, p.source, p.destination, double(opacity));
     }
     return status;

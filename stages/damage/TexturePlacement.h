@@ -1,24 +1,10 @@
-// What dust and splotches share: a texture resampled to its drawn size and angle, and the
-// clipping of the result against the frame.
+// What dust and splotches share: where a drawn texture lands on the frame, clipped to it.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 
-#include "lib/Common/ImageBuffer.h"
-#include "lib/Common/Kernels.h"
-#include "lib/Common/PixelFormats.h"
 #include "lib/Common/RasterDesc.h"
-
-// Scales `from` by (sx, sy) and turns it by `angle` degrees into `to`, centred: the 8-bit
-// copy on rasters, the 16-bit one through image buffers read in clamp mode.
-template <class Tag>
-void ResampleTexture(const RasterDesc& from, const RasterDesc& to, float sx, float sy, float angle) {
-    if constexpr (kIs16Bit<Tag>)
-        TransformResample<Tag>(imageBufferOf(from, EDGE_CLAMP), imageBufferOf(to, EDGE_CLAMP), sx, sy, angle);
-    else
-        RotateScaleCopy<Tag>(from, to, sx, sy, angle);
-}
 
 struct Placement {
     Rect16 source;
@@ -51,6 +37,11 @@ inline Placement ClipPlacement(float x, float y, int32_t width, int32_t height, 
         p.destination.bottom = int16_t(frameHeight);
     }
     return p;
+}
+
+// Whether the placement shows any of the image.
+inline bool Visible(const Placement& p) {
+    return p.source.right > p.source.left && p.source.bottom > p.source.top;
 }
 
 // A corner drawn uniformly in -extent..frameExtent: r (frameExtent + extent) in double,

@@ -42,16 +42,22 @@ Status PrepareFunkRaster(PluginHost_API& host, RasterHolder& output) {
     int32_t status = 0;
     PluginRaster_API* made = host.allocateRaster(kFunkSize, kFunkSize, depthKind, &status);
     if (!made) return STATUS_NO_RASTER;
-    funk = made;
-    RasterDesc desc;
-    host.describeRaster(funk, &desc);
-    if (const uint8_t* texels = LoadFunkTexture(host, 1)) {
-        CopyTexture<Tag>(texels, kFunkSize, kFunkSize, desc.pixels, desc.rowBytes);
-    } else {
-        // No texture to be had: a clear raster, which lays nothing over the picture.
-        for (int32_t y = 0; y < desc.height; ++y)
-            std::memset(desc.pixels + ptrdiff_t(y) * desc.rowBytes, 0, size_t(desc.width) * desc.bytesPerPixel);
+    // Kept only once filled: a host failure on the way gives it back.
+    try {
+        RasterDesc desc;
+        host.describeRaster(made, &desc);
+        if (const uint8_t* texels = LoadFunkTexture(host, 1)) {
+            CopyTexture<Tag>(texels, kFunkSize, kFunkSize, desc.pixels, desc.rowBytes);
+        } else {
+            // No texture to be had: a clear raster, which lays nothing over the picture.
+            for (int32_t y = 0; y < desc.height; ++y)
+                std::memset(desc.pixels + ptrdiff_t(y) * desc.rowBytes, 0, size_t(desc.width) * desc.bytesPerPixel);
+        }
+    } catch (...) {
+        host.releaseRaster(made);
+        throw;
     }
+    funk = made;
     return STATUS_OK;
 }
 
