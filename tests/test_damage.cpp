@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "StageTestSupport.h"
+#include "TextureResources.h"
 #include "lib/Common/ImageBuffer.h"
 #include "lib/Common/Kernels.h"
 #include "lib/Common/TextureLibrary.h"
@@ -19,25 +20,9 @@
 #include "stages/damage/TexturePlacement.h"
 #include "stages/tone/Funk.h"
 
-#if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#endif
-
 using namespace stage_support;
 
 namespace {
-
-#if defined(_WIN32)
-// The texture bitmaps are this program's own resources.
-[[maybe_unused]] const bool kTexturesHere = [] {
-    platform::setModuleHandle(GetModuleHandleW(nullptr));
-    return true;
-}();
-#endif
 
 // The stages' generator: the state starts at |frame|, each step is state x 214013 + 2531011
 // (mod 2^32), a draw is bits 16..30 of the state and u = draw / 32767.

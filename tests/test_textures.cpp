@@ -8,27 +8,12 @@
 
 #include "GreyBitmapFile.h"
 #include "StageTestSupport.h"
+#include "TextureResources.h"
 #include "lib/Common/TextureLibrary.h"
-
-#if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#endif
 
 using namespace stage_support;
 
 namespace {
-
-#if defined(_WIN32)
-// The texture bitmaps are this program's own resources.
-[[maybe_unused]] const bool kTexturesHere = [] {
-    platform::setModuleHandle(GetModuleHandleW(nullptr));
-    return true;
-}();
-#endif
 
 using Loader = const uint8_t* (*)(PluginHost_API&, int32_t);
 
