@@ -3,6 +3,7 @@
 #include "lib/Common/ImageProc.h"
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/PixelFormats.h"
+#include "lib/Common/ProcessLock.h"
 #include "params/RenderSettings.h"
 #include "lib/Common/ChannelTables.h"
 #include "pipeline/PostContrast.h"
@@ -20,6 +21,9 @@ Status runStages(const StageTable& t, const FrameContext& frame, PluginHost_API&
     if (s.doFading && t.fading) TX_PROPAGATE(t.fading(frame, host, in, out, float(s.fadeAmount)));
 
     if (s.doFunk && s.funkOpacity / 100 > 0) {
+        // The funk raster is shared: another instance must not rebuild it for its own depth
+        // while this frame reads it.
+        ProcessLock lock;
         InstanceData* data = host.instanceData();
         if (t.prepareFunk) TX_PROPAGATE(t.prepareFunk(host, out));
         if (t.funk && data && data->global)

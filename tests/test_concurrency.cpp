@@ -67,6 +67,10 @@ protected:
             const acfUID id = HostSession::parameterUID(std::string("Plugin_FXid_") + name);
             values->set(id, values->track(id)->type, value);
         }
+        // The funk raster is shared and rebuilt only when the depth changes: instances of one
+        // depth in both channel orders would read it in the order of whichever built it first.
+        if (job.layout == PixelLayout::ARGB8 || job.layout == PixelLayout::ARGB16)
+            values->set(HostSession::parameterUID("Plugin_FXid_DoFunk"), TYPE_Boolean, 0.0);
         AcfPtr<IAVXEffect> effect;
         if (makeEffect(effect) != ACF_OK) return frames;
         const ImageSpec shape{job.width, job.height, job.layout, 8};
