@@ -8,6 +8,7 @@
 #include "host/avx2/ParamLayout.h"
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/Status.h"
+#include "lib/Common/TextureLibrary.h"
 #include "params/ParameterSet.h"
 #include "platform/platform.h"
 #include "sdk/acf_definitions.h"
@@ -134,6 +135,8 @@ TX_EXPORT ACFRESULT ACFStartup(IACFUnknown*) {
 
 TX_EXPORT ACFRESULT ACFShutdown(IACFUnknown*) {
     releaseIdleGlobalData();
+    // Unloading the library must leave nothing behind.
+    ReleaseTextureSets();
     platform::processLockDelete();
     return ACF_OK;
 }

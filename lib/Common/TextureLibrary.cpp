@@ -103,6 +103,14 @@ const uint8_t* LoadScratchStrip(PluginHost_API& host, int32_t index) { return me
 
 int32_t TextureMemberFor(double u, int32_t members) { return int32_t(std::floor(u * (members - 1) + 1 + 0.5)); }
 
+void ReleaseTextureSets() {
+    ProcessLock lock;
+    for (uint8_t** block : {&gFunkBlock, &gSplotchBlock, &gDustBlock, &gScratchBlock}) {
+        std::free(*block);
+        *block = nullptr;
+    }
+}
+
 bool TextureSetLoaded(const TextureSet& set) {
     ProcessLock lock;
     return blockOf(set) != nullptr;

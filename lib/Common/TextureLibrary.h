@@ -39,6 +39,9 @@ const uint8_t* LoadScratchStrip(PluginHost_API& host, int32_t index);
 // so the first and last come up half as often as the others.
 int32_t TextureMemberFor(double u, int32_t members);
 
+// Frees every set's block, when the library is shut down: a later request loads the set anew.
+void ReleaseTextureSets();
+
 // Whether a set's block is in memory (for tests: a request out of range loads nothing).
 bool TextureSetLoaded(const TextureSet& set);
 
