@@ -159,7 +159,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         block = uint64_t(h.session->host()->memory().liveBytes());
     }
     const uint64_t largestFrame = uint64_t(kLargestSide) * (kLargestSide * 8 + 48);
-    h.largestFairRequest = std::max(block, 4 * largestFrame + (uint64_t(1) << 20));
+    // Beside those, the shared funk raster (2048 x 2048) and a splotch at the largest scale the
+    // harness gives (2400 x 2400), 8 bytes a pixel.
+    const uint64_t funk = uint64_t(2048) * 2048 * 8, splotch = uint64_t(2400) * 2400 * 8;
+    h.largestFairRequest = std::max({block, 4 * largestFrame + (uint64_t(1) << 20), funk, splotch});
     return 0;
 }
 

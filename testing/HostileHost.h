@@ -50,6 +50,7 @@ inline const std::vector<double>& valuesFor(const acfUID& type) {
 // The stages loop once per splotch, dust speck or scratch, as many times as they are told: a
 // count far beyond its range is held here to one that still renders in test time.
 constexpr double kMostCounted = 5000;
+constexpr double kLargestSplotchScale = 6;
 inline double heldIfCount(const acfUID& parameter, double value) {
     static const acfUID counts[] = {
         refhost::HostSession::parameterUID("Plugin_FXid_SplotchNumber"),
@@ -61,6 +62,9 @@ inline double heldIfCount(const acfUID& parameter, double value) {
     };
     for (const acfUID& count : counts)
         if (count == parameter) return value > kMostCounted ? kMostCounted : value;
+    // A splotch is a raster of its scale x 400 squared: held just past the range's end.
+    static const acfUID scale = refhost::HostSession::parameterUID("Plugin_FXid_SplotchesScale");
+    if (parameter == scale) return value > kLargestSplotchScale ? kLargestSplotchScale : value;
     return value;
 }
 
