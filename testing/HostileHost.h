@@ -49,7 +49,7 @@ inline const std::vector<double>& valuesFor(const acfUID& type) {
 
 // The stages loop once per splotch, dust speck or scratch, as many times as they are told: a
 // count far beyond its range is held here to one that still renders in test time.
-constexpr double kMostCounted = 5000;
+constexpr double kMostCounted = 100;
 constexpr double kLargestSplotchScale = 6;
 inline double heldIfCount(const acfUID& parameter, double value) {
     static const acfUID counts[] = {
