@@ -17,8 +17,6 @@ void Plugin_AVX2_Globals::detach() {
     platform::setHostWindow(nullptr);
 }
 
-void* Plugin_AVX2_Globals::hostWindow() { return platform::hostWindow(); }
-
 ACFRESULT ensureSlotTable(IACFUnknown* host) {
     if (slotTableReady()) return ACF_OK;
     return hostBoundary([&]() -> ACFRESULT {

@@ -20,7 +20,6 @@ struct Plugin_AVX2_Globals {
     // Library attach: keep the module handle and look up the editor's main window.
     static void attach(void* module);
     static void detach();
-    static void* hostWindow();
 };
 
 // Runs the dry definition pass when no pass has filled the slot table yet.
