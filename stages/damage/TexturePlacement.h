@@ -48,6 +48,6 @@ inline bool Visible(const Placement& p) {
 // narrowed, then -extent, the half and the floor in single precision.
 inline float PlacementCorner(double r, int32_t frameExtent, int32_t extent) {
     // Widened first: an extent out of all range (INT32_MIN) has no negation in 32 bits.
-    const int64_t far = int64_t(frameExtent) + int64_t(extent), near = -int64_t(extent);
-    return std::floor(float(r * double(far)) + float(near) + 0.5f);
+    const int64_t span = int64_t(frameExtent) + int64_t(extent), start = -int64_t(extent);
+    return std::floor(float(r * double(span)) + float(start) + 0.5f);
 }
