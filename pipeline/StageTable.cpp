@@ -1,7 +1,10 @@
 #include "pipeline/StageTable.h"
 
 #include "lib/Common/PixelFormats.h"
+#include "stages/damage/BasicScratches.h"
+#include "stages/damage/DeepScratches.h"
 #include "stages/damage/Dust.h"
+#include "stages/damage/Microscratches.h"
 #include "stages/damage/Splotches.h"
 #include "stages/tone/Fading.h"
 #include "stages/tone/Flicker.h"
@@ -15,7 +18,6 @@ namespace {
 
 template <class Tag>
 StageTable makeTable() {
-    // The scratch stages join in a later round; their gates already draw.
     StageTable t{};
     t.prepareFunk = &PrepareFunkRaster<Tag>;
     t.fading = &FadingStage<Tag>;
@@ -25,7 +27,10 @@ StageTable makeTable() {
     t.flicker = &FlickerStage<Tag>;
     t.vignette = &VignetteStage<Tag>;
     t.displacement = &DisplacementStage<Tag>;
+    t.microscratches = &MicroscratchesStage<Tag>;
     t.grain = &GrainStage<Tag>;
+    t.deepScratches = &DeepScratchesStage<Tag>;
+    t.basicScratches = &BasicScratchesStage<Tag>;
     t.gateWeave = &GateWeaveStage<Tag>;
     return t;
 }

@@ -1,6 +1,6 @@
-// The stage chain in its fixed order. Each entry is the stage's entry for one pixel format,
-// or null while that stage is not part of the build; the driver still makes the random
-// draws of a missing stage's gate, so the rest of the chain sees the same generator.
+// The stage chain in its fixed order. Each entry is the stage's entry for one pixel format;
+// a test may leave one null, and the driver still makes the random draws of its gate, so the
+// rest of the chain sees the same generator.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // Limits of the host services and of the process-wide data, in-process: rasters the host
 // cannot or should not make, numbers that do not fit an integer, shared data given back at
 // shut-down (test_instance_data), and the C++ heap running out anywhere in an instance's life.
+#include <utility>
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -68,8 +69,9 @@ class HostLimits : public InProcessEffect {};
 }  // namespace
 
 // Sizes past a 16-bit rectangle, byte counts past the memory service's signed 32-bit size
-// (whose products would overflow 64 bits on the way), empty and negative sizes: refused
-// with the out-of-memory status, nothing taken from the host.
+// (whose products would overflow 64 bits on the way) and negative sizes: refused with the
+// out-of-memory status, nothing taken from the host. An empty raster is made: a frame under
+// four rows high has an empty microscratch mask.
 TEST_F(HostLimits, RastersTheHostCannotOrShouldNotMake) {
     for (PixelLayout layout : {PixelLayout::BGRA8, PixelLayout::ARGB16}) {
         FrameSetup f(reg.host.get(), ImageSpec{4, 4, layout});
@@ -78,7 +80,7 @@ TEST_F(HostLimits, RastersTheHostCannotOrShouldNotMake) {
             int32_t width, height;
         } refused[] = {{INT32_MAX, INT32_MAX}, {INT32_MIN, INT32_MIN}, {INT32_MAX, 1}, {1, INT32_MAX},
                        {32768, 1},             {1, 32768},             {32767, 32767}, {30000, 20000},
-                       {0, 5},                 {5, 0},                 {-1, 5},        {5, -1},
+                       {-1, 5},                {5, -1},
                        {-2, -2},               {INT32_MIN, 1}};
         for (const auto& size : refused) {
             int32_t status = 12345;
@@ -88,6 +90,15 @@ TEST_F(HostLimits, RastersTheHostCannotOrShouldNotMake) {
             if (raster) f.services->releaseRaster(raster);
         }
         EXPECT_EQ(reg.host->memory().totalAllocations(), asked) << "nothing was asked of the memory service";
+
+        for (const auto& [width, height] : {std::pair{0, 5}, std::pair{5, 0}}) {
+            int32_t status = 12345;
+            PluginRaster_API* empty = f.services->allocateRaster(width, height, DEPTH_8BIT, &status);
+            ASSERT_NE(empty, nullptr);
+            EXPECT_EQ(status, ACF_OK);
+            EXPECT_EQ(empty->width() * empty->height(), 0);
+            f.services->releaseRaster(empty);
+        }
 
         // The largest sides still addressable, when the host has the memory for them.
         int32_t status = 12345;

@@ -45,8 +45,8 @@ TEST_F(InstanceDataTest, EveryBlockHoldsTheVignetteGammaTableAsDefined) {
     // Every other byte starts at zero.
     for (int c = 0; c < 3; ++c)
         for (int i = 0; i < kCurveTableEntries; i += 101) ASSERT_EQ(data.block->curveTables[c][i], 0);
-    EXPECT_EQ(data.block->deepScratches.head, nullptr);
-    EXPECT_EQ(data.block->basicScratches.count, 0);
+    EXPECT_TRUE(data.block->deepScratches.entries.empty());
+    EXPECT_TRUE(data.block->basicScratches.entries.empty());
     destroyInstanceData(*f.services, data);
     destroyInstanceData(*f.services, second);
 }

@@ -169,7 +169,7 @@ PluginRaster_API* PluginHost_AVX2_Impl::allocateRaster(int32_t width, int32_t he
     const uint32_t bpp = layout.bytesPerPixel ? layout.bytesPerPixel : 4;
     // The stages address rasters with 16-bit rectangles and the memory service takes a signed
     // 32-bit size: anything beyond either is refused, and before any product can overflow.
-    if (width <= 0 || height <= 0 || width > INT16_MAX || height > INT16_MAX ||
+    if (width < 0 || height < 0 || width > INT16_MAX || height > INT16_MAX ||
         int64_t(bpp) * width * height > INT32_MAX) {
         if (status) *status = ACF_E_OUTOFMEMORY;
         return nullptr;

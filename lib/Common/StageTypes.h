@@ -60,8 +60,12 @@ public:
     }
     ScratchRaster(const ScratchRaster&) = delete;
     ScratchRaster& operator=(const ScratchRaster&) = delete;
-    ~ScratchRaster() {
+    ~ScratchRaster() { release(); }
+
+    // Gives the raster back before the end of the scope.
+    void release() {
         if (mRaster) mHost.releaseRaster(mRaster);
+        mRaster = nullptr;
     }
 
     explicit operator bool() const { return mRaster != nullptr; }

@@ -1,0 +1,24 @@
+// The scratch engine: keeps a list of scratches at the asked count from frame to frame,
+// replaces the dead at once and draws the living. A kind of scratch supplies only how one is
+// made and drawn.
+#pragma once
+
+#include <cstdint>
+
+#include "lib/Common/ScratchList.h"
+
+class Scratcher {
+public:
+    virtual ~Scratcher() = default;
+    // Runs one frame: count, then update and draw every scratch front to back. False as soon
+    // as a draw fails; the scratches after it keep their state for the next frame.
+    virtual bool process(const ScratchPass& pass, const ScratchTarget& target);
+    // A new scratch of the concrete kind, or null when it cannot be made.
+    virtual ScratchObject* createScratch(int32_t frame, int32_t duration, const ScratchBounds& bounds) = 0;
+};
+
+// The bounds of a frame: its size read as 16-bit values, as the rectangles that draw it are.
+ScratchBounds ScratchBoundsOf(const ScratchTarget& target);
+
+// round(x) = floor(x + 0.5) into 32 bits, as every scratch draw rounds.
+int32_t ScratchRound(double x);
