@@ -83,7 +83,7 @@ void chooseValue(FuzzedDataProvider& in, EffectInstance& effect, const Parameter
             value = in.ConsumeFloatingPoint<double>();
         }
     }
-    effect.values().set(p.id, p.dataType, hostile::heldIfCount(p.id, value));
+    effect.values().set(p.id, p.dataType, hostile::heldToTestTime(p.id, value));
 }
 
 // One instance with its own images and frame facts.

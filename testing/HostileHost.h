@@ -49,9 +49,12 @@ inline const std::vector<double>& valuesFor(const acfUID& type) {
 
 // The stages loop once per splotch, dust speck or scratch, as many times as they are told: a
 // count far beyond its range is held here to one that still renders in test time.
+// A scratch born with a negative lifetime is replaced at once, again and again until a draw
+// of 0 gives it one: a duration far below 0 makes that chain some 30,000 scratches long.
 constexpr double kMostCounted = 100;
 constexpr double kLargestSplotchScale = 6;
-inline double heldIfCount(const acfUID& parameter, double value) {
+constexpr double kShortestDuration = -100;
+inline double heldToTestTime(const acfUID& parameter, double value) {
     static const acfUID counts[] = {
         refhost::HostSession::parameterUID("Plugin_FXid_SplotchNumber"),
         refhost::HostSession::parameterUID("Plugin_FXid_BlackNumber"),
@@ -65,6 +68,12 @@ inline double heldIfCount(const acfUID& parameter, double value) {
     // A splotch is a raster of its scale x 400 squared: held just past the range's end.
     static const acfUID scale = refhost::HostSession::parameterUID("Plugin_FXid_SplotchesScale");
     if (parameter == scale) return value > kLargestSplotchScale ? kLargestSplotchScale : value;
+    static const acfUID durations[] = {
+        refhost::HostSession::parameterUID("Plugin_FXid_DeepScratchDuration"),
+        refhost::HostSession::parameterUID("Plugin_FXid_BasicScratchDuration"),
+    };
+    for (const acfUID& duration : durations)
+        if (duration == parameter) return value < kShortestDuration ? kShortestDuration : value;
     return value;
 }
 

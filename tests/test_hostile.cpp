@@ -78,7 +78,7 @@ TEST_F(Hostile, EveryParameterBeyondItsRange) {
             std::vector<double> values = hostile::valuesFor(p->dataType);
             values.insert(values.end(), {low - 1, high + 1, high * 10, high * 1000, -high * 1000});
             for (double v : values) {
-                v = hostile::heldIfCount(p->id, v);
+                v = hostile::heldToTestTime(p->id, v);
                 effect->values().set(p->id, p->dataType, v);
                 ASSERT_EQ(render(*effect, imageSpec(layout, 11, 7, 8), RenderCall{frame, double(frame)}, frame), ACF_OK)
                     << toUtf8(p->label) << " = " << v;
@@ -106,7 +106,7 @@ TEST_F(Hostile, EveryParameterHostileAtOnce) {
             for (const ParameterDefinition* p : session->effect()->parameters) {
                 const auto& values = hostile::valuesFor(p->dataType);
                 if (p->dataType != TYPE_Boolean)
-                    effect->values().set(p->id, p->dataType, hostile::heldIfCount(p->id, values[i % values.size()]));
+                    effect->values().set(p->id, p->dataType, hostile::heldToTestTime(p->id, values[i % values.size()]));
             }
             ASSERT_EQ(render(*effect, imageSpec(layout, 9, 13, 4), RenderCall{int32_t(i), double(i)}), ACF_OK)
                 << "layout " << int(layout) << ", value set " << i;
