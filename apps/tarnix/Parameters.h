@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "sdk/acf_base.h"
+#include "refhost/ParameterCatalog.h"
 
 namespace refhost {
 class EffectDefinition;
@@ -17,30 +17,15 @@ class EffectInstance;
 
 namespace tarnix {
 
-// Our own table of names; everything else comes from the module at run time.
-struct ParameterName {
-    const char* field;       // render-settings field name
-    const char* identifier;  // the parameter's identifier string
-};
-extern const ParameterName kParameterNames[];
-extern const size_t kParameterNameCount;
-constexpr std::string_view kIdentifierPrefix = "Plugin_FXid_";
-
-enum class ParameterKind { Checkbox, Integer, Number };
-
-struct Parameter {
-    std::string field;
-    std::string identifier;
-    std::string shortName;  // identifier without the prefix
-    acfUID uid{};
-    std::string label;
-    std::string group;  // enclosing groups, outermost first, joined by " > "; empty at top level
-    ParameterKind kind = ParameterKind::Number;
-    double defaultValue = 0;
-    double minimum = 0, maximum = 0;  // meaningful for sliders only
-};
-
-const char* kindName(ParameterKind kind);
+// The parameter table and the catalogue entries live with the reference host, which every
+// host of the module shares.
+using refhost::kIdentifierPrefix;
+using refhost::kindName;
+using refhost::kParameterNameCount;
+using refhost::kParameterNames;
+using refhost::Parameter;
+using refhost::ParameterKind;
+using refhost::ParameterName;
 
 class ParameterCatalog {
 public:
