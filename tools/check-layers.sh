@@ -11,6 +11,7 @@
 #   binding  host/                              the host's interfaces implemented; the module
 #   refhost  refhost/                           a host of the sdk/ interfaces
 #   apps     apps/                              stands on refhost/ only
+#   frei0r   frei0r/                            the frei0r filter, another host: refhost/ only
 #   testing  testing/                           support for the tests and the fuzzer
 #   tests, bench, fuzz, tools                   the tops; tests and tools never reach into each other
 #
@@ -30,6 +31,7 @@ layer_of() {
         host/*) echo binding ;;
         refhost/*) echo refhost ;;
         apps/*) echo apps ;;
+        frei0r/*) echo frei0r ;;
         testing/*) echo testing ;;
         tests/*) echo tests ;;
         bench/*) echo bench ;;
@@ -52,8 +54,9 @@ allowed() {
         binding) echo "binding pipeline stages random params core sdk platform" ;;
         refhost) echo "refhost sdk platform" ;;
         apps) echo "apps refhost sdk platform" ;;
+        frei0r) echo "frei0r refhost sdk platform" ;;
         testing) echo "testing binding pipeline stages random params core refhost sdk platform" ;;
-        tests) echo "tests testing apps binding pipeline stages random params core refhost sdk platform" ;;
+        tests) echo "tests testing apps frei0r binding pipeline stages random params core refhost sdk platform" ;;
         bench) echo "bench testing binding pipeline stages random params core refhost sdk platform" ;;
         fuzz) echo "fuzz testing refhost sdk platform" ;;
         tools) echo "tools core sdk platform" ;;

@@ -1,0 +1,46 @@
+// What the frei0r filter shows its hosts: every render setting as a frei0r parameter named by
+// its field name, checkboxes as booleans and sliders as doubles in 0..1 that map linearly onto
+// the slider's range, and one more double, fps, that turns the host's time into frame numbers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "refhost/ParameterCatalog.h"
+
+namespace refhost {
+class ParameterValues;
+}
+
+namespace frei0r_filter {
+
+constexpr double kDefaultFps = 25;
+constexpr const char* kFpsName = "fps";
+
+// One frei0r parameter: a render setting, or (with no setting) fps.
+struct FilterParameter {
+    const refhost::Parameter* setting = nullptr;
+    std::string name;
+    bool boolean = false;
+    std::string explanation;  // with the range and the default
+    double defaultValue = 0;  // the frei0r value, 0..1 for the settings
+};
+
+// The settings' parameters in catalogue order, then fps.
+std::vector<FilterParameter> filterParameters(const std::vector<refhost::Parameter>& catalogue);
+
+// The setting's value for a frei0r value: a checkbox is on from 0.5 up; a slider's 0..1 maps
+// linearly onto its range, held to it, and an integer slider takes the nearest whole value
+// (halves away from zero).
+double settingValue(const refhost::Parameter& setting, double filterValue);
+// Where the setting's value lies in 0..1, the inverse for the defaults.
+double filterValue(const refhost::Parameter& setting, double value);
+// Sets the setting in the host's values as its own host would hold it.
+void applyFilterValue(refhost::ParameterValues& values, const refhost::Parameter& setting, double filterValue);
+
+// The frame number the module sees for a host time in seconds: round(time x fps), the same
+// whether the host plays, seeks or renders. An fps that is not a positive number is 25.
+int32_t frameAt(double seconds, double fps);
+
+}  // namespace frei0r_filter
