@@ -19,14 +19,14 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "frei0r/FilterParameters.h"
+#include "refhost/Frei0rParameters.h"
 #include "refhost/Module.h"
 
 #define TARNIX_FREI0R_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
-using frei0r_filter::FilterParameter;
+using refhost::frei0r::FilterParameter;
 
 constexpr const char* kModuleFileName = "TarnixAVX2.avx";
 // Enough for every working raster one frame holds at once, as tarnix keeps.
@@ -93,7 +93,7 @@ void openModule(Host& host) {
         host.failure = path + " does not register the parameter " + missing + "; is it a Tarnix module of another version?";
         return;
     }
-    host.parameters = frei0r_filter::filterParameters(host.catalogue);
+    host.parameters = refhost::frei0r::filterParameters(host.catalogue);
     host.session->host()->memory().keepFreedBlocks(kPooledRasters);
 }
 
@@ -264,7 +264,7 @@ TARNIX_FREI0R_EXPORT void f0r_set_param_value(f0r_instance_t handle, f0r_param_t
     const FilterParameter& p = instance->parameters()[size_t(index)];
     if (p.setting && instance->effect) {
         try {
-            frei0r_filter::applyFilterValue(instance->effect->values(), *p.setting, v);
+            refhost::frei0r::applyFilterValue(instance->effect->values(), *p.setting, v);
         } catch (...) {
             instance->reportOnce("cannot set " + p.name);
         }
@@ -286,7 +286,7 @@ TARNIX_FREI0R_EXPORT void f0r_update(f0r_instance_t handle, double time, const u
     }
     try {
         refhost::RenderCall call;
-        call.frame = frei0r_filter::frameAt(time, instance->values.back());
+        call.frame = refhost::frei0r::frameAt(time, instance->values.back());
         call.time = double(call.frame);  // parameters are constant: keys are frame numbers elsewhere
         toImage(in, *instance->input.get());
         const ACFRESULT status = instance->effect->render(*instance->input.get(), *instance->output.get(), call);

@@ -13,6 +13,7 @@
 #include "apps/tarnix/ModuleHost.h"
 #include "apps/tarnix/Presets.h"
 #include "apps/tarnix/Render.h"
+#include "refhost/Frei0rParameters.h"
 
 using namespace tarnix;
 
@@ -21,7 +22,8 @@ namespace {
 const char* const kUsage =
     "usage: tarnix render INPUT OUTPUT [options]   render INPUT through the effect into OUTPUT\n"
     "       tarnix demo [DIR]                      render a synthetic clip into DIR (default out/)\n"
-    "       tarnix params [--preset-template]      list the parameters, or print a preset file\n"
+    "       tarnix params [--preset-template|--frei0r]  list the parameters, print a preset file,\n"
+    "                                              or list the frei0r filter's parameters\n"
     "       tarnix presets                         list the built-in presets and their values\n"
     "\n"
     "INPUT   a video file, a still image or an image sequence (name_%04d.png) that ffmpeg reads\n"
@@ -156,16 +158,28 @@ std::string pad(const std::string& s, size_t width) { return s.size() >= width ?
 
 void commandParams(Arguments& args) {
     std::string module;
-    bool presetTemplateWanted = false;
+    bool presetTemplateWanted = false, frei0rWanted = false;
     while (!args.done()) {
         std::string v;
         if (args.option("--module", v)) module = v;
         else if (args.flag({"--preset-template"})) presetTemplateWanted = true;
+        else if (args.flag({"--frei0r"})) frei0rWanted = true;
         else unknownOption(args.peek());
     }
     ModuleHost host(module);
     if (presetTemplateWanted) {
         std::fputs(presetTemplate(host.catalog()).c_str(), stdout);
+        return;
+    }
+    if (frei0rWanted) {
+        const auto parameters = refhost::frei0r::filterParameters(host.catalog().all());
+        std::printf("%-3s %-24s %-7s %-19s %s\n", "#", "NAME", "KIND", "DEFAULT", "MEANING");
+        for (size_t i = 0; i < parameters.size(); ++i)
+            std::printf("%-3zu %-24s %-7s %-19s %s\n", i, parameters[i].name.c_str(), parameters[i].boolean ? "bool" : "double",
+                        refhost::frei0r::formatNumber(parameters[i].defaultValue).c_str(), parameters[i].explanation.c_str());
+        std::printf("\nffmpeg takes the values in this order, separated by |, up to the last one you change\n"
+                    "(booleans as y or n): ffmpeg -i IN -vf \"frei0r=tarnix:y|0.25\" OUT fades by 50.\n"
+                    "melt takes them by name: melt IN -filter frei0r.tarnix doFading=1 fadeAmount=0.25\n");
         return;
     }
     struct Row {

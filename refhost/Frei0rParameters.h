@@ -1,6 +1,7 @@
-// What the frei0r filter shows its hosts: every render setting as a frei0r parameter named by
-// its field name, checkboxes as booleans and sliders as doubles in 0..1 that map linearly onto
-// the slider's range, and one more double, fps, that turns the host's time into frame numbers.
+// What a frei0r filter of the module shows its hosts: every render setting as a frei0r
+// parameter named by its field name, checkboxes as booleans and sliders as doubles in 0..1
+// that map linearly onto the slider's range, and one more double, fps, that turns the host's
+// time into frame numbers.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,7 @@ namespace refhost {
 class ParameterValues;
 }
 
-namespace frei0r_filter {
+namespace refhost::frei0r {
 
 constexpr double kDefaultFps = 25;
 constexpr const char* kFpsName = "fps";
@@ -39,8 +40,11 @@ double filterValue(const refhost::Parameter& setting, double value);
 // Sets the setting in the host's values as its own host would hold it.
 void applyFilterValue(refhost::ParameterValues& values, const refhost::Parameter& setting, double filterValue);
 
+// Shortest text that reads back as the same double.
+std::string formatNumber(double v);
+
 // The frame number the module sees for a host time in seconds: round(time x fps), the same
 // whether the host plays, seeks or renders. An fps that is not a positive number is 25.
 int32_t frameAt(double seconds, double fps);
 
-}  // namespace frei0r_filter
+}  // namespace refhost::frei0r

@@ -1,4 +1,4 @@
-#include "frei0r/FilterParameters.h"
+#include "refhost/Frei0rParameters.h"
 
 #include <charconv>
 #include <cmath>
@@ -6,30 +6,29 @@
 #include "refhost/Contexts.h"
 #include "sdk/sdk_ids.h"
 
-namespace frei0r_filter {
+namespace refhost::frei0r {
 
 namespace {
-
-// Shortest text that reads back as the same double.
-std::string number(double v) {
-    char text[64];
-    auto [end, ec] = std::to_chars(text, text + sizeof text - 1, v);
-    *end = 0;
-    (void)ec;
-    return text;
-}
 
 std::string explain(const refhost::Parameter& p, double defaultFilterValue) {
     std::string text = p.label;
     if (!p.group.empty()) text += " (" + p.group + ")";
     if (p.kind == refhost::ParameterKind::Checkbox)
         return text + ": on from 0.5; default " + (p.defaultValue != 0 ? "on" : "off");
-    text += ": 0..1 maps linearly onto " + number(p.minimum) + ".." + number(p.maximum);
+    text += ": 0..1 maps linearly onto " + formatNumber(p.minimum) + ".." + formatNumber(p.maximum);
     if (p.kind == refhost::ParameterKind::Integer) text += ", rounded to a whole number";
-    return text + "; default " + number(p.defaultValue) + " (" + number(defaultFilterValue) + ")";
+    return text + "; default " + formatNumber(p.defaultValue) + " (" + formatNumber(defaultFilterValue) + ")";
 }
 
 }  // namespace
+
+std::string formatNumber(double v) {
+    char text[64];
+    auto [end, ec] = std::to_chars(text, text + sizeof text - 1, v);
+    *end = 0;
+    (void)ec;
+    return text;
+}
 
 double settingValue(const refhost::Parameter& p, double v) {
     if (p.kind == refhost::ParameterKind::Checkbox) return v >= 0.5 ? 1 : 0;
@@ -82,4 +81,4 @@ int32_t frameAt(double seconds, double fps) {
     return int32_t(frame);
 }
 
-}  // namespace frei0r_filter
+}  // namespace refhost::frei0r
