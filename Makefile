@@ -5,7 +5,7 @@ WIN     := $(BUILD)/win
 OUT     ?= out
 WINE_ENV = WINEPREFIX=$(abspath $(WIN))/wineprefix WINEDEBUG=-all
 
-.PHONY: all test test-native test-win demo bench deps native win clean textures
+.PHONY: all test test-native test-win demo bench deps native win clean textures install uninstall
 
 all: native win
 
@@ -89,6 +89,22 @@ textures: deps
 	$(NATIVE)/tools/texture_generator resources --sheet $(NATIVE)/textures-contact.pgm
 	ffmpeg -loglevel error -y -i $(NATIVE)/textures-contact.pgm -vf "lut=c0='bitand(val,252)'" \
 	  -pix_fmt gray -pred mixed -compression_level 9 docs/textures-contact.png
+
+# Installs tarnix (bin/), the module (lib/tarnix/), the frei0r filter where ffmpeg and MLT look
+# (lib/frei0r-1/tarnix.so) and the Kdenlive and Shotcut metadata (share/), under PREFIX inside
+# DESTDIR. INSTALL_FROM installs another build folder as it is, without building it first.
+PREFIX ?= /usr/local
+INSTALL_FROM ?=
+INSTALLED = bin/tarnix lib/tarnix/TarnixAVX2.avx lib/frei0r-1/tarnix.so \
+            share/kdenlive/effects/frei0r_tarnix.xml \
+            share/shotcut/qml/filters/tarnix/meta_tarnix.qml share/shotcut/qml/filters/tarnix/ui.qml
+
+install: $(if $(INSTALL_FROM),,native)
+	DESTDIR="$(DESTDIR)" cmake --install $(or $(INSTALL_FROM),$(NATIVE)) --prefix "$(PREFIX)"
+
+uninstall:
+	rm -f $(addprefix "$(DESTDIR)$(PREFIX)"/,$(INSTALLED))
+	-rmdir "$(DESTDIR)$(PREFIX)/lib/tarnix" "$(DESTDIR)$(PREFIX)/share/shotcut/qml/filters/tarnix" 2>/dev/null
 
 clean:
 	rm -rf $(BUILD)

@@ -18,6 +18,13 @@ need g++-mingw-w64-x86-64-posix command -v x86_64-w64-mingw32-g++-posix
 need mingw-w64-tools command -v x86_64-w64-mingw32-windres
 need wine64 test -x /usr/lib/wine/wine64
 need ffmpeg command -v ffmpeg
+# The frei0r filter's header, the hosts its tests render with, and the checkers of the
+# editors' metadata (XML and QML).
+need frei0r-plugins-dev test -f /usr/include/frei0r.h
+need melt command -v melt
+need libxml2-utils command -v xmllint
+need qtdeclarative5-dev-tools command -v qmllint
+need python3 command -v python3
 if [ -n "$missing" ]; then
     echo "Installing:$missing"
     SUDO=""
