@@ -4,8 +4,8 @@
 // does not grow with the radius.
 #include <algorithm>
 #include <limits>
-#include <vector>
 
+#include "lib/Common/CallBuffer.h"
 #include "lib/Common/Kernels.h"
 
 namespace {
@@ -51,14 +51,17 @@ void horizontalPass(const RasterDesc& from, const RasterDesc& to, int32_t width,
     }
 }
 
-// Column sums for a whole row at once, so rows are read and written in memory order.
+// Column sums for a whole row at once, so rows are read and written in memory order. False,
+// with nothing written, when the heap refuses the sums.
 template <class Tag, class Sum>
-void verticalPass(const RasterDesc& from, const RasterDesc& to, int32_t width, int32_t height, int64_t radius) {
+bool verticalPass(const RasterDesc& from, const RasterDesc& to, int32_t width, int32_t height, int64_t radius) {
     using Channel = typename Tag::Channel;
     const double reciprocal = 1.0 / double(2 * radius + 1);
     const int32_t reach = int32_t(std::min<int64_t>(radius, height));
     const int32_t samples = 4 * width;
-    std::vector<Sum> sums(static_cast<size_t>(samples));
+    CallBuffer<Sum> sums(static_cast<size_t>(samples));
+    if (!sums)
+        return false;
     // The window centred on row 0: r + 1 copies of row 0, then rows 1..r, clamped at the bottom.
     const int32_t inside = int32_t(std::min<int64_t>(radius, height - 1));
     const Channel* first = rowOf<Tag>(from, 0);
@@ -82,6 +85,7 @@ void verticalPass(const RasterDesc& from, const RasterDesc& to, int32_t width, i
             sum[i] += Sum(entering[i]) - Sum(leaving[i]);
         }
     }
+    return true;
 }
 
 }  // namespace
@@ -99,22 +103,22 @@ void BoxBlurHorizontal(const RasterDesc& from, const RasterDesc& to, int32_t rad
 }
 
 template <class Tag>
-void BoxBlurVertical(const RasterDesc& from, const RasterDesc& to, int32_t radius) {
+Status BoxBlurVertical(const RasterDesc& from, const RasterDesc& to, int32_t radius) {
     const int32_t width = std::min(from.width, to.width);
     const int32_t height = std::min(from.height, to.height);
     if (radius < 1 || width <= 0 || height <= 0)
-        return;
-    if (fitsNarrowSum<Tag>(2 * int64_t(radius) + 1))
-        verticalPass<Tag, int32_t>(from, to, width, height, radius);
-    else
-        verticalPass<Tag, int64_t>(from, to, width, height, radius);
+        return STATUS_OK;
+    const bool done = fitsNarrowSum<Tag>(2 * int64_t(radius) + 1)
+                          ? verticalPass<Tag, int32_t>(from, to, width, height, radius)
+                          : verticalPass<Tag, int64_t>(from, to, width, height, radius);
+    return done ? STATUS_OK : STATUS_NO_RASTER;
 }
 
 template void BoxBlurHorizontal<PIXEL_ARGB8>(const RasterDesc&, const RasterDesc&, int32_t);
 template void BoxBlurHorizontal<PIXEL_BGRA8>(const RasterDesc&, const RasterDesc&, int32_t);
 template void BoxBlurHorizontal<PIXEL_ARGB14>(const RasterDesc&, const RasterDesc&, int32_t);
 template void BoxBlurHorizontal<PIXEL_BGRA14>(const RasterDesc&, const RasterDesc&, int32_t);
-template void BoxBlurVertical<PIXEL_ARGB8>(const RasterDesc&, const RasterDesc&, int32_t);
-template void BoxBlurVertical<PIXEL_BGRA8>(const RasterDesc&, const RasterDesc&, int32_t);
-template void BoxBlurVertical<PIXEL_ARGB14>(const RasterDesc&, const RasterDesc&, int32_t);
-template void BoxBlurVertical<PIXEL_BGRA14>(const RasterDesc&, const RasterDesc&, int32_t);
+template Status BoxBlurVertical<PIXEL_ARGB8>(const RasterDesc&, const RasterDesc&, int32_t);
+template Status BoxBlurVertical<PIXEL_BGRA8>(const RasterDesc&, const RasterDesc&, int32_t);
+template Status BoxBlurVertical<PIXEL_ARGB14>(const RasterDesc&, const RasterDesc&, int32_t);
+template Status BoxBlurVertical<PIXEL_BGRA14>(const RasterDesc&, const RasterDesc&, int32_t);

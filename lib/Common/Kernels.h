@@ -61,11 +61,12 @@ void ColumnStretchCopy(const RasterDesc& source, int32_t sourceX, int32_t y0, in
 
 // Moving-average passes of radius r over all four channels, edges clamped; r < 1 does
 // nothing. The full blur is BoxBlurHorizontal(A -> B) then BoxBlurVertical(B -> A); a pass
-// cannot work in place (`from` and `to` must differ).
+// cannot work in place (`from` and `to` must differ). The vertical pass keeps a row of sums
+// from the heap: 4 (nothing written) when that is refused, else 0.
 template <class Tag>
 void BoxBlurHorizontal(const RasterDesc& from, const RasterDesc& to, int32_t radius);
 template <class Tag>
-void BoxBlurVertical(const RasterDesc& from, const RasterDesc& to, int32_t radius);
+Status BoxBlurVertical(const RasterDesc& from, const RasterDesc& to, int32_t radius);
 
 // Places `source` centred in `destination`, scaled by (sx, sy) and rotated by `angle`
 // degrees, with a five-tap cross filter. A placement larger than the destination is cut at

@@ -51,7 +51,7 @@ Status MicroscratchesStage(TX_STAGE_ARGS, int32_t number, float opacity) {
 
     ScratchRaster blurred(host, out.width, maskHeight, depthKind);
     if (!blurred) return STATUS_NO_RASTER;
-    BoxBlurVertical<Tag>(mask.desc(), blurred.desc(), kBlurRadius);
+    TX_PROPAGATE(BoxBlurVertical<Tag>(mask.desc(), blurred.desc(), kBlurRadius));
     mask.release();
 
     ScratchRaster cropped(host, out.width, quarter, depthKind);

@@ -31,8 +31,10 @@ Status FadingStage(TX_STAGE_ARGS, float amount) {
     const RasterDesc out = output.describe();
     const int32_t radius = truncToInt32(double(amount));
     BoxBlurHorizontal<Tag>(layer.desc(), out, radius);
-    BoxBlurVertical<Tag>(out, layer.desc(), radius);
+    const Status blurred = BoxBlurVertical<Tag>(out, layer.desc(), radius);
     host.copyInputToOutput();
+    // A blur refused its memory ends the stage with the frame put back as it came.
+    TX_PROPAGATE(blurred);
 
     return BlendImages<Tag>(&host, BLEND_NORMAL, opacity, 1.0f, layer.desc(), out, out);
 }
