@@ -3,9 +3,8 @@
 #include "stages/tone/Flicker.h"
 
 #include <cstddef>
-#include <memory>
-#include <new>
 
+#include "lib/Common/CallBuffer.h"
 #include "lib/Common/ImageProc.h"
 #include "lib/Common/Kernels.h"
 #include "lib/Common/PixelFormats.h"
@@ -37,10 +36,10 @@ Status FlickerStage(TX_STAGE_ARGS, float amount) {
 
     // Three tables of white + 1 entries, one block from the heap for the call.
     const size_t entries = size_t(white) + 1;
-    const std::unique_ptr<Channel[]> storage(new (std::nothrow) Channel[3 * entries]);
+    CallBuffer<Channel> storage(3 * entries);
     if (!storage)
         return STATUS_NO_RASTER;
-    Channel* tables[3] = {storage.get(), storage.get() + entries, storage.get() + 2 * entries};
+    Channel* tables[3] = {storage.data(), storage.data() + entries, storage.data() + 2 * entries};
 
     // The same levels for all three: only the gamma, black and white stay where they are.
     const double gamma = flickerGamma(amount);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "lib/Common/CallBuffer.h"
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/PixelFormats.h"
 
@@ -12,27 +13,6 @@ namespace {
 
 // Map entry of a pixel whose multiplier is exactly 1: it is left alone.
 constexpr int16_t kUntouched = -1;
-
-// Memory from the host's memory service for the length of the call.
-class HostBlock {
-public:
-    HostBlock(PluginHost_API& host, int64_t bytes) : mHost(host) {
-        if (bytes > 0 && bytes <= INT32_MAX)
-            mBlock = host.allocate(int32_t(bytes));
-    }
-    HostBlock(const HostBlock&) = delete;
-    HostBlock& operator=(const HostBlock&) = delete;
-    ~HostBlock() {
-        if (mBlock)
-            mHost.release(mBlock);
-    }
-    explicit operator bool() const { return mBlock != nullptr; }
-    void* get() const { return mBlock; }
-
-private:
-    PluginHost_API& mHost;
-    void* mBlock = nullptr;
-};
 
 // The distance of a pixel from the centre. Offsets are whole or half pixels, so their squares
 // and the sum are exact in double and the square root is the correctly rounded hypotenuse,
@@ -89,11 +69,12 @@ struct Darkening;
 template <class Tag>
 struct Darkening<Tag, false> {
     using Channel = typename Tag::Channel;
+    using Element = Channel;
     Channel* entries;
     int64_t count;
 
-    static int64_t bytes(int64_t count) { return count * 256; }
-    Darkening(void* block, int64_t curveCount) : entries(static_cast<Channel*>(block)), count(curveCount) {}
+    static int64_t elements(int64_t count) { return count * 256; }
+    Darkening(Element* block, int64_t curveCount) : entries(block), count(curveCount) {}
 
     void prepare(int64_t c, int32_t k, const InstanceBlock* block) {
         for (int32_t v = 0; v < 256; ++v) {
@@ -123,12 +104,12 @@ struct Darkening<Tag, true> {
     static constexpr int32_t kLevels = Tag::white + 1;
     static constexpr double kWhite = Tag::white;
     static constexpr double kMargin = 1e-7;
+    using Element = double;
     double* exponents;  // 1 / g of each curve
     double* logs;       // log2(v / white) for v = 0 .. white
 
-    static int64_t bytes(int64_t count) { return (count + kLevels) * int64_t(sizeof(double)); }
-    Darkening(void* block, int64_t curveCount)
-        : exponents(static_cast<double*>(block)), logs(static_cast<double*>(block) + curveCount) {
+    static int64_t elements(int64_t count) { return count + kLevels; }
+    Darkening(Element* block, int64_t curveCount) : exponents(block), logs(block + curveCount) {
         for (int32_t v = 0; v < kLevels; ++v)
             logs[v] = std::log2(double(v) / kWhite);  // -inf at 0, which the power takes to 0
     }
@@ -177,10 +158,10 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
     // there; those entries stay untouched.
     const int64_t mapWidth = std::max(f.cx, out.width - 1 - f.cx) + 1;
     const int64_t mapHeight = std::max(f.cy, out.height - 1 - f.cy) + 1;
-    HostBlock mapBlock(host, mapWidth * mapHeight * int64_t(sizeof(int16_t)));
+    CallBuffer<int16_t> mapBlock(size_t(mapWidth * mapHeight));
     if (!mapBlock)
         return STATUS_NO_RASTER;
-    int16_t* map = static_cast<int16_t*>(mapBlock.get());
+    int16_t* map = mapBlock.data();
     std::fill_n(map, mapWidth * mapHeight, kUntouched);
 
     // Each row walks towards the centre and stops at the inner radius: nearer pixels are
@@ -209,10 +190,10 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
     if (curveCount == 0)
         return STATUS_OK;  // intensity 0, or every pixel inside the inner radius
 
-    HostBlock curveBlock(host, Curves::bytes(curveCount));
+    CallBuffer<typename Curves::Element> curveBlock(size_t(Curves::elements(curveCount)));
     if (!curveBlock)
         return STATUS_NO_RASTER;
-    Curves curves(curveBlock.get(), curveCount);
+    Curves curves(curveBlock.data(), curveCount);
     const InstanceData* data = host.instanceData();
     const InstanceBlock* block = data ? data->block : nullptr;
     for (int32_t k = 0; k < kVignetteSteps; ++k)
