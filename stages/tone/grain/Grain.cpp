@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <type_traits>
 
+#include "lib/Common/CallBuffer.h"
 #include "lib/Common/simd/Cpu.h"
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/Kernels.h"
@@ -150,7 +149,7 @@ void noiseRows(uint32_t& state, const RasterDesc& picture, const RasterDesc& lay
 }
 
 // The curve tables and weights of the instance, or the call's own when the host has no
-// instance data to give.
+// instance data to give (false when the heap refuses them).
 template <class Tag>
 class GrainTables {
 public:
@@ -167,21 +166,25 @@ public:
             }
             weights = block->grainSuppressionWeights;
         } else {
-            mOwn = std::make_unique<Own>();
-            for (int c = 0; c < 3; ++c) curves[c] = mOwn->curves[c];
-            weights = mOwn->weights;
+            mOwn = CallBuffer<Own>(1);
+            if (!mOwn)
+                return;
+            for (int c = 0; c < 3; ++c) curves[c] = mOwn[0].curves[c];
+            weights = mOwn[0].weights;
         }
     }
 
-    Channel* curves[3];
-    float* weights;
+    explicit operator bool() const { return weights != nullptr; }
+
+    Channel* curves[3] = {};
+    float* weights = nullptr;
 
 private:
     struct Own {
         Channel curves[3][Tag::white + 1];
         float weights[Tag::white + 1];
     };
-    std::unique_ptr<Own> mOwn;
+    CallBuffer<Own> mOwn;
 };
 
 }  // namespace
@@ -250,13 +253,13 @@ public:
             return;
         }
         if (samples > int64_t(3 * kDraws))
-            byDraw_.reset(new (std::nothrow) Channel[3 * kDraws]);
+            byDraw_ = CallBuffer<Channel>(3 * kDraws);
         if (byDraw_)
             for (int c = 0; c < 3; ++c)
                 for (uint32_t draw = 0; draw < kDraws; ++draw) byDraw_[c * kDraws + draw] = px_.mapped(c, draw);
         if constexpr (!kIs16Bit<Tag>) {
             if (samples > 65536)
-                results_.reset(new (std::nothrow) uint8_t[65536]);
+                results_ = CallBuffer<uint8_t>(65536);
             if (results_)
                 for (int32_t mapped = 0; mapped < 256; ++mapped)
                     for (int32_t p = 0; p < 256; ++p)
@@ -319,7 +322,7 @@ private:
                     run([&](auto colour) { return channelByChannel<Tag, decltype(colour)::value>(sample); });
                 };
                 if (results_) {
-                    const uint8_t* table = results_.get();
+                    const uint8_t* table = results_.data();
                     pass([table](Channel m, Channel p) { return table[size_t(m) << 8 | p]; });
                 } else {
                     pass([px](Channel m, Channel p) { return px.result(m, p); });
@@ -327,7 +330,7 @@ private:
             }
         };
         if (byDraw_) {
-            const Channel* table = byDraw_.get();
+            const Channel* table = byDraw_.data();
             withResult([table](int c, uint32_t draw) { return table[size_t(c) * kDraws + draw]; });
         } else {
             withResult([px](int c, uint32_t draw) { return px.mapped(c, draw); });
@@ -341,8 +344,8 @@ private:
     uint32_t state_;
     RasterDesc picture_, layer_;
     int32_t width_, height_;
-    std::unique_ptr<Channel[]> byDraw_;
-    std::unique_ptr<uint8_t[]> results_;
+    CallBuffer<Channel> byDraw_;
+    CallBuffer<uint8_t> results_;
     grain_noise::LaneConstants lanes_{};
     bool inLanes_ = false;
     grain_noise::SoftRows softRows_;
@@ -447,6 +450,8 @@ Status GrainStage(TX_STAGE_ARGS, bool colorNoise, float amount, float red, float
     if (!layer)
         return STATUS_NO_RASTER;
     GrainTables<Tag> tables(host);
+    if (!tables)
+        return STATUS_NO_RASTER;
     GrainSuppressionWeights(Tag::white, suppressBlack, suppressWhite, tables.weights);
     GrainChannelCurves<Tag>(red, green, blue, tables.curves);
     const grain_noise::Shaping shaping{{red, green, blue}, suppressBlack, suppressWhite};
@@ -470,15 +475,16 @@ Status GrainStage(TX_STAGE_ARGS, bool colorNoise, float amount, float red, float
         noise.softenedRows(kernels, layer.desc().pixels, grain_noise::RowsDone{&rows, &GrainRows<Tag>::done});
         return rows.status;
     case GrainRoute::kBlurByRows:
-        GrainBlurByRows<Tag>(radii[0], radii[1], radii[2], layer.desc(), blurred.desc(),
-                             grain_blur::RowHooks{&rows, &GrainRows<Tag>::ready, &GrainRows<Tag>::done});
+        // Refused working memory is known before the first row is asked for.
+        TX_PROPAGATE(GrainBlurByRows<Tag>(radii[0], radii[1], radii[2], layer.desc(), blurred.desc(),
+                                          grain_blur::RowHooks{&rows, &GrainRows<Tag>::ready, &GrainRows<Tag>::done}));
         return rows.status;
     case GrainRoute::kWholeFrame:
         break;
     }
     noise.rows(0, noise.height());
-    GrainBlur<Tag>(radii[0], radii[1], radii[2], false, layer.desc(), blurred.desc());
-    GrainBlur<Tag>(radii[0], radii[1], radii[2], true, blurred.desc(), layer.desc());
+    TX_PROPAGATE(GrainBlur<Tag>(radii[0], radii[1], radii[2], false, layer.desc(), blurred.desc()));
+    TX_PROPAGATE(GrainBlur<Tag>(radii[0], radii[1], radii[2], true, blurred.desc(), layer.desc()));
     return BlendImages<Tag>(&host, BLEND_HARD_LIGHT, kLayerOpacity, 1.0f, layer.desc(), picture, picture);
 }
 

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstddef>
 #include <optional>
-#include <vector>
 
+#include "lib/Common/CallBuffer.h"
 #include "lib/Common/simd/Cpu.h"
 #include "lib/Common/PixelFormats.h"
 #include "stages/tone/grain/GrainBlurWindow.h"
@@ -15,20 +15,24 @@ namespace {
 using grain_blur::ChannelKernel;
 
 // The truncated weighted terms of every sample value 0..white, per channel: each sample enters
-// and leaves the sums twice, and a table lookup is far cheaper than the conversions.
+// and leaves the sums twice, and a table lookup is far cheaper than the conversions. False when
+// the heap refuses them.
 template <class Tag>
 struct TermTables {
     using Channel = typename Tag::Channel;
     static constexpr int32_t entries = Tag::white + 1;
-    std::vector<uint16_t> terms = std::vector<uint16_t>(size_t(6 * entries));
+    CallBuffer<uint16_t> terms{size_t(6 * entries)};
 
     explicit TermTables(const ChannelKernel (&kernels)[3]) {
+        if (!terms)
+            return;
         for (int c = 0; c < 3; ++c)
             for (int32_t v = 0; v < entries; ++v) {
                 terms[size_t((2 * c) * entries + v)] = uint16_t(kernels[c].outer(v));
                 terms[size_t((2 * c + 1) * entries + v)] = uint16_t(kernels[c].rest(v));
             }
     }
+    explicit operator bool() const { return bool(terms); }
     const uint16_t* outer(int c) const { return &terms[size_t(2 * c * entries)]; }
     const uint16_t* rest(int c) const { return &terms[size_t((2 * c + 1) * entries)]; }
 };
@@ -139,11 +143,14 @@ std::optional<PassSetup> preparePass(float radiusRed, float radiusGreen, float r
     return setup;
 }
 
+// False, with nothing written, when the term tables are refused.
 template <class Tag>
-void runningSumPass(const PassSetup& setup, bool vertical, const RasterDesc& source, const RasterDesc& destination) {
+bool runningSumPass(const PassSetup& setup, bool vertical, const RasterDesc& source, const RasterDesc& destination) {
     const auto& kernels = setup.kernels;
     const int32_t width = setup.width, height = setup.height;
     const TermTables<Tag> tables(kernels);
+    if (!tables)
+        return false;
     const ptrdiff_t pixel = Tag::bytesPerPixel;
 
     const int32_t lines = vertical ? width : height;
@@ -165,82 +172,80 @@ void runningSumPass(const PassSetup& setup, bool vertical, const RasterDesc& sou
         }
         blurBundle<Tag>(b, kernels, tables);
     }
+    return true;
 }
+
+// A pass that could not have its working memory.
+Status doneOrRefused(bool done) { return done ? STATUS_OK : STATUS_NO_RASTER; }
 
 }  // namespace
 
 template <class Tag>
-void GrainBlurPlain(float radiusRed, float radiusGreen, float radiusBlue, bool vertical, const RasterDesc& source,
-                    const RasterDesc& destination) {
-    if (const auto setup = preparePass(radiusRed, radiusGreen, radiusBlue, source, destination))
-        runningSumPass<Tag>(*setup, vertical, source, destination);
+Status GrainBlurPlain(float radiusRed, float radiusGreen, float radiusBlue, bool vertical, const RasterDesc& source,
+                      const RasterDesc& destination) {
+    const auto setup = preparePass(radiusRed, radiusGreen, radiusBlue, source, destination);
+    return doneOrRefused(!setup || runningSumPass<Tag>(*setup, vertical, source, destination));
 }
 
 template <class Tag>
-void GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vertical, const RasterDesc& source,
-               const RasterDesc& destination) {
+Status GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vertical, const RasterDesc& source,
+                 const RasterDesc& destination) {
     const auto setup = preparePass(radiusRed, radiusGreen, radiusBlue, source, destination);
     if (!setup)
-        return;
+        return STATUS_OK;
     const bool narrow = std::all_of(std::begin(setup->kernels), std::end(setup->kernels),
                                     [](const ChannelKernel& k) { return k.reach <= 1; });
-    if (!narrow) {
-        runningSumPass<Tag>(*setup, vertical, source, destination);
-        return;
-    }
+    if (!narrow)
+        return doneOrRefused(runningSumPass<Tag>(*setup, vertical, source, destination));
     if constexpr (!kIs16Bit<Tag>) {
         if (const auto fixed = grain_blur::FixedKernels<Tag>::find(setup->kernels)) {
             const bool wide = cpu::hasAvx2();
             if (fixed->norm)
-                (wide ? grain_blur::fixedPassAvx2<Tag, true> : grain_blur::fixedPassSse2<Tag, true>)(
-                    *fixed, vertical, source, destination, setup->width, setup->height);
-            else
-                (wide ? grain_blur::fixedPassAvx2<Tag, false> : grain_blur::fixedPassSse2<Tag, false>)(
-                    *fixed, vertical, source, destination, setup->width, setup->height);
-            return;
+                return doneOrRefused((wide ? grain_blur::fixedPassAvx2<Tag, true> : grain_blur::fixedPassSse2<Tag, true>)(
+                    *fixed, vertical, source, destination, setup->width, setup->height));
+            return doneOrRefused((wide ? grain_blur::fixedPassAvx2<Tag, false> : grain_blur::fixedPassSse2<Tag, false>)(
+                *fixed, vertical, source, destination, setup->width, setup->height));
         }
     }
-    (cpu::hasAvx2() ? grain_blur::floatPassAvx2<Tag> : grain_blur::floatPassSse2<Tag>)(
-        grain_blur::FloatKernels::of<Tag>(setup->kernels), vertical, source, destination, setup->width, setup->height);
+    return doneOrRefused((cpu::hasAvx2() ? grain_blur::floatPassAvx2<Tag> : grain_blur::floatPassSse2<Tag>)(
+        grain_blur::FloatKernels::of<Tag>(setup->kernels), vertical, source, destination, setup->width, setup->height));
 }
 
 template <class Tag>
-void GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, const RasterDesc& layer,
-                     const RasterDesc& buffer, const grain_blur::RowHooks& hooks) {
+Status GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, const RasterDesc& layer,
+                       const RasterDesc& buffer, const grain_blur::RowHooks& hooks) {
     const auto setup = preparePass(radiusRed, radiusGreen, radiusBlue, layer, buffer);
     if (!setup || !std::all_of(std::begin(setup->kernels), std::end(setup->kernels),
                                [](const ChannelKernel& k) { return k.reach <= 1; }))
-        return;
+        return STATUS_OK;
     const bool wide = cpu::hasAvx2();
     const int32_t width = setup->width, height = setup->height;
     if constexpr (!kIs16Bit<Tag>) {
         if (const auto fixed = grain_blur::FixedKernels<Tag>::find(setup->kernels)) {
             if (fixed->norm)
-                (wide ? grain_blur::fixedBothAvx2<Tag, true> : grain_blur::fixedBothSse2<Tag, true>)(
-                    *fixed, layer, buffer, width, height, hooks);
-            else
-                (wide ? grain_blur::fixedBothAvx2<Tag, false> : grain_blur::fixedBothSse2<Tag, false>)(
-                    *fixed, layer, buffer, width, height, hooks);
-            return;
+                return doneOrRefused((wide ? grain_blur::fixedBothAvx2<Tag, true> : grain_blur::fixedBothSse2<Tag, true>)(
+                    *fixed, layer, buffer, width, height, hooks));
+            return doneOrRefused((wide ? grain_blur::fixedBothAvx2<Tag, false> : grain_blur::fixedBothSse2<Tag, false>)(
+                *fixed, layer, buffer, width, height, hooks));
         }
     }
-    (wide ? grain_blur::floatBothAvx2<Tag> : grain_blur::floatBothSse2<Tag>)(
-        grain_blur::FloatKernels::of<Tag>(setup->kernels), layer, buffer, width, height, hooks);
+    return doneOrRefused((wide ? grain_blur::floatBothAvx2<Tag> : grain_blur::floatBothSse2<Tag>)(
+        grain_blur::FloatKernels::of<Tag>(setup->kernels), layer, buffer, width, height, hooks));
 }
 
-template void GrainBlur<PIXEL_ARGB8>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
-template void GrainBlur<PIXEL_BGRA8>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
-template void GrainBlur<PIXEL_ARGB14>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
-template void GrainBlur<PIXEL_BGRA14>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
-template void GrainBlurPlain<PIXEL_ARGB8>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
-template void GrainBlurPlain<PIXEL_BGRA8>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
-template void GrainBlurPlain<PIXEL_ARGB14>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
-template void GrainBlurPlain<PIXEL_BGRA14>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
-template void GrainBlurByRows<PIXEL_ARGB8>(float, float, float, const RasterDesc&, const RasterDesc&,
-                                       const grain_blur::RowHooks&);
-template void GrainBlurByRows<PIXEL_BGRA8>(float, float, float, const RasterDesc&, const RasterDesc&,
-                                       const grain_blur::RowHooks&);
-template void GrainBlurByRows<PIXEL_ARGB14>(float, float, float, const RasterDesc&, const RasterDesc&,
-                                       const grain_blur::RowHooks&);
-template void GrainBlurByRows<PIXEL_BGRA14>(float, float, float, const RasterDesc&, const RasterDesc&,
-                                       const grain_blur::RowHooks&);
+template Status GrainBlur<PIXEL_ARGB8>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
+template Status GrainBlur<PIXEL_BGRA8>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
+template Status GrainBlur<PIXEL_ARGB14>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
+template Status GrainBlur<PIXEL_BGRA14>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
+template Status GrainBlurPlain<PIXEL_ARGB8>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
+template Status GrainBlurPlain<PIXEL_BGRA8>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
+template Status GrainBlurPlain<PIXEL_ARGB14>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
+template Status GrainBlurPlain<PIXEL_BGRA14>(float, float, float, bool, const RasterDesc&, const RasterDesc&);
+template Status GrainBlurByRows<PIXEL_ARGB8>(float, float, float, const RasterDesc&, const RasterDesc&,
+                                         const grain_blur::RowHooks&);
+template Status GrainBlurByRows<PIXEL_BGRA8>(float, float, float, const RasterDesc&, const RasterDesc&,
+                                         const grain_blur::RowHooks&);
+template Status GrainBlurByRows<PIXEL_ARGB14>(float, float, float, const RasterDesc&, const RasterDesc&,
+                                         const grain_blur::RowHooks&);
+template Status GrainBlurByRows<PIXEL_BGRA14>(float, float, float, const RasterDesc&, const RasterDesc&,
+                                         const grain_blur::RowHooks&);

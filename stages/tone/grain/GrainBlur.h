@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "lib/Common/RasterDesc.h"
+#include "lib/Common/Status.h"
 
 // Radius r gives the kernel 1 at offsets -(R-1)..R-1 and f = 1 - (R - r) at +-R, with
 // R = ceil(r), normalised by 1 / (2r + 1): radius 1 is a 3-tap box, 0.5 the taps
@@ -14,18 +15,19 @@
 // `vertical` filters columns instead of rows. When no radius is above 0 the destination is
 // left untouched; a radius below 0 or NaN acts as 0, and radii are held to kMaxGrainRadius
 // (the work per line stays proportional to the line). Source and destination must differ;
-// only their common area is filtered. 16-bit samples past white count as white.
+// only their common area is filtered. 16-bit samples past white count as white. The pass keeps
+// tables or a row of sums from the heap: 4, with nothing written, when they are refused.
 constexpr float kMaxGrainRadius = 1048576.0f;
 
 template <class Tag>
-void GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vertical, const RasterDesc& source,
-               const RasterDesc& destination);
+Status GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vertical, const RasterDesc& source,
+                 const RasterDesc& destination);
 
 // The same pass by running sums alone: the reference that GrainBlur's vector path for radii
 // up to 1 (the defaults' case) must match bit for bit.
 template <class Tag>
-void GrainBlurPlain(float radiusRed, float radiusGreen, float radiusBlue, bool vertical, const RasterDesc& source,
-                    const RasterDesc& destination);
+Status GrainBlurPlain(float radiusRed, float radiusGreen, float radiusBlue, bool vertical, const RasterDesc& source,
+                      const RasterDesc& destination);
 
 namespace grain_blur {
 // How both passes taken a row at a time reach their caller: ready(y, row) before row y of
@@ -43,7 +45,8 @@ struct RowHooks {
 // each layer row. No more than one layer row and two buffer rows are in work at once, so
 // only the first rows of each are used: the rest is never touched. The softened rows are
 // those of the two GrainBlur calls. Only for radii up to 1 with at least one above 0 over a
-// common area of the two that is not empty: otherwise it calls and writes nothing.
+// common area of the two that is not empty: otherwise it calls and writes nothing. 4, before
+// any hook is called, when the heap refuses the memory the passes keep.
 template <class Tag>
-void GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, const RasterDesc& layer,
-                     const RasterDesc& buffer, const grain_blur::RowHooks& hooks);
+Status GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, const RasterDesc& layer,
+                       const RasterDesc& buffer, const grain_blur::RowHooks& hooks);

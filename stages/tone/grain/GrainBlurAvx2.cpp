@@ -2,8 +2,8 @@
 // defined below the target switch use AVX2; GrainBlur calls them where the processor has it.
 #include <cstddef>
 #include <cstring>
-#include <vector>
 
+#include "lib/Common/CallBuffer.h"
 #include "lib/Common/simd/LaneWidths.h"
 #include "lib/Common/simd/TargetAvx2.h"
 #include "stages/tone/grain/GrainBlurWindow.h"

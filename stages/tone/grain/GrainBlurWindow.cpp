@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <cstring>
-#include <vector>
 
+#include "lib/Common/CallBuffer.h"
 #include "lib/Common/simd/LaneWidths.h"
 
 namespace grain_blur {

@@ -122,37 +122,40 @@ struct FloatKernels {
     }
 };
 
+// Each function below keeps its columns' working memory from the heap; where that is refused
+// it writes nothing (and calls no hook) and answers false. A pass over rows keeps none.
+
 // Both passes a row at a time, the horizontal one from `layer` into `buffer`, the vertical one
 // back into `layer`, at either width: what GrainBlur's two calls give, row by row.
 template <class Tag, bool FixedNorm>
-void fixedBothSse2(const FixedKernels<Tag>& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
+bool fixedBothSse2(const FixedKernels<Tag>& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
                    int32_t height, const RowHooks& hooks);
 template <class Tag, bool FixedNorm>
-void fixedBothAvx2(const FixedKernels<Tag>& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
+bool fixedBothAvx2(const FixedKernels<Tag>& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
                    int32_t height, const RowHooks& hooks);
 template <class Tag>
-void floatBothSse2(const FloatKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
+bool floatBothSse2(const FloatKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
                    int32_t height, const RowHooks& hooks);
 template <class Tag>
-void floatBothAvx2(const FloatKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
+bool floatBothAvx2(const FloatKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
                    int32_t height, const RowHooks& hooks);
 
 // One pass of the single-precision window, over rows or columns, at either width.
 template <class Tag>
-void floatPassSse2(const FloatKernels& kernels, bool vertical, const RasterDesc& source,
+bool floatPassSse2(const FloatKernels& kernels, bool vertical, const RasterDesc& source,
                    const RasterDesc& destination, int32_t width, int32_t height);
 template <class Tag>
-void floatPassAvx2(const FloatKernels& kernels, bool vertical, const RasterDesc& source,
+bool floatPassAvx2(const FloatKernels& kernels, bool vertical, const RasterDesc& source,
                    const RasterDesc& destination, int32_t width, int32_t height);
 
 // One pass over rows (vertical false) or columns, as GrainBlur's narrow window gives it.
 // FixedNorm: the value step by its integer scale. The plain width and, on processors that
 // have it, the AVX2 one.
 template <class Tag, bool FixedNorm>
-void fixedPassSse2(const FixedKernels<Tag>& kernels, bool vertical, const RasterDesc& source,
+bool fixedPassSse2(const FixedKernels<Tag>& kernels, bool vertical, const RasterDesc& source,
                    const RasterDesc& destination, int32_t width, int32_t height);
 template <class Tag, bool FixedNorm>
-void fixedPassAvx2(const FixedKernels<Tag>& kernels, bool vertical, const RasterDesc& source,
+bool fixedPassAvx2(const FixedKernels<Tag>& kernels, bool vertical, const RasterDesc& source,
                    const RasterDesc& destination, int32_t width, int32_t height);
 
 }  // namespace grain_blur

@@ -5,9 +5,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <new>
 
+#include "lib/Common/CallBuffer.h"
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/RasterDesc.h"
 
@@ -62,19 +61,18 @@ bool SoftKernels(const float (&radii)[3], SoftKernel (&kernels)[3]);
 // that a caller knows before it starts whether it can have them.
 struct SoftRows {
     int32_t stride = 0;
-    std::unique_ptr<float[]> samples;
-    std::unique_ptr<int32_t[]> columns;
+    CallBuffer<float> samples;
+    CallBuffer<int32_t> columns;
 
     SoftRows() = default;
     explicit SoftRows(int32_t width)
-        : stride((width + 7) / 8 * 8 + 8), samples(new (std::nothrow) float[3 * size_t(stride)]),
-          columns(new (std::nothrow) int32_t[12 * size_t(stride)]) {}
+        : stride((width + 7) / 8 * 8 + 8), samples(3 * size_t(stride)), columns(12 * size_t(stride)) {}
     explicit operator bool() const { return samples && columns; }
-    float* row(int c) { return samples.get() + size_t(c) * stride; }
-    int32_t* partial(int c) { return columns.get() + size_t(c) * stride; }
-    int32_t* side(int c) { return columns.get() + size_t(3 + c) * stride; }
-    int32_t* offset(int c) { return columns.get() + size_t(6 + c) * stride; }
-    int32_t* softened(int c) { return columns.get() + size_t(9 + c) * stride; }
+    float* row(int c) { return samples.data() + size_t(c) * stride; }
+    int32_t* partial(int c) { return columns.data() + size_t(c) * stride; }
+    int32_t* side(int c) { return columns.data() + size_t(3 + c) * stride; }
+    int32_t* offset(int c) { return columns.data() + size_t(6 + c) * stride; }
+    int32_t* softened(int c) { return columns.data() + size_t(9 + c) * stride; }
 };
 
 // Where each finished row goes: done(y, row) once `row` holds row y, rows in order.
