@@ -1,38 +1,62 @@
 // Limits of the host services and of the process-wide data, in-process: rasters the host
 // cannot or should not make, numbers that do not fit an integer, shared data given back at
-// shut-down (test_instance_data), and the C++ heap running out anywhere in an instance's life.
+// shut-down (test_instance_data), the C++ heap running out anywhere in an instance's life, and
+// a stage's working memory refused.
 #include <utility>
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <new>
 
 #include "testing/HostileHost.h"
+#include "StageTestSupport.h"
 #include "TestSupport.h"
 #include "lib/Common/PluginRaster_API.h"
 #include "lib/Common/FloatMath.h"
 #include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"
+#include "stages/damage/Microscratches.h"
+#include "stages/tone/Fading.h"
+#include "stages/tone/Flicker.h"
+#include "stages/tone/Vignette.h"
+#include "stages/tone/grain/Grain.h"
 
 using namespace refhost;
 using namespace testing_support;
 
-// The C++ heap of this test program can be told to refuse its Nth allocation from now. Every
-// form of new and delete is replaced, so that a sanitizer's own forms never pair with ours.
+// The C++ heap of this test program can be told to refuse its Nth allocation from now, or
+// only its Nth non-throwing one (the form that working memory takes) and, if asked, every
+// later one too; it counts the blocks it holds. Every form of new and delete is replaced, so
+// that a sanitizer's own forms never pair with ours.
 namespace {
 std::atomic<long> gRefuseNewIn{0};  // 0: never; n: the nth allocation from now fails
 std::atomic<long> gAllocations{0};  // made so far
+std::atomic<long> gNothrowAsked{0};          // non-throwing requests so far
+std::atomic<long> gRefuseNothrowAt{0};       // 0: never; n: that request fails
+std::atomic<bool> gRefuseNothrowOnward{false};  // and every one after it
+std::atomic<long> gHeapBlocks{0};            // held now
 
-void* allocateOrNull(std::size_t size) {
+void* allocateOrNull(std::size_t size, bool nothrow = true) {
     gAllocations.fetch_add(1, std::memory_order_relaxed);
     long left = gRefuseNewIn.load(std::memory_order_relaxed);
     while (left > 0 && !gRefuseNewIn.compare_exchange_weak(left, left - 1)) {
     }
     if (left == 1) return nullptr;
-    return std::malloc(size ? size : 1);
+    if (nothrow) {
+        const long n = ++gNothrowAsked, at = gRefuseNothrowAt;
+        if (at != 0 && (n == at || (gRefuseNothrowOnward && n > at))) return nullptr;
+    }
+    void* block = std::malloc(size ? size : 1);
+    if (block) ++gHeapBlocks;
+    return block;
 }
 void* allocateOrThrow(std::size_t size) {
-    if (void* block = allocateOrNull(size)) return block;
+    if (void* block = allocateOrNull(size, false)) return block;
     throw std::bad_alloc();
+}
+void release(void* block) noexcept {
+    if (block) --gHeapBlocks;
+    std::free(block);
 }
 }  // namespace
 
@@ -44,12 +68,12 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return 
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete(void* block) noexcept { release(block); }
+void operator delete[](void* block) noexcept { release(block); }
+void operator delete(void* block, std::size_t) noexcept { release(block); }
+void operator delete[](void* block, std::size_t) noexcept { release(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { release(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { release(block); }
 
 namespace {
 
@@ -178,6 +202,119 @@ TEST_F(HostLimits, HeapRunningOutWhileAFrameRenders) {
             if (!refused) break;
         }
     }
+}
+
+namespace {
+
+// Counts the non-throwing requests made while it lives, refusing the `at`th (0: none) and,
+// with `onward`, every later one.
+struct NothrowPlan {
+    NothrowPlan(long at, bool onward) {
+        gNothrowAsked = 0;
+        gRefuseNothrowOnward = onward;
+        gRefuseNothrowAt = at;
+    }
+    ~NothrowPlan() { gRefuseNothrowAt = 0; }
+    long asked() const { return gNothrowAsked; }
+};
+
+// One stage call whose working memory is refused in turn. `essential`: how many of its
+// requests, each refused alone, must end the stage (-1: not counted, it depends on the
+// processor); `timeSavers`: how many it can do without, the frame the same (-1 as well).
+struct RefusedCall {
+    const char* stage;
+    std::function<Status(stage_support::StageFrame&)> render;
+    int essential, timeSavers;
+    uint32_t width = 48, height = 27;
+    bool withInstance = true;
+};
+
+// Each request of the call refused alone, then with every later one: the stage answers 4 with
+// the frame as it came, or 0 with the frame it renders when nothing is refused; nothing
+// throws, and the heap and the host's memory service get back every block.
+void expectRefusalsClean(stage_support::PixelLayout layout, const RefusedCall& call) {
+    SCOPED_TRACE(call.stage);
+    stage_support::StageFrame f(layout, call.width, call.height, 17, call.withInstance);
+    const auto render = [&] {
+        f.start();
+        rng::threadState() = 5;
+        return call.render(f);
+    };
+    long requests;
+    {
+        NothrowPlan counted(0, false);
+        ASSERT_EQ(render(), STATUS_OK);
+        requests = counted.asked();
+    }
+    const std::vector<uint32_t> rendered = stage_support::snapshot(f.out());
+    ASSERT_GT(requests, 0) << "its working memory comes from the non-throwing heap";
+    for (bool onward : {false, true}) {
+        int ended = 0, withoutIt = 0;
+        for (long at = 1; at <= requests; ++at) {
+            SCOPED_TRACE(::testing::Message() << "request " << at << (onward ? " and later" : " alone") << " refused");
+            f.start();
+            const std::vector<uint32_t> before = stage_support::snapshot(f.out());
+            const long heap = gHeapBlocks;
+            const int64_t host = f.liveBlocks();
+            Status status = -1;
+            {
+                NothrowPlan refusing(at, onward);
+                EXPECT_NO_THROW(status = render());
+            }
+            EXPECT_EQ(gHeapBlocks, heap);
+            EXPECT_EQ(f.liveBlocks(), host);
+            EXPECT_TRUE(f.out().guardsIntact());
+            if (status == STATUS_OK) {
+                ++withoutIt;
+                EXPECT_EQ(stage_support::snapshot(f.out()), rendered);
+            } else {
+                ++ended;
+                EXPECT_EQ(status, STATUS_NO_RASTER);
+                EXPECT_EQ(stage_support::snapshot(f.out()), before);
+            }
+            if (onward && at == 1) {
+                EXPECT_EQ(status, STATUS_NO_RASTER) << "no working memory at all";
+            }
+        }
+        if (!onward) {
+            EXPECT_TRUE(call.essential < 0 || ended == call.essential) << ended << " requests end the stage";
+            EXPECT_TRUE(call.timeSavers < 0 || withoutIt == call.timeSavers) << withoutIt << " requests saved time only";
+        }
+    }
+}
+
+template <class Tag>
+std::vector<RefusedCall> refusedCalls() {
+    using stage_support::StageFrame;
+    const auto grain = [](float amount, float softness) {
+        return [=](StageFrame& f) {
+            return f.run(&GrainStage<Tag>, true, amount, 28.22f, 35.54f, 100.0f, softness, softness, softness, 20.0f, 10.0f);
+        };
+    };
+    return {
+        {"flicker: its three tables", [](StageFrame& f) { return f.run(&FlickerStage<Tag>, 40.0f); }, 1, 0},
+        {"vignette: its map and its curves", [](StageFrame& f) { return f.run(&VignetteStage<Tag>, 40.0f, 0.7f); }, 2, 0},
+        {"fading: the box blur's column sums", [](StageFrame& f) { return f.run(&FadingStage<Tag>, 150.0f); }, 1, 0},
+        {"microscratches: the box blur's column sums",
+         [](StageFrame& f) { return f.run(&MicroscratchesStage<Tag>, 60, 1.0f); }, 1, 0},
+        // Radius 1.65: both passes of the blur over the whole layer, each with its term tables.
+        {"grain: the blur's term tables", grain(0.75f, 3.3f), 2, 0},
+        {"grain without the instance's tables", grain(0.75f, 3.3f), 3, 0, 48, 27, false},
+        // Radii up to 1: the rows softened in the processor's lanes, or the blur's passes by rows.
+        {"grain: the softened rows", grain(0.75f, 0.4f), -1, -1},
+        // An amplitude beyond the lanes, on a frame with more samples than the noise tables
+        // have entries: those tables (two in 8-bit, one in 16-bit), and the passes by rows.
+        {"grain: the noise tables and the columns", grain(1e5f, 0.4f), -1, kIs16Bit<Tag> ? 1 : 2, 200, 170},
+    };
+}
+
+}  // namespace
+
+// A stage's working memory comes from the heap for the call and goes back at its end; refused,
+// the stage ends with 4 and the frame it was given, or goes the slower way to the same frame.
+TEST(HeapRefusingWorkingMemory, EachStageEndsCleanlyOrRendersTheSame) {
+    for (const RefusedCall& call : refusedCalls<PIXEL_ARGB8>()) expectRefusalsClean(PixelLayout::ARGB8, call);
+    for (const RefusedCall& call : refusedCalls<PIXEL_BGRA14>()) expectRefusalsClean(PixelLayout::BGRA16, call);
 }
 
 // Numbers a host hands over that do not fit an integer convert to defined values: the
