@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -281,6 +282,44 @@ TEST_F(Tarnix, GrainFollowsFrameNumbersSoTheStartFrameMovesIt) {
     EXPECT_FALSE(frameOf(a, 0) == frameOf(b, 0)) << "another start frame, other grain";
     EXPECT_FALSE(frameOf(a, 0) == frameOf(a, 1)) << "each frame its own grain";
     for (size_t i = 0; i + 3 < 10; ++i) EXPECT_TRUE(frameOf(b, i) == frameOf(a, i + 3)) << "frame number " << i + 3;
+}
+
+// One effect instance renders a run's frames in order, as an editor plays them, so a scratch
+// keeps its column from frame to frame: it moves at most 240 / 240 = 1 pixel per new frame
+// number at this width, and a two-pixel scratch reaches one column further. It dies only when
+// its lifetime (1 to the duration, drawn at its birth) runs out or it drifts off the picture,
+// and only then does a new one appear elsewhere: with three of them and a duration of 240, not
+// more than twice in nine frames. Scratches born afresh on every frame would appear three times
+// a frame, and scratches that did not see the frame number change would never move. On a flat
+// grey picture every changed column belongs to a basic scratch.
+TEST_F(Tarnix, ScratchesLiveAcrossTheFramesOfARender) {
+    constexpr int kWidth = 240, kHeight = 24;
+    constexpr size_t kFrame = size_t(kWidth) * kHeight * 4;
+    w.ffmpeg({"-f", "lavfi", "-i", "color=c=0x707070:s=240x24:r=25:d=0.48", "-c:v", "ffv1", "-pix_fmt", "bgr0", w.path("grey.mkv")});
+    const Result r = w.tarnix({"render", w.path("grey.mkv"), w.path("scratched.mkv"), "--start-frame", "1000", "--frames",
+                               "1001:1010", "--set", "doBasicScratch=on", "--set", "basicScratchNumber=3", "--set",
+                               "basicScratchDuration=240", "-q"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string in = w.decode(w.path("grey.mkv")), out = w.decode(w.path("scratched.mkv"));
+    ASSERT_EQ(out.size(), 10 * kFrame);
+    ASSERT_EQ(in.size(), 12 * kFrame);
+    std::vector<std::set<int>> columns(10);
+    for (size_t f = 0; f < 10; ++f)
+        for (size_t i = 0; i < kFrame; ++i)
+            if (out[f * kFrame + i] != in[(f + 1) * kFrame + i]) columns[f].insert(int(i / 4 % kWidth));
+    int appeared = 0;
+    for (size_t f = 0; f < 10; ++f) {
+        EXPECT_FALSE(columns[f].empty()) << "frame " << 1001 + f << " has no scratch";
+        const auto isNew = [&](int c) {
+            const auto near = columns[f - 1].lower_bound(c - 2);
+            return near == columns[f - 1].end() || *near > c + 2;
+        };
+        // A scratch one or two columns wide that was nowhere near a frame before.
+        for (int c : columns[f])
+            if (f > 0 && isNew(c) && !(columns[f].count(c - 1) && isNew(c - 1))) ++appeared;
+    }
+    EXPECT_LE(appeared, 2) << "scratches that appeared out of nowhere";
+    EXPECT_NE(columns.front(), columns.back()) << "the scratches never moved";
 }
 
 TEST_F(Tarnix, AnInterruptedOrKilledRenderLeavesNoOutput) {
