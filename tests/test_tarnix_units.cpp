@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -132,18 +133,32 @@ TEST(TarnixParameters, ValuesKeysAndTheirErrors) {
     EXPECT_EQ(catalog().closest("gateweaveAmplitud", 3).front(), "gateweaveAmplitude");
 }
 
-TEST(TarnixPresets, BuiltInsParseAndTheHeavyOneSwitchesEveryStageOn) {
-    for (const char* name : {"light", "worn-print", "silent-era", "home-movie-8mm"}) {
-        ASSERT_NE(findBuiltInPreset(name), nullptr) << name;
-        EXPECT_FALSE(loadPreset(catalog(), name).empty()) << name;
+// Displacement (with an amount above 0) and microscratches start again from the untouched
+// source frame, so whatever fading, funk, splotches, dust, flicker and vignette did before
+// them is lost, and microscratches lose displacement as well. No built-in look may switch on
+// a stage that a later stage of the same look wipes out; the heavy one switches on every
+// stage that can show together.
+TEST(TarnixPresets, BuiltInsParseAndSwitchOnNoStageThatALaterOneWipesOut) {
+    const std::vector<std::string> wipedOut = {"doFading", "doFunk", "doSplotches", "doDust", "doFlicker", "doVignette"};
+    for (const char* name : {"light", "worn-print", "silent-era", "home-movie-8mm", "scratched-print"}) {
+        SCOPED_TRACE(name);
+        ASSERT_NE(findBuiltInPreset(name), nullptr);
+        std::map<std::string, double> value;
+        for (const Parameter& p : catalog().all()) value[p.field] = p.defaultValue;
+        for (const Setting& s : loadPreset(catalog(), name)) value[s.parameter->field] = s.keys.front().second;
+        const bool displaced = value["doDisplacement"] == 1 && value["displacementAmount"] > 0;
+        for (const std::string& stage : wipedOut) {
+            EXPECT_FALSE(value["doMicro"] == 1 && value[stage] == 1) << stage << " is lost under microscratches";
+            EXPECT_FALSE(displaced && value[stage] == 1) << stage << " is lost under displacement";
+        }
+        EXPECT_FALSE(value["doMicro"] == 1 && displaced) << "displacement is lost under microscratches";
     }
     std::set<std::string> on;
     for (const Setting& s : loadPreset(catalog(), kHeavyPreset))
         if (s.parameter->kind == ParameterKind::Checkbox && s.keys.front().second == 1) on.insert(s.parameter->field);
-    for (const char* stage : {"doFading", "doFunk", "doSplotches", "doDust", "doFlicker", "doVignette", "doMicro", "doGrain",
+    for (const char* stage : {"doFading", "doFunk", "doSplotches", "doDust", "doFlicker", "doVignette", "doGrain",
                               "doDeepScratch", "doBasicScratch", "doGateweave", "doContrast"})
         EXPECT_TRUE(on.count(stage)) << stage;
-    EXPECT_FALSE(on.count("doDisplacement")) << "it would resample the source and undo the earlier tone stages";
 }
 
 TEST(TarnixPresets, TemplateReadsBackAsTheDefaultsAndLaterSettingsWin) {

@@ -16,8 +16,18 @@ struct Preset {
 
 const std::vector<Preset>& builtInPresets();
 const Preset* findBuiltInPreset(const std::string& name);
-// The preset the demo uses: a heavily worn print with every stage on.
+// The preset the demo uses: a heavily worn print with every stage on whose work shows
+// (displacement and microscratches would wipe out the stages before them).
 const char* const kHeavyPreset = "worn-print";
+
+// Which stages undo which, as the chain runs them; `tarnix presets` prints it.
+const char* const kStageOrderNote =
+    "The stages run in this order: fading, funk, splotches, dust, flicker, vignette, displacement,\n"
+    "microscratches, grain and colour noise, deep scratches, basic scratches, gate weave, post contrast.\n"
+    "Displacement (with an amount above 0) and microscratches (whenever on) start again from the\n"
+    "untouched source frame: displacement replaces what fading, funk, splotches, dust, flicker and\n"
+    "vignette did, and microscratches replace all of that and displacement too. Grain, deep and basic\n"
+    "scratches, gate weave and post contrast work on what they leave.\n";
 
 // Settings of a built-in preset by name, or of a preset file; throws a usage Failure.
 std::vector<Setting> loadPreset(const ParameterCatalog& catalog, const std::string& nameOrFile);

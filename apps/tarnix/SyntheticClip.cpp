@@ -188,7 +188,8 @@ void SyntheticClip::drawWalker(float t, std::vector<Colour>& frame) const {
     const float P = 0.70f * H;  // her height in pixels: a medium-wide shot
     const float phase = t / 24.0f * 2.0f * kPi * 0.9f;
     const float footY = 0.95f * H;
-    const float cx = W * (0.24f + 0.42f * t / float(mFrameCount));
+    // She crosses most of the frame over the clip: a stroll over the demo's four seconds.
+    const float cx = W * (0.12f + 0.72f * t / float(mFrameCount));
     const float top = footY - P - 0.012f * P * std::fabs(std::cos(phase));
     const float swing = std::sin(phase);
 

@@ -218,6 +218,7 @@ void commandPresets(Arguments& args) {
         for (const Setting& s : loadPreset(host.catalog(), preset.name))
             std::printf("  %s = %s\n", s.parameter->field.c_str(), formatSetting(s).c_str());
     }
+    std::printf("\n%s", kStageOrderNote);
     std::printf("\nUse one with --preset NAME; tarnix params --preset-template writes a preset file to edit.\n");
 }
 
