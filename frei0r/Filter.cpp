@@ -110,6 +110,7 @@ struct Instance {
     std::unique_ptr<refhost::EffectInstance> effect;  // null: frames pass through
     AcfPtr<refhost::Image> input, output;
     std::vector<double> values;  // frei0r values, as the host set them
+    int32_t nextFrame = 0;       // for a frame without a usable time
     bool reported = false;       // one line per instance, not one per frame
 
     const std::vector<FilterParameter>& parameters() const {
@@ -286,7 +287,9 @@ TARNIX_FREI0R_EXPORT void f0r_update(f0r_instance_t handle, double time, const u
     }
     try {
         refhost::RenderCall call;
-        call.frame = refhost::frei0r::frameAt(time, instance->values.back());
+        const double fps = instance->values[refhost::frei0r::kFpsIndex];
+        call.frame = refhost::frei0r::usableTime(time) ? refhost::frei0r::frameAt(time, fps) : instance->nextFrame;
+        instance->nextFrame = call.frame == INT32_MAX ? call.frame : call.frame + 1;
         call.time = double(call.frame);  // parameters are constant: keys are frame numbers elsewhere
         toImage(in, *instance->input.get());
         const ACFRESULT status = instance->effect->render(*instance->input.get(), *instance->output.get(), call);

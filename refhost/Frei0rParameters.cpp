@@ -54,6 +54,14 @@ void applyFilterValue(refhost::ParameterValues& values, const refhost::Parameter
 
 std::vector<FilterParameter> filterParameters(const std::vector<refhost::Parameter>& catalogue) {
     std::vector<FilterParameter> parameters;
+    FilterParameter fps;
+    fps.name = kFpsName;
+    fps.defaultValue = kDefaultFps;
+    fps.explanation = "Frames per unit of the host's time (not 0..1): the effect renders frame round(time x fps), "
+                      "and scratches follow those frame numbers. The clip's rate where the time is in seconds (melt, "
+                      "Shotcut, Kdenlive); ffmpeg's filter gives milliseconds: the rate / 1000 there (0.025 for 25). "
+                      "Frames without a usable time are counted on from the last; default 25";
+    parameters.push_back(std::move(fps));
     for (const refhost::Parameter& p : catalogue) {
         FilterParameter f;
         f.setting = &p;
@@ -63,18 +71,14 @@ std::vector<FilterParameter> filterParameters(const std::vector<refhost::Paramet
         f.explanation = explain(p, f.defaultValue);
         parameters.push_back(std::move(f));
     }
-    FilterParameter fps;
-    fps.name = kFpsName;
-    fps.defaultValue = kDefaultFps;
-    fps.explanation = "Frames per second of the clip, in frames per second (not 0..1): the effect renders frame "
-                      "round(time x fps), and scratches follow those frame numbers; default 25";
-    parameters.push_back(std::move(fps));
     return parameters;
 }
 
-int32_t frameAt(double seconds, double fps) {
+bool usableTime(double time) { return std::fabs(time) < 1e15; }
+
+int32_t frameAt(double time, double fps) {
     if (!(fps > 0) || !std::isfinite(fps)) fps = kDefaultFps;
-    const double frame = std::round(seconds * fps);
+    const double frame = std::round(time * fps);
     if (std::isnan(frame)) return 0;
     if (!(frame > double(INT32_MIN))) return INT32_MIN;
     if (!(frame < double(INT32_MAX))) return INT32_MAX;

@@ -178,7 +178,8 @@ void commandParams(Arguments& args) {
             std::printf("%-3zu %-24s %-7s %-19s %s\n", i, parameters[i].name.c_str(), parameters[i].boolean ? "bool" : "double",
                         refhost::frei0r::formatNumber(parameters[i].defaultValue).c_str(), parameters[i].explanation.c_str());
         std::printf("\nffmpeg takes the values in this order, separated by |, up to the last one you change\n"
-                    "(booleans as y or n): ffmpeg -i IN -vf \"frei0r=tarnix:y|0.25\" OUT fades by 50.\n"
+                    "(booleans as y or n), and gives the time in milliseconds: for a 25 fps clip,\n"
+                    "ffmpeg -i IN -vf \"frei0r=tarnix:0.025|y|0.25\" OUT fades by 50.\n"
                     "melt takes them by name: melt IN -filter frei0r.tarnix doFading=1 fadeAmount=0.25\n");
         return;
     }
