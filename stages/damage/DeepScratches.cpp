@@ -22,16 +22,11 @@ constexpr double kGrooveOpacity = 0.33, kHighlightOpacity = 0.4;
 
 // The raster of the output image the composites go to; destroyed, never released.
 struct OutputView {
-    explicit OutputView(PluginHost_API& host) : raster(host.outputRaster()) {
-        if (raster) host.describeRaster(raster, &desc);
+    explicit OutputView(PluginHost_API& host) : holder(host.outputRaster(), &host, false, true) {
+        if (holder.raster) desc = holder.describe();
     }
-    ~OutputView() {
-        if (raster) raster->destroy();
-    }
-    OutputView(const OutputView&) = delete;
-    OutputView& operator=(const OutputView&) = delete;
 
-    PluginRaster_API* raster;
+    RasterHolder holder;  // destroys the raster object on every path, a throw included
     RasterDesc desc;
 };
 
@@ -71,8 +66,8 @@ template <class Tag>
 bool Deep<Tag>::draw(const ScratchPass& pass, const ScratchTarget& target) {
     PluginHost_API& h = *host;
     OutputView output(h);
-    if (!output.raster) return false;
-    const int32_t depthKind = output.raster->depthKind();
+    if (!output.holder.raster) return false;
+    const int32_t depthKind = output.holder.raster->depthKind();
 
     ScratchRaster highlight(h, kStripWidth, kStripHeight, depthKind);
     ScratchRaster groove(h, kStripWidth, kStripHeight, depthKind);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <iterator>
+#include <memory>
 
 #include "lib/Common/FloatMath.h"
 #include "pipeline/Random.h"
@@ -64,11 +65,17 @@ ScratchBounds ScratchBoundsOf(const ScratchTarget& target) {
     return ScratchBounds{0, 0, width - 1, height};
 }
 
+// Owned before the list is asked for its entry, so a list that cannot grow loses nothing.
+static void append(ScratchList& list, ScratchObject* scratch) {
+    std::unique_ptr<ScratchObject> owned(scratch);
+    list.entries.push_back(std::move(owned));
+}
+
 bool Scratcher::process(const ScratchPass& pass, const ScratchTarget& target) {
     const ScratchBounds bounds = ScratchBoundsOf(target);
     auto& list = pass.list->entries;
     const size_t count = pass.count > 0 ? size_t(pass.count) : 0;
-    while (list.size() < count) list.emplace_back(createScratch(pass.frame, pass.duration, bounds));
+    while (list.size() < count) append(*pass.list, createScratch(pass.frame, pass.duration, bounds));
     while (list.size() > count) list.pop_front();
 
     for (auto it = list.begin(); it != list.end();) {
@@ -83,7 +90,7 @@ bool Scratcher::process(const ScratchPass& pass, const ScratchTarget& target) {
         case ScratchObject::Dead: {
             const bool wasLast = it == list.end();
             list.erase(current);
-            list.emplace_back(createScratch(pass.frame, pass.duration, bounds));
+            append(*pass.list, createScratch(pass.frame, pass.duration, bounds));
             // The replacement is placed and drawn in this frame too.
             if (wasLast) it = std::prev(list.end());
             break;
