@@ -5,10 +5,12 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <initializer_list>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -36,17 +38,31 @@ inline uint32_t advance(uint32_t state, int draws) {
     return state;
 }
 
-// A state from which that generator's next draws are `first`, then `second` when given: a
-// step undone is (state - 2531011) / 214013 mod 2^32; the later state's 17 free bits are
-// searched for one whose predecessor draws `first`.
-inline uint32_t stateBefore(uint32_t first, int32_t second = -1) {
+// The same generator followed from a known state: a draw is bits 16..30 of the next state.
+struct Draws {
+    uint32_t state;
+    int32_t next() {
+        state = state * 214013u + 2531011u;
+        return int32_t(state >> 16 & 0x7FFFu);
+    }
+    double unit() { return next() / 32767.0; }
+};
+
+// `state` moved back `draws` times: a step undone is (state - 2531011) / 214013 mod 2^32.
+inline uint32_t retreat(uint32_t state, int draws) {
     uint32_t inverse = 214013u;  // Newton's step doubles the bits of the inverse that are right
     for (int i = 0; i < 5; ++i) inverse *= 2u - 214013u * inverse;
-    const auto back = [inverse](uint32_t state) { return (state - 2531011u) * inverse; };
-    if (second < 0) return back(first << 16);
+    while (draws-- > 0) state = (state - 2531011u) * inverse;
+    return state;
+}
+
+// A state from which that generator's next draws are `first`, then `second` when given: the
+// later state's 17 free bits are searched for one whose predecessor draws `first`.
+inline uint32_t stateBefore(uint32_t first, int32_t second = -1) {
+    if (second < 0) return retreat(first << 16, 1);
     for (uint32_t free = 0; free < (1u << 17); ++free) {
-        const uint32_t earlier = back((free >> 16) << 31 | uint32_t(second) << 16 | (free & 0xFFFFu));
-        if ((earlier >> 16 & 0x7FFFu) == first) return back(earlier);
+        const uint32_t earlier = retreat((free >> 16) << 31 | uint32_t(second) << 16 | (free & 0xFFFFu), 1);
+        if ((earlier >> 16 & 0x7FFFu) == first) return retreat(earlier, 1);
     }
     ADD_FAILURE() << "no state draws " << first << " then " << second;
     return 0;
@@ -64,6 +80,24 @@ inline std::vector<uint32_t> snapshot(const Image& im) {
         for (uint32_t x = 0; x < im.shape().width; ++x)
             for (int c = 0; c < 4; ++c) v.push_back(im.channel(x, y, c));
     return v;
+}
+
+inline AcfPtr<Image> copyOf(const Image& from) {
+    AcfPtr<Image> to(new Image(from.shape()));
+    for (uint32_t y = 0; y < from.shape().height; ++y)
+        for (uint32_t x = 0; x < from.shape().width; ++x)
+            for (int c = 0; c < 4; ++c) to->setChannel(x, y, c, from.channel(x, y, c));
+    return to;
+}
+
+// A texture member's grey g as each format holds it once copied, A R G B: g widened to
+// (g << 6) | (g >> 2) in 16-bit in R; alpha g, but 255 in BGRA8; G g in 8-bit, 16383 in
+// 16-bit; B g, but 255 in ARGB8.
+template <class Tag>
+std::array<uint32_t, 4> textureMember(uint8_t grey) {
+    const uint32_t g = fromByte<Tag>(grey);
+    return {std::is_same_v<Tag, PIXEL_BGRA8> ? 255u : g, g, kIs16Bit<Tag> ? 16383u : g,
+            std::is_same_v<Tag, PIXEL_ARGB8> ? 255u : g};
 }
 
 inline void makeOpaque(Image& im) {

@@ -6,7 +6,6 @@
 #include <array>
 #include <cmath>
 #include <memory>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -24,22 +23,13 @@ using namespace stage_support;
 
 namespace {
 
-// The stages' generator: the state starts at |frame|, each step is state x 214013 + 2531011
-// (mod 2^32), a draw is bits 16..30 of the state and u = draw / 32767.
-struct Draws {
-    uint32_t state;
-    explicit Draws(int32_t frame) : state(frame < 0 ? 0u - uint32_t(frame) : uint32_t(frame)) {}
-    int32_t next() {
-        state = state * 214013u + 2531011u;
-        return int32_t(state >> 16 & 0x7FFFu);
-    }
-    double unit() { return next() / 32767.0; }
-};
+// The stages reseed their generator with |frame|.
+Draws reseeded(int32_t frame) { return Draws{frame < 0 ? 0u - uint32_t(frame) : uint32_t(frame)}; }
 
 // The first frame number whose draw number `nth` (1-based) after reseeding is `draw`.
 int32_t frameWhoseDraw(int nth, int32_t draw) {
     for (int32_t frame = 0;; ++frame) {
-        Draws d(frame);
+        Draws d = reseeded(frame);
         for (int i = 1; i < nth; ++i) d.next();
         if (d.next() == draw) return frame;
     }
@@ -88,35 +78,13 @@ Throw splotchThrow(Draws& d, int32_t frameWidth, int32_t frameHeight, float scal
     return t;
 }
 
-AcfPtr<Image> copyOf(const Image& from) {
-    AcfPtr<Image> to(new Image(from.shape()));
-    for (uint32_t y = 0; y < from.shape().height; ++y)
-        for (uint32_t x = 0; x < from.shape().width; ++x)
-            for (int c = 0; c < 4; ++c) to->setChannel(x, y, c, from.channel(x, y, c));
-    return to;
-}
-
-// A texture member as each format holds it once copied: grey g (widened to (g << 6) | (g >> 2)
-// in 16-bit) in R; alpha g, but 255 in BGRA8; G g in 8-bit, 16383 in 16-bit; B g, but 255 in
-// ARGB8. The channels in A R G B order.
-template <class Tag>
-std::array<uint32_t, 4> textureLayer(uint8_t grey) {
-    const uint32_t g = fromByte<Tag>(grey);
-    return {std::is_same_v<Tag, PIXEL_BGRA8> ? 255u : g, g, kIs16Bit<Tag> ? 16383u : g,
-            std::is_same_v<Tag, PIXEL_ARGB8> ? 255u : g};
-}
-
-// `t` drawn onto `frame` as the stages draw it: the member's layer (colours inverted for dark
-// dust), turned and scaled into a raster of the thrown size (the whole of it; 16-bit through
-// image buffers read in clamp mode), its pixel (i, j) composited onto frame pixel (x + i, y + j)
-// where that lies in the frame.
 template <class Tag>
 void drawThrow(PluginHost_API& host, Image& frame, const uint8_t* texels, int32_t side, bool invert, const Throw& t,
                int32_t mode, float opacity) {
     AcfPtr<Image> layer(new Image(ImageSpec{uint32_t(side), uint32_t(side), kLayout<Tag>, 12}));
     for (int32_t y = 0; y < side; ++y)
         for (int32_t x = 0; x < side; ++x) {
-            const auto v = textureLayer<Tag>(texels[4 * (size_t(y) * size_t(side) + size_t(x))]);
+            const auto v = textureMember<Tag>(texels[4 * (size_t(y) * size_t(side) + size_t(x))]);
             for (int c = 0; c < 4; ++c) layer->setChannel(x, y, c, invert && c > 0 ? Tag::white - v[c] : v[c]);
         }
     AcfPtr<Image> placed(new Image(ImageSpec{uint32_t(t.width), uint32_t(t.height), kLayout<Tag>, 12}));
@@ -307,7 +275,7 @@ TYPED_TEST(Damage, FunkLayerIsTheGrimeTextureInTheFormatsChannels) {
     for (int32_t y = 0; y < 2048; ++y) {
         const typename Tag::Channel* p = rowOf<Tag>(funk, y);
         for (int32_t x = 0; x < 2048; ++x, p += 4, texel += 4) {
-            const auto want = textureLayer<Tag>(texel[0]);
+            const auto want = textureMember<Tag>(texel[0]);
             ASSERT_TRUE(p[F::A] == want[0] && p[F::R] == want[1] && p[F::G] == want[2] && p[F::B] == want[3])
                 << "at " << x << "," << y << " grey " << int(texel[0]) << ": A R G B " << p[F::A] << " " << p[F::R] << " "
                 << p[F::G] << " " << p[F::B];
@@ -349,7 +317,7 @@ TYPED_TEST(Damage, FunkWindowFollowsTheFrameNumber) {
     RasterDesc funk;
     f.setup.services->describeRaster(f.data.global->funkRaster, &funk);
     for (int32_t frame : {0, 77, 123457, -123457, 123457}) {
-        Draws d(frame);
+        Draws d = reseeded(frame);
         const auto start = [](double u, int32_t extent) {
             const int32_t s = int32_t(std::floor(u * (2048 - extent) + 0.0 + 0.5));
             return int16_t(s >= 1 ? s - 1 : s);
@@ -393,7 +361,7 @@ TYPED_TEST(Damage, DustAndSplotchesRepeatPerFrame) {
 TYPED_TEST(Damage, DustSpecksWhereTheFramesDrawsPutThem) {
     using Tag = TypeParam;
     {
-        Draws one(1);
+        Draws one = reseeded(1);
         const Throw t = speckThrow(one, 90, 60, 1.0);
         EXPECT_EQ(t.member, 1);
         EXPECT_EQ(t.angle, 225.0f);
@@ -409,7 +377,7 @@ TYPED_TEST(Damage, DustSpecksWhereTheFramesDrawsPutThem) {
             setScale(f, scale);
             PluginHost_API& host = *f.setup.services;
             AcfPtr<Image> expected = copyOf(f.out());
-            Draws d(frame);
+            Draws d = reseeded(frame);
             for (bool dark : {true, false})
                 for (int i = 0; i < (dark ? 3 : 2); ++i) {
                     const Throw t = speckThrow(d, 90, 60, double(scale[0]) / scale[1]);
@@ -437,7 +405,7 @@ TYPED_TEST(Damage, SplotchesWhereTheFramesDrawsPutThem) {
             setScale(f, scale);
             PluginHost_API& host = *f.setup.services;
             AcfPtr<Image> expected = copyOf(f.out());
-            Draws d(frame);
+            Draws d = reseeded(frame);
             for (int i = 0; i < 3; ++i) {
                 const Throw t = splotchThrow(d, 160, 100, 0.3f, double(scale[0]) / scale[1], double(scale[2]) / scale[3]);
                 drawThrow<Tag>(host, *expected.get(), LoadSplotchTexture(host, t.member), 400, false, t, BLEND_MULTIPLY, 0.6f);

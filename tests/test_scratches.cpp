@@ -8,7 +8,6 @@
 #include <iterator>
 #include <memory>
 #include <tuple>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -25,26 +24,10 @@ using namespace stage_support;
 
 namespace {
 
-// The thread's generator followed from a known state: a draw is bits 16..30 of the next state.
-struct Draws {
-    uint32_t state;
-    int32_t next() {
-        state = state * 214013u + 2531011u;
-        return int32_t(state >> 16 & 0x7FFFu);
-    }
-    double unit() { return next() / 32767.0; }
-};
-
 constexpr uint32_t kKnownState = 20240611u;
 
 // The thread's generator set so that, after `skip` other draws, it draws `first` (then `second`).
-void forceDraws(int skip, uint32_t first, int32_t second = -1) {
-    uint32_t inverse = 214013u;
-    for (int i = 0; i < 5; ++i) inverse *= 2u - 214013u * inverse;
-    uint32_t state = stateBefore(first, second);
-    for (int i = 0; i < skip; ++i) state = (state - 2531011u) * inverse;
-    rng::threadState() = state;
-}
+void forceDraws(int skip, uint32_t first, int32_t second = -1) { rng::threadState() = retreat(stateBefore(first, second), skip); }
 
 int32_t roundHalfUp(double x) { return int32_t(std::floor(x + 0.5)); }
 
@@ -351,9 +334,8 @@ TYPED_TEST_SUITE(Scratches, AllFormats);
 
 namespace {
 
-// The groove as it is built from strip member `texels`: grey g in the format's channels
-// (widened to (g << 6) | (g >> 2) in 16 bits; B 255 in ARGB8, A 255 in BGRA8, G 16383 in 16
-// bits), then the colour channels through the levels window 0.216..0.557 onto white..0.
+// The groove as it is built from strip member `texels`: each texel as the format holds it,
+// then the colour channels through the levels window 0.216..0.557 onto white..0.
 template <class Tag>
 AcfPtr<Image> grooveOf(const uint8_t* texels) {
     const double white = Tag::white, low = 0.216 * white, high = 0.557 * white;
@@ -366,21 +348,10 @@ AcfPtr<Image> grooveOf(const uint8_t* texels) {
     AcfPtr<Image> groove(new Image(ImageSpec{6, 1440, kLayout<Tag>, 12}));
     for (uint32_t y = 0; y < 1440; ++y)
         for (uint32_t x = 0; x < 6; ++x) {
-            const uint32_t g = fromByte<Tag>(texels[4 * (y * 6 + x)]);
-            groove->setChannel(x, y, 0, std::is_same_v<Tag, PIXEL_BGRA8> ? 255u : g);
-            groove->setChannel(x, y, 1, level(g));
-            groove->setChannel(x, y, 2, level(kIs16Bit<Tag> ? 16383u : g));
-            groove->setChannel(x, y, 3, level(std::is_same_v<Tag, PIXEL_ARGB8> ? 255u : g));
+            const auto v = textureMember<Tag>(texels[4 * (y * 6 + x)]);
+            for (int c = 0; c < 4; ++c) groove->setChannel(x, y, c, c == 0 ? v[0] : level(v[size_t(c)]));
         }
     return groove;
-}
-
-AcfPtr<Image> copyOf(const Image& from) {
-    AcfPtr<Image> to(new Image(from.shape()));
-    for (uint32_t y = 0; y < from.shape().height; ++y)
-        for (uint32_t x = 0; x < from.shape().width; ++x)
-            for (int c = 0; c < 4; ++c) to->setChannel(x, y, c, from.channel(x, y, c));
-    return to;
 }
 
 }  // namespace
@@ -594,51 +565,45 @@ TEST(BasicScratchCreation, EndsWithinAQuarterOfTheHeight) {
 
 namespace {
 
-// A white mask multiplies 8-bit values above 128 down one level and 16-bit values not at all.
+// The source multiplied by a mask of one value (white or black) into the output: a white mask
+// takes 8-bit values above 128 down one level and 16-bit values not at all.
 template <class Tag>
-uint32_t underWhite(uint32_t v) {
-    return kIs16Bit<Tag> ? v : v - (v > 128);
+void expectSourceUnder(StageFrame& f, bool whiteMask) {
+    const uint32_t white = Tag::white;
+    for (uint32_t y = 0; y < f.in().shape().height; ++y)
+        for (uint32_t x = 0; x < f.in().shape().width; ++x)
+            for (int c = 0; c < 4; ++c) {
+                const uint32_t v = f.in().channel(x, y, c);
+                ASSERT_EQ(f.out().channel(x, y, c), c == 0 ? white : !whiteMask ? 0u : kIs16Bit<Tag> ? v : v - (v > 128))
+                    << x << "," << y << " channel " << c;
+            }
+    EXPECT_TRUE(f.out().guardsIntact());
 }
 
 }  // namespace
 
-TYPED_TEST(Scratches, MicroscratchesAtOpacityZeroOrWithoutDots) {
+// At opacity 0 the output is the source frame, whatever it held; without dots the mask is
+// white. Under four rows the mask has no rows: the output keeps what it held and is
+// multiplied onto the source (white keeps the source, black makes black).
+TYPED_TEST(Scratches, MicroscratchesAtOpacityZeroWithoutDotsOrUnderFourRows) {
     using Tag = TypeParam;
     const uint32_t white = Tag::white;
     StageFrame f(kLayout<Tag>, 37, 50);
     f.out().fill(white, 0, white / 3, white);
     ASSERT_EQ(f.run(&MicroscratchesStage<Tag>, 300, 0.0f), 0);
-    EXPECT_EQ(snapshot(f.out()), snapshot(f.in())) << "the source frame, whatever the output held";
+    EXPECT_EQ(snapshot(f.out()), snapshot(f.in()));
     makeOpaque(f.in());
     f.start();
     ASSERT_EQ(f.run(&MicroscratchesStage<Tag>, 0, 1.0f), 0);
-    for (uint32_t y = 0; y < 50; ++y)
-        for (uint32_t x = 0; x < 37; ++x)
-            for (int c = 0; c < 4; ++c) {
-                const uint32_t source = f.in().channel(x, y, c);
-                ASSERT_EQ(f.out().channel(x, y, c), c == 0 ? white : underWhite<Tag>(source)) << x << "," << y;
-            }
-}
-
-// Under four rows the mask has no rows: the output keeps what it held and is multiplied onto
-// the source (white keeps the source, black makes black).
-TYPED_TEST(Scratches, MicroscratchesOnFramesUnderFourRows) {
-    using Tag = TypeParam;
-    const uint32_t white = Tag::white;
+    expectSourceUnder<Tag>(f, true);
     for (uint32_t height : {1u, 2u, 3u})
         for (uint32_t held : {white, 0u}) {
             SCOPED_TRACE(::testing::Message() << height << " rows, output held " << held);
-            StageFrame f(kLayout<Tag>, 9, height);
-            makeOpaque(f.in());
-            f.out().fill(white, held, held, held);
-            ASSERT_EQ(f.run(&MicroscratchesStage<Tag>, 50, 1.0f), 0);
-            for (uint32_t y = 0; y < height; ++y)
-                for (uint32_t x = 0; x < 9; ++x)
-                    for (int c = 0; c < 4; ++c) {
-                        const uint32_t source = f.in().channel(x, y, c);
-                        ASSERT_EQ(f.out().channel(x, y, c), c == 0 ? white : held ? underWhite<Tag>(source) : 0u);
-                    }
-            EXPECT_TRUE(f.out().guardsIntact());
+            StageFrame few(kLayout<Tag>, 9, height);
+            makeOpaque(few.in());
+            few.out().fill(white, held, held, held);
+            ASSERT_EQ(few.run(&MicroscratchesStage<Tag>, 50, 1.0f), 0);
+            expectSourceUnder<Tag>(few, held != 0);
         }
 }
 
