@@ -1,19 +1,15 @@
 // Every vector path against the plain kernel beside it, bit for bit: random frames of the four
 // formats, widths 1..37 and a few hundred, padded rows, 16-bit samples past white, and the
 // cases that must fall back to the plain kernel.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
 
+#include "StageTestSupport.h"
 #include "lib/Common/Kernels.h"
-#include "lib/Common/PixelFormats.h"
 #include "lib/Common/PlainBlend.h"
-#include "refhost/Images.h"
-#include "sdk/acf_ptr.h"
 #include "lib/Common/simd/Cpu.h"
 #include "lib/Common/FloatMath.h"
 #include "pipeline/PostContrast.h"
@@ -21,22 +17,9 @@
 #include "stages/tone/grain/Grain.h"
 #include "stages/tone/grain/GrainBlur.h"
 
-using refhost::Image;
-using refhost::ImageSpec;
-using refhost::PixelLayout;
+using namespace stage_support;
 
 namespace {
-
-using AllFormats = ::testing::Types<PIXEL_ARGB8, PIXEL_BGRA8, PIXEL_ARGB14, PIXEL_BGRA14>;
-
-template <class Tag>
-constexpr PixelLayout kLayout = kIs16Bit<Tag> ? (Tag::FORMAT::A == 0 ? PixelLayout::ARGB16 : PixelLayout::BGRA16)
-                                              : (Tag::FORMAT::A == 0 ? PixelLayout::ARGB8 : PixelLayout::BGRA8);
-
-RasterDesc descOf(Image& im) {
-    return RasterDesc{im.pixels(), 0, int32_t(im.shape().width), int32_t(im.shape().height), im.rowBytes(),
-                      uint32_t(im.bytesPerPixel())};
-}
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
@@ -59,15 +42,6 @@ AcfPtr<Image> randomFrame(uint32_t w, uint32_t h, std::mt19937& rng, bool pastWh
                 for (int c = 0; c < 4; ++c)
                     if (rng() % 8 == 0) im->setChannel(x, y, c, Tag::white + 1 + rng() % (65535 - Tag::white));
     return im;
-}
-
-template <class Tag>
-AcfPtr<Image> copyOf(Image& im) {
-    AcfPtr<Image> copy(new Image(im.shape()));
-    for (uint32_t y = 0; y < im.shape().height; ++y)
-        for (uint32_t x = 0; x < im.shape().width; ++x)
-            for (int c = 0; c < 4; ++c) copy->setChannel(x, y, c, im.channel(x, y, c));
-    return copy;
 }
 
 // Same samples and untouched guards and padding in both.
@@ -154,10 +128,10 @@ TYPED_TEST(FastPaths, GrainBlurMatchesTheRunningSums) {
             for (bool vertical : {false, true}) {
                 SCOPED_TRACE(::testing::Message() << w << "x" << h << " radii " << r[0] << " " << r[1] << " "
                                                   << r[2] << (vertical ? " vertical" : " horizontal"));
-                AcfPtr<Image> start = randomFrame<Tag>(w, h, rng), plain = copyOf<Tag>(*start.get());
+                AcfPtr<Image> start = randomFrame<Tag>(w, h, rng), plain = copyOf(*start.get());
                 GrainBlurPlain<Tag>(r[0], r[1], r[2], vertical, descOf(*source.get()), descOf(*plain.get()));
                 atEachWidth([&] {
-                    AcfPtr<Image> fast = copyOf<Tag>(*start.get());
+                    AcfPtr<Image> fast = copyOf(*start.get());
                     GrainBlur<Tag>(r[0], r[1], r[2], vertical, descOf(*source.get()), descOf(*fast.get()));
                     expectSame(*fast.get(), *plain.get());
                 });
@@ -180,8 +154,8 @@ TYPED_TEST(FastPaths, BlendImagesMatchesThePlainKernel) {
                 SCOPED_TRACE(::testing::Message() << w << "x" << h << " mode " << mode << " opacities " << topOpacity << " "
                                                   << baseOpacity << " into " << into);
                 AcfPtr<Image> top = layerFrame<Tag>(w, h, rng), base = layerFrame<Tag>(w, h, rng);
-                AcfPtr<Image> fastTop = copyOf<Tag>(*top.get()), fastBase = copyOf<Tag>(*base.get());
-                AcfPtr<Image> fastOut = randomFrame<Tag>(w, h, rng), plainOut = copyOf<Tag>(*fastOut.get());
+                AcfPtr<Image> fastTop = copyOf(*top.get()), fastBase = copyOf(*base.get());
+                AcfPtr<Image> fastOut = randomFrame<Tag>(w, h, rng), plainOut = copyOf(*fastOut.get());
                 Image* fastTo = into == 0 ? fastOut.get() : into == 1 ? fastBase.get() : fastTop.get();
                 Image* plainTo = into == 0 ? plainOut.get() : into == 1 ? base.get() : top.get();
                 EXPECT_EQ(BlendImages<Tag>(nullptr, mode, topOpacity, baseOpacity, descOf(*fastTop.get()),
@@ -217,7 +191,7 @@ TYPED_TEST(FastPaths, CompositeRectMatchesThePlainKernel) {
                                                   << (itself ? " from itself" : "") << " rect " << rh << "x" << rw << " at "
                                                   << st << "," << sl << " to " << dt << "," << dl);
                 AcfPtr<Image> source = layerFrame<Tag>(w, h, rng), fast = layerFrame<Tag>(w, h, rng);
-                AcfPtr<Image> plain = copyOf<Tag>(*fast.get());
+                AcfPtr<Image> plain = copyOf(*fast.get());
                 EXPECT_EQ(CompositeRect<Tag>(nullptr, mode, descOf(itself ? *fast.get() : *source.get()), descOf(*fast.get()),
                                              from, to, opacity),
                           CompositeRectPlain<Tag>(nullptr, mode, descOf(itself ? *plain.get() : *source.get()),
@@ -238,37 +212,6 @@ TEST(FastPathsRandom, FilledDrawsAreTheSequence) {
         rng::fill(fast, draws.data(), count);
         for (size_t i = 0; i < count; ++i) ASSERT_EQ(draws[i], rng::step(plain)) << count << " at " << i;
         EXPECT_EQ(fast, plain) << count;
-    }
-}
-
-// A frame large enough for the noise pass to tabulate its work gives, row by row, what a
-// single row worked out in place gives from the generator state that row starts at.
-TYPED_TEST(FastPaths, GrainNoiseOnLargeFramesMatchesRowsWorkedInPlace) {
-    using Tag = TypeParam;
-    using Channel = typename Tag::Channel;
-    std::mt19937 rng(22);
-    std::vector<Channel> tables(3 * (Tag::white + 1));
-    Channel* curves[3] = {&tables[0], &tables[Tag::white + 1], &tables[2 * (Tag::white + 1)]};
-    std::vector<float> weights(Tag::white + 1);
-    for (const bool colour : {true, false}) {
-        const uint32_t width = 1001, height = colour ? 36 : 100;  // past the tables' break-even
-        const float amount = colour ? 0.75f : 1.3f;
-        GrainChannelCurves<Tag>(28.22f, colour ? 35.54f : 100.0f, 100.0f, curves);
-        GrainSuppressionWeights(Tag::white, 20.0f, colour ? 10.0f : 70.0f, weights.data());
-        AcfPtr<Image> picture = randomFrame<Tag>(width, height, rng), layer = randomFrame<Tag>(width, height, rng);
-        uint32_t state = rng();
-        GrainNoise<Tag>(colour, amount, state, curves, weights.data(), descOf(*picture.get()), descOf(*layer.get()));
-        for (uint32_t y = 0; y < height; ++y) {
-            AcfPtr<Image> row(new Image(ImageSpec{width, 1, kLayout<Tag>})), rowLayer(new Image(ImageSpec{width, 1, kLayout<Tag>}));
-            for (uint32_t x = 0; x < width; ++x)
-                for (int c = 0; c < 4; ++c) row->setChannel(x, 0, c, picture->channel(x, y, c));
-            GrainNoise<Tag>(colour, amount, state, curves, weights.data(), descOf(*row.get()), descOf(*rowLayer.get()));
-            for (uint32_t x = 0; x < width; ++x)
-                for (int c = 0; c < 4; ++c)
-                    ASSERT_EQ(layer->channel(x, y, c), rowLayer->channel(x, 0, c)) << "row " << y << " pixel " << x;
-            for (uint32_t k = 0; k < width * (colour ? 3 : 1); ++k) rng::step(state);
-        }
-        EXPECT_TRUE(layer->guardsIntact());
     }
 }
 
@@ -310,7 +253,7 @@ TYPED_TEST(FastPaths, GrainNoiseInLanesIsThePerSampleForm) {
         SCOPED_TRACE(::testing::Message() << "trial " << trial << " amount " << amount << " colour " << colour
                                           << " width " << width);
         AcfPtr<Image> picture = randomFrame<Tag>(width, height, rng), lanes = randomFrame<Tag>(width, height, rng);
-        AcfPtr<Image> plain = copyOf<Tag>(*lanes.get());
+        AcfPtr<Image> plain = copyOf(*lanes.get());
         const uint32_t seed = rng();
         GrainNoise<Tag>(colour, amount, seed, curves, weights.data(), descOf(*picture.get()), descOf(*lanes.get()), &handed);
         GrainNoise<Tag>(colour, amount, seed, curves, weights.data(), descOf(*picture.get()), descOf(*plain.get()));
