@@ -31,9 +31,12 @@ struct OutputView {
 };
 
 // One levels curve for all three channels except the last two numbers, given per channel.
+// With `oneForAll` the first channel's curve serves all three (the caller's curves are the
+// same), built once: only for an application the next one overwrites, so that the block
+// ends up holding every table the last application builds.
 template <class Tag>
 void applyLevels(PluginHost_API& host, const RasterDesc& raster, int32_t depthKind, double inBlack, double inWhite,
-                 const double outBlack[3], const double outWhite[3]) {
+                 const double outBlack[3], const double outWhite[3], bool oneForAll = false) {
     using T = typename Tag::Channel;
     InstanceData* data = host.instanceData();
     if (!data || !data->block) return;
@@ -52,7 +55,13 @@ void applyLevels(PluginHost_API& host, const RasterDesc& raster, int32_t depthKi
         levels[c][3] = outBlack[c];
         levels[c][4] = outWhite[c];
     }
-    BuildChannelCurves<T>(white, levels, tables);
+    if (oneForAll) {
+        tables[1] = tables[2] = nullptr;
+        BuildChannelCurves<T>(white, levels, tables);
+        tables[1] = tables[2] = tables[0];
+    } else {
+        BuildChannelCurves<T>(white, levels, tables);
+    }
     ApplyChannelTables<Tag>(raster, tables, white);
 }
 
@@ -80,8 +89,8 @@ bool Deep<Tag>::draw(const ScratchPass& pass, const ScratchTarget& target) {
 
     const double zero[3] = {0, 0, 0}, one[3] = {1, 1, 1};
     const double tint[3] = {pass.colour[1] / 255.0, pass.colour[2] / 255.0, pass.colour[3] / 255.0};
-    applyLevels<Tag>(h, highlight.desc(), depthKind, kWindowLow, kWindowHigh, zero, one);
-    applyLevels<Tag>(h, groove.desc(), depthKind, kWindowLow, kWindowHigh, one, zero);
+    applyLevels<Tag>(h, highlight.desc(), depthKind, kWindowLow, kWindowHigh, zero, one, true);
+    applyLevels<Tag>(h, groove.desc(), depthKind, kWindowLow, kWindowHigh, one, zero, true);
     applyLevels<Tag>(h, highlight.desc(), depthKind, 0.0, 1.0, zero, tint);
 
     const RasterDesc* light = &highlight.desc();
