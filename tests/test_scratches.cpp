@@ -72,7 +72,7 @@ public:
 // The one list of a kind, oldest first.
 std::vector<ScratchObject*> scratchesOf(ScratchList& list) {
     std::vector<ScratchObject*> v;
-    for (auto& e : list.entries) v.push_back(e.get());
+    for (auto& e : list.entries) v.push_back(scratchAt(e));
     return v;
 }
 
@@ -362,7 +362,7 @@ TYPED_TEST(Scratches, DeepScratchInBlackIsItsGrooveAlone) {
     f.setup.services->mFrameNumber = 7;
     const auto deep = [&](double grey) { return f.run(&DeepScratchesStage<Tag>, 1, 30, grey, grey, grey); };
     ASSERT_EQ(deep(0.0), 0);
-    f.data.block->deepScratches.entries.front()->position = 10.0;
+    scratchAt(f.data.block->deepScratches.entries.front())->position = 10.0;
     f.start();
     forceDraws(0, 16384);  // strip round(16384 / 32767 x 47 + 1) = 25
     ASSERT_EQ(deep(0.0), 0);
@@ -444,7 +444,7 @@ TEST(DeepScratchStrips, SizeFollowsTallFramesAndTheRenderScale) {
         EXPECT_EQ(memory.peakBytes() - live, 2 * strip + (c.rasters == 4 ? 2 * resampled : 0));
         EXPECT_EQ(memory.liveBytes(), live);
 
-        const float p = float(f.data.block->deepScratches.entries.front()->position);
+        const float p = float(scratchAt(f.data.block->deepScratches.entries.front())->position);
         const uint32_t left = uint32_t(std::max(int32_t(p), 0));
         const uint32_t right = uint32_t(std::min(int32_t(float(c.stripWidth) + p), int32_t(c.width)));
         const uint32_t bottom = uint32_t(std::min(c.stripHeight, int32_t(c.height)));

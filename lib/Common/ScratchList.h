@@ -39,15 +39,22 @@ struct ScratchTarget {
     bool flag = false;
 };
 
+// What the instance data deletes: it knows no scratch kind, and its code must not need
+// anything that only the stages define.
+class ScratchEntry {
+public:
+    virtual ~ScratchEntry() = default;
+};
+
 // One scratch: where it stands, how long it lives and how it drifts. The kinds add how they
 // are drawn.
-class ScratchObject {
+class ScratchObject : public ScratchEntry {
 public:
     enum Update : int32_t { Draw = 0, Dead = 1, Hidden = 2 };
 
     // Draws the lifetime (1..duration) and the drift (0..3), in that order.
     ScratchObject(int32_t frame, int32_t duration, const ScratchBounds& bounds);
-    virtual ~ScratchObject() { sLive.fetch_sub(1, std::memory_order_relaxed); }
+    ~ScratchObject() override { sLive.fetch_sub(1, std::memory_order_relaxed); }
     ScratchObject& operator=(const ScratchObject&) = delete;
 
     virtual bool draw(const ScratchPass& pass, const ScratchTarget& target) = 0;
@@ -83,7 +90,12 @@ private:
 // Oldest first. A null entry is a scratch that could not be made: it counts toward the size
 // and is passed over.
 struct ScratchList {
-    std::list<std::unique_ptr<ScratchObject>> entries;
+    std::list<std::unique_ptr<ScratchEntry>> entries;
 
     void destroyAll() { entries.clear(); }
 };
+
+// The scratch an entry holds; null for an empty entry.
+inline ScratchObject* scratchAt(const std::unique_ptr<ScratchEntry>& entry) {
+    return static_cast<ScratchObject*>(entry.get());
+}

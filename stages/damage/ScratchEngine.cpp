@@ -67,7 +67,7 @@ ScratchBounds ScratchBoundsOf(const ScratchTarget& target) {
 
 // Owned before the list is asked for its entry, so a list that cannot grow loses nothing.
 static void append(ScratchList& list, ScratchObject* scratch) {
-    std::unique_ptr<ScratchObject> owned(scratch);
+    std::unique_ptr<ScratchEntry> owned(scratch);
     list.entries.push_back(std::move(owned));
 }
 
@@ -80,7 +80,7 @@ bool Scratcher::process(const ScratchPass& pass, const ScratchTarget& target) {
 
     for (auto it = list.begin(); it != list.end();) {
         const auto current = it++;
-        ScratchObject* scratch = current->get();
+        ScratchObject* scratch = scratchAt(*current);
         if (!scratch) continue;
         if (!(scratch->bounds == bounds)) scratch->setBounds(bounds);
         switch (scratch->update(pass.frame)) {
