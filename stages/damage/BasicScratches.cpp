@@ -1,7 +1,6 @@
 #include "stages/damage/BasicScratches.h"
 
 #include <cmath>
-#include <new>
 
 #include "lib/Common/FloatMath.h"
 #include "lib/Common/InstanceData.h"
@@ -86,22 +85,11 @@ template <class Tag>
 Status BasicScratchesStage(TX_STAGE_ARGS, int32_t number, int32_t duration, bool invert) {
     (void)frame;
     (void)source;
-    InstanceData* data = host.instanceData();
-    if (!data || !data->block) return STATUS_OK;
-    const RasterDesc out = output.describe();
-    const ScratchTarget target{out.pixels, out.width, out.height, out.rowBytes, false};
     ScratchPass pass;
-    pass.frame = host.frameNumber();
-    pass.count = number;
-    pass.duration = duration;
-    pass.list = &data->block->basicScratches;
-
-    // Scratches made while frames came in another format draw in this one from now on.
-    for (auto& entry : pass.list->entries) {
-        auto* basic = static_cast<BasicBase*>(entry.get());
-        if (basic && !dynamic_cast<Basic<Tag>*>(basic)) entry.reset(new (std::nothrow) Basic<Tag>(*basic));
-        if (entry) static_cast<BasicBase*>(entry.get())->setInvert(invert);
-    }
+    ScratchTarget target;
+    if (!BeginScratchFrame(host, output, &InstanceBlock::basicScratches, number, duration, pass, target)) return STATUS_OK;
+    for (auto& entry : pass.list->entries)
+        if (BasicBase* basic = ScratchInFormat<Basic<Tag>, BasicBase>(entry)) basic->setInvert(invert);
     BasicScratch<Tag> scratcher(invert);
     return scratcher.process(pass, target) ? STATUS_OK : STATUS_UNSUPPORTED;
 }

@@ -132,26 +132,15 @@ template <class Tag>
 Status DeepScratchesStage(TX_STAGE_ARGS, int32_t number, int32_t duration, double red, double green, double blue) {
     (void)frame;
     (void)source;
-    InstanceData* data = host.instanceData();
-    if (!data || !data->block) return STATUS_OK;
-    const RasterDesc out = output.describe();
-    const ScratchTarget target{out.pixels, out.width, out.height, out.rowBytes, false};
     ScratchPass pass;
-    pass.frame = host.frameNumber();
+    ScratchTarget target;
+    if (!BeginScratchFrame(host, output, &InstanceBlock::deepScratches, number, duration, pass, target)) return STATUS_OK;
     pass.colour[0] = 255;
     pass.colour[1] = uint8_t(truncToInt32(red * 255));
     pass.colour[2] = uint8_t(truncToInt32(green * 255));
     pass.colour[3] = uint8_t(truncToInt32(blue * 255));
-    pass.count = number;
-    pass.duration = duration;
-    pass.list = &data->block->deepScratches;
-
-    // Scratches made while frames came in another format draw in this one from now on.
-    for (auto& entry : pass.list->entries) {
-        auto* deep = static_cast<DeepBase*>(entry.get());
-        if (deep && !dynamic_cast<Deep<Tag>*>(deep)) entry.reset(new (std::nothrow) Deep<Tag>(*deep));
-        if (entry) static_cast<DeepBase*>(entry.get())->host = &host;
-    }
+    for (auto& entry : pass.list->entries)
+        if (DeepBase* deep = ScratchInFormat<Deep<Tag>, DeepBase>(entry)) deep->host = &host;
     DeepScratch<Tag> scratcher(host);
     scratcher.process(pass, target);
     return STATUS_OK;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "lib/Common/FloatMath.h"
+#include "lib/Common/InstanceData.h"
 #include "pipeline/Random.h"
 
 using rng::RandomUnit;
@@ -99,5 +100,18 @@ bool Scratcher::process(const ScratchPass& pass, const ScratchTarget& target) {
             break;
         }
     }
+    return true;
+}
+
+bool BeginScratchFrame(PluginHost_API& host, RasterHolder& output, ScratchList InstanceBlock::*list, int32_t count,
+                       int32_t duration, ScratchPass& pass, ScratchTarget& target) {
+    InstanceData* data = host.instanceData();
+    if (!data || !data->block) return false;
+    const RasterDesc out = output.describe();
+    target = ScratchTarget{out.pixels, out.width, out.height, out.rowBytes, false};
+    pass.frame = host.frameNumber();
+    pass.count = count;
+    pass.duration = duration;
+    pass.list = &(data->block->*list);
     return true;
 }

@@ -4,8 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
 
 #include "lib/Common/ScratchList.h"
+#include "lib/Common/StageTypes.h"
+
+struct InstanceBlock;
 
 class Scratcher {
 public:
@@ -22,3 +27,18 @@ ScratchBounds ScratchBoundsOf(const ScratchTarget& target);
 
 // round(x) = floor(x + 0.5) into 32 bits, as every scratch draw rounds.
 int32_t ScratchRound(double x);
+
+// A scratch stage's frame: the output as the target, the pass over the instance's `list`.
+// False when the instance has no block to keep scratches in.
+bool BeginScratchFrame(PluginHost_API& host, RasterHolder& output, ScratchList InstanceBlock::*list, int32_t count,
+                       int32_t duration, ScratchPass& pass, ScratchTarget& target);
+
+// The scratch of an entry as the frame's format draws it: one made while frames came in
+// another format is taken over, state and all, by `Kind` (an entry the heap refuses that
+// becomes empty). Null for an empty entry.
+template <class Kind, class Base>
+Base* ScratchInFormat(std::unique_ptr<ScratchEntry>& entry) {
+    auto* scratch = static_cast<Base*>(entry.get());
+    if (scratch && !dynamic_cast<Kind*>(scratch)) entry.reset(new (std::nothrow) Kind(*scratch));
+    return static_cast<Base*>(entry.get());
+}
