@@ -24,14 +24,6 @@ struct Frame : bench_support::Frame<Tag> {
         LoadSplotchTexture(*this->services, 1);
         LoadDustTexture(*this->services, 1);
     }
-
-    // The stages work in place: the next frame number and the picture put back, untimed.
-    void nextFrame(benchmark::State& state) {
-        state.PauseTiming();
-        ++this->services->mFrameNumber;
-        this->services->copyInputToOutput();
-        state.ResumeTiming();
-    }
 };
 
 // Funk at an opacity in percent (the default 15, the heaviest 100).

@@ -20,13 +20,6 @@ using bench_support::setPixels;
 template <class Tag>
 struct Frame : bench_support::Frame<Tag> {
     Frame(uint32_t w, uint32_t h) : bench_support::Frame<Tag>(w, h) { LoadScratchStrip(*this->services, 1); }
-
-    void nextFrame(benchmark::State& state) {
-        state.PauseTiming();
-        ++this->services->mFrameNumber;
-        this->services->copyInputToOutput();
-        state.ResumeTiming();
-    }
 };
 
 // `range(2)` deep scratches living up to 48 frames (the default 2, the heaviest 50).
