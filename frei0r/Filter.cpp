@@ -149,16 +149,21 @@ void passThrough(const Instance& instance, const uint32_t* in, uint32_t* out) {
     if (in && out && in != out) std::memmove(out, in, size_t(instance.width) * instance.height * sizeof(uint32_t));
 }
 
+// The module, opened by the first caller (the caller holds gLock). True when this call opened it.
+bool openHostOnce() {
+    if (gHost) return false;
+    gHost = new Host;
+    openModule(*gHost);
+    if (!gHost->failure.empty()) report(gHost->failure + "; frames pass through unchanged");
+    return true;
+}
+
 }  // namespace
 
 TARNIX_FREI0R_EXPORT int f0r_init() {
     try {
         std::lock_guard<std::mutex> guard(gLock);
-        if (!gHost) {
-            gHost = new Host;
-            openModule(*gHost);
-            if (!gHost->failure.empty()) report(gHost->failure + "; frames pass through unchanged");
-        }
+        openHostOnce();
         ++gHost->users;
         return gHost->failure.empty() ? 1 : 0;
     } catch (...) {
@@ -212,13 +217,8 @@ TARNIX_FREI0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned i
         instance->width = width;
         instance->height = height;
         std::lock_guard<std::mutex> guard(gLock);
-        if (!gHost) {
-            // A host that did not call f0r_init: do it for it, once.
-            gHost = new Host;
-            openModule(*gHost);
-            if (!gHost->failure.empty()) report(gHost->failure + "; frames pass through unchanged");
-            ++gHost->users;
-        }
+        // A host that did not call f0r_init: do it for it, once.
+        if (openHostOnce()) ++gHost->users;
         for (const FilterParameter& p : gHost->parameters) instance->values.push_back(p.defaultValue);
         if (gHost->failure.empty()) {
             auto effect = std::make_unique<refhost::EffectInstance>(*gHost->session);
