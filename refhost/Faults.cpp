@@ -21,8 +21,9 @@ ACFRESULT hostCallHook() {
     return at != 0 && n == at ? f.failStatus.load() : ACF_OK;
 }
 
-bool allocationHook() {
+bool allocationHook(uint64_t size) {
     FaultPlan& f = faults();
+    if (f.requestSizes) f.requestSizes->push_back(size);
     const int64_t n = ++f.allocations;
     const int64_t at = f.failAllocationAt;
     if (at == 0) return false;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "sdk/acf_base.h"
 
@@ -16,6 +17,9 @@ struct FaultPlan {
     std::atomic<int64_t> allocations{0};
     std::atomic<int64_t> failAllocationAt{0};  // 1-based allocation to refuse; 0: none
     std::atomic<bool> failAllAllocationsAfter{false};  // refuse every allocation from there on
+    // When set, the size of every allocation asked for is appended, refused or not, so that a
+    // test can tell what each one was for. For single-threaded use.
+    std::vector<uint64_t>* requestSizes = nullptr;
 
     void reset() {
         calls = 0;
@@ -24,12 +28,13 @@ struct FaultPlan {
         allocations = 0;
         failAllocationAt = 0;
         failAllAllocationsAfter = false;
+        requestSizes = nullptr;
     }
 };
 
 FaultPlan& faults();
 
-// True when this allocation is to be refused.
-bool allocationHook();
+// True when this allocation (of `size` bytes) is to be refused.
+bool allocationHook(uint64_t size);
 
 }  // namespace refhost

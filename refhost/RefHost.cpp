@@ -50,7 +50,7 @@ void* MemoryService::Alloc(uint64_t size) {
     uint64_t largest = mLargestRequest.load();
     while (size > largest && !mLargestRequest.compare_exchange_weak(largest, size)) {
     }
-    if (allocationHook() || size > maxBlock) return nullptr;
+    if (allocationHook(size) || size > maxBlock) return nullptr;
     std::unique_lock<std::mutex> guard(mLock);
     void* block = nullptr;
     const auto pooled = std::find_if(mPool.begin(), mPool.end(), [&](const auto& entry) { return entry.first == size; });
