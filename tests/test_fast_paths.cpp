@@ -74,9 +74,9 @@ double randomOpacity(std::mt19937& rng) {
     return rng() % 2 ? fixed[rng() % 6] : std::uniform_real_distribution<double>(0.0, 1.0)(rng);
 }
 
-// Normal and hard light have the vector path; the others must keep the plain kernel.
+// The modes with a vector path, and one without that must keep the plain kernel.
 int32_t randomMode(std::mt19937& rng) {
-    const int32_t modes[] = {BLEND_NORMAL, BLEND_HARD_LIGHT, BLEND_NORMAL, BLEND_HARD_LIGHT, BLEND_MULTIPLY, BLEND_ADD};
+    const int32_t modes[] = {BLEND_NORMAL, BLEND_HARD_LIGHT, BLEND_OVERLAY, BLEND_MULTIPLY, BLEND_ADD, BLEND_SCREEN};
     return modes[rng() % 6];
 }
 
@@ -198,6 +198,44 @@ TYPED_TEST(FastPaths, CompositeRectMatchesThePlainKernel) {
                                                   descOf(*plain.get()), from, to, opacity));
                 expectSame(*fast.get(), *plain.get());
             }
+    });
+}
+
+// Every pair of 8-bit samples, and the 16-bit samples around the thresholds and ends, through
+// each mode with a vector path, opaque and at partial alphas: the lanes' products are exact
+// only within bounds that these pairs reach.
+TYPED_TEST(FastPaths, VectorModesAtEverySamplePair) {
+    using Tag = TypeParam;
+    std::vector<uint32_t> values;
+    if constexpr (kIs16Bit<Tag>) {
+        for (uint32_t v : {0u, 1u, 2u, 8190u, 8191u, 8192u, 8193u, 8194u, 16382u, 16383u, 16384u}) values.push_back(v);
+        for (uint32_t v = 3; v < 16384; v += 331) values.push_back(v);
+    } else {
+        for (uint32_t v = 0; v < 256; ++v) values.push_back(v);
+    }
+    const uint32_t n = uint32_t(values.size());
+    atEachWidth([&] {
+        for (int32_t mode : {BLEND_NORMAL, BLEND_MULTIPLY, BLEND_HARD_LIGHT, BLEND_OVERLAY})
+            for (uint32_t alpha : {uint32_t(Tag::white), uint32_t(Tag::white) / 3})
+                for (double opacity : {1.0, 0.6}) {
+                    SCOPED_TRACE(::testing::Message() << "mode " << mode << " alpha " << alpha << " opacity " << opacity);
+                    AcfPtr<Image> top(new Image(ImageSpec{n, n, kLayout<Tag>, 0}));
+                    AcfPtr<Image> fast(new Image(ImageSpec{n, n, kLayout<Tag>, 0}));
+                    for (uint32_t y = 0; y < n; ++y)
+                        for (uint32_t x = 0; x < n; ++x) {
+                            top->setChannel(x, y, 0, alpha);
+                            fast->setChannel(x, y, 0, alpha);
+                            for (int c = 1; c < 4; ++c) {
+                                top->setChannel(x, y, c, values[x]);
+                                fast->setChannel(x, y, c, values[(y + uint32_t(c) - 1) % n]);
+                            }
+                        }
+                    AcfPtr<Image> plain = copyOf(*fast.get());
+                    const Rect16 all{0, 0, int16_t(n), int16_t(n)};
+                    CompositeRect<Tag>(nullptr, mode, descOf(*top.get()), descOf(*fast.get()), all, all, opacity);
+                    CompositeRectPlain<Tag>(nullptr, mode, descOf(*top.get()), descOf(*plain.get()), all, all, opacity);
+                    expectSame(*fast.get(), *plain.get());
+                }
     });
 }
 
