@@ -2,6 +2,9 @@
 // called as the driver calls it, at the parameters' defaults and at their heaviest. The frame
 // number moves on with every iteration, so the textures land somewhere new each time; the
 // textures and the funk raster are made before timing starts, as after a first frame.
+// Counters: funk, over the whole frame, x_copy (its time over a frame copy's); dust and
+// splotches, which touch part of it, per_elem (seconds a speck or splotch), touched_px (pixels
+// changed a frame) and x_touched (the time over a copy of the pixels changed).
 #include <benchmark/benchmark.h>
 
 #include "BenchFrame.h"
@@ -15,7 +18,9 @@
 
 namespace {
 
+using bench_support::setPartRatios;
 using bench_support::setPixels;
+using bench_support::TimedCpu;
 
 // The stage benchmarks' frame, with every texture set decoded before timing starts.
 template <class Tag>
@@ -32,11 +37,13 @@ void BM_Funk(benchmark::State& state) {
     Frame<Tag> f(uint32_t(state.range(0)), uint32_t(state.range(1)));
     PrepareFunkRaster<Tag>(*f.services, *f.out);
     const float opacity = float(state.range(2)) / 100.0f;
+    TimedCpu timed;
     for (auto _ : state) {
         benchmark::DoNotOptimize(FunkStage<Tag>(::FrameContext{}, *f.services, *f.in, *f.out, f.data.global->funkRaster, opacity));
-        f.nextFrame(state);
+        f.nextFrame(state, timed);
     }
     setPixels(state);
+    bench_support::floors::setFrameRatios<Tag>(state, timed.seconds(), state.range(0), state.range(1), false);
 }
 
 // Dark and light dust, `range(2)` specks of each at opacity 0.45 (the defaults 5 and 5).
@@ -44,11 +51,14 @@ template <class Tag>
 void BM_Dust(benchmark::State& state) {
     Frame<Tag> f(uint32_t(state.range(0)), uint32_t(state.range(1)));
     const int32_t specks = int32_t(state.range(2));
+    int64_t changed = 0;
+    TimedCpu timed;
     for (auto _ : state) {
         benchmark::DoNotOptimize(DustStage<Tag>(::FrameContext{}, *f.services, *f.in, *f.out, true, true, 0.45f, specks, specks));
-        f.nextFrame(state);
+        changed += f.countThenNextFrame(state, timed);
     }
     setPixels(state);
+    setPartRatios<Tag>(state, timed.seconds(), 2 * specks, changed);
 }
 
 // `range(2)` splotches at a scale of range(3) / 100, opacity 0.3 (the defaults 3 at 0.75).
@@ -57,18 +67,21 @@ void BM_Splotches(benchmark::State& state) {
     Frame<Tag> f(uint32_t(state.range(0)), uint32_t(state.range(1)));
     const int32_t number = int32_t(state.range(2));
     const float scale = float(state.range(3)) / 100.0f;
+    int64_t changed = 0;
+    TimedCpu timed;
     for (auto _ : state) {
         benchmark::DoNotOptimize(SplotchesStage<Tag>(::FrameContext{}, *f.services, *f.in, *f.out, number, scale, 0.3f));
-        f.nextFrame(state);
+        changed += f.countThenNextFrame(state, timed);
     }
     setPixels(state);
+    setPartRatios<Tag>(state, timed.seconds(), number, changed);
 }
 
 // Each setting on both frame sizes.
 template <int64_t... Settings>
 void frames(benchmark::internal::Benchmark* b) {
     b->Args({1920, 1080, Settings...})->Args({3840, 2160, Settings...});
-    b->Unit(benchmark::kMillisecond)->UseRealTime();
+    b->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace
