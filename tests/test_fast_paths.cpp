@@ -201,6 +201,24 @@ TYPED_TEST(FastPaths, CompositeRectMatchesThePlainKernel) {
     });
 }
 
+// The box blur's horizontal pass in lanes against the plain one, at radii from 1 past the
+// width, samples past white included (sums up to the narrow sum's limit).
+TYPED_TEST(FastPaths, BoxBlurHorizontalMatchesThePlainPass) {
+    using Tag = TypeParam;
+    std::mt19937 rng(14);
+    for (uint32_t w : testWidths()) {
+        const uint32_t h = 1 + rng() % 5;
+        AcfPtr<Image> source = randomFrame<Tag>(w, h, rng);
+        for (int32_t radius : {1, 2, int32_t(1 + rng() % 60), int32_t(w), int32_t(w + 7)}) {
+            SCOPED_TRACE(::testing::Message() << w << "x" << h << " radius " << radius);
+            AcfPtr<Image> fast = randomFrame<Tag>(w, h, rng), plain = copyOf(*fast.get());
+            BoxBlurHorizontal<Tag>(descOf(*source.get()), descOf(*fast.get()), radius);
+            BoxBlurHorizontalPlain<Tag>(descOf(*source.get()), descOf(*plain.get()), radius);
+            expectSame(*fast.get(), *plain.get());
+        }
+    }
+}
+
 // Every pair of 8-bit samples, and the 16-bit samples around the thresholds and ends, through
 // each mode with a vector path, opaque and at partial alphas: the lanes' products are exact
 // only within bounds that these pairs reach.

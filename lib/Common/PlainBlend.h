@@ -1,5 +1,5 @@
-// CompositeRect and BlendImages without their vector path, pixel by pixel: the reference that
-// the vector path must match bit for bit. Same arguments and results as in Kernels.h.
+// CompositeRect, BlendImages and the box blur's horizontal pass without their vector paths,
+// pixel by pixel: the references that the vector paths must match bit for bit. Same arguments and results as in Kernels.h.
 #pragma once
 
 #include "lib/Common/Kernels.h"
@@ -11,3 +11,6 @@ Status CompositeRectPlain(PluginHost_API* host, int32_t mode, const RasterDesc& 
 template <class Tag>
 Status BlendImagesPlain(PluginHost_API* host, int32_t mode, float topOpacity, float baseOpacity, const RasterDesc& top,
                         const RasterDesc& base, const RasterDesc& destination);
+
+template <class Tag>
+void BoxBlurHorizontalPlain(const RasterDesc& from, const RasterDesc& to, int32_t radius);
