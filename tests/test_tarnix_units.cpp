@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fstream>
 #include <map>
@@ -233,6 +234,35 @@ TEST(TarnixPixels, RawFramesLandInTheImageChannelsByMeaning) {
                 EXPECT_LE(std::abs(a - b), deep ? 2 : 0) << i;
             }
         }
+}
+
+// The vector conversions against the table ones: every 16-bit sample in every channel of both
+// orders, runs of odd lengths that leave a pixel for the tail, out of place and in place.
+TEST(TarnixPixels, VectorConversionsMatchThePlainOnesOnEverySample) {
+    // An odd step visits every value in 65536 pixels; each channel starts elsewhere.
+    const size_t pixels = 65537;
+    std::vector<uint8_t> samples(pixels * 8);
+    for (size_t j = 0; j < pixels; ++j)
+        for (uint32_t c = 0; c < 4; ++c) {
+            const uint16_t v = uint16_t(j * 40503u + c * 9973u);
+            std::memcpy(&samples[j * 8 + c * 2], &v, 2);
+        }
+    for (bool bgra : {false, true}) {
+        const RawFormat raw{true, bgra};
+        for (size_t count : {pixels, pixels - 1, size_t(1), size_t(3)}) {
+            SCOPED_TRACE(std::to_string(count) + (bgra ? " bgra" : " argb"));
+            std::vector<uint8_t> plain(count * 8), fast(count * 8), inPlace(samples.begin(), samples.begin() + long(count * 8));
+            unpackPixelsPlain(samples.data(), raw, plain.data(), count);
+            unpackPixels(samples.data(), raw, fast.data(), count);
+            unpackPixels(inPlace.data(), raw, inPlace.data(), count);
+            ASSERT_TRUE(fast == plain);
+            ASSERT_TRUE(inPlace == plain);
+            // The way out takes any 16-bit value, those past white too.
+            packPixelsPlain(samples.data(), raw, plain.data(), count);
+            packPixels(samples.data(), raw, fast.data(), count);
+            ASSERT_TRUE(fast == plain);
+        }
+    }
 }
 
 TEST(TarnixCommandLine, FrameSpansRatesAndProxyScales) {

@@ -3,6 +3,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tarnix {
 
 namespace {
@@ -26,9 +30,83 @@ const std::array<uint16_t, 65536>& fromPluginTable() {
     return table;
 }
 
-// Where each channel of a raw 16-bit RGBA pixel goes in the image.
+// Where each channel of a raw 16-bit RGBA pixel goes in the image; either order is its own
+// inverse's mirror, so packing reads from the same places.
 constexpr int kRgbaToBgra[4] = {2, 1, 0, 3};
 constexpr int kRgbaToArgb[4] = {1, 2, 3, 0};
+
+// Whole pixels are loaded before any is stored, so `in` may be `out`.
+void unpackPlain(const uint8_t* in, const int* place, uint8_t* out, size_t count) {
+    const auto& table = toPluginTable();
+    for (size_t i = 0; i < count; ++i, in += 8, out += 8) {
+        uint16_t v[4], p[4];
+        std::memcpy(v, in, 8);
+        for (int c = 0; c < 4; ++c) p[place[c]] = table[v[c]];
+        std::memcpy(out, p, 8);
+    }
+}
+
+void packPlain(const uint8_t* in, const int* place, uint8_t* out, size_t count) {
+    const auto& table = fromPluginTable();
+    for (size_t i = 0; i < count; ++i, in += 8, out += 8) {
+        uint16_t p[4], v[4];
+        std::memcpy(p, in, 8);
+        for (int c = 0; c < 4; ++c) v[c] = table[p[place[c]]];
+        std::memcpy(out, v, 8);
+    }
+}
+
+#if defined(__SSE2__)
+
+// Two pixels a vector: the channels reordered within each pixel's four 16-bit lanes (both
+// orders map RGBA to the plug-in's and back by the same exchange), the samples widened to 32
+// bits for the exact roundings of PixelPacking.h.
+template <int Order>
+__m128i reorder(__m128i v) {
+    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, Order), Order);
+}
+// RGBA <-> BGRA swaps lanes 0 and 2; RGBA -> ARGB moves A first, ARGB -> RGBA moves it back.
+constexpr int kSwapRedBlue = _MM_SHUFFLE(3, 0, 1, 2);
+constexpr int kAlphaFirst = _MM_SHUFFLE(2, 1, 0, 3);
+constexpr int kAlphaLast = _MM_SHUFFLE(0, 3, 2, 1);
+
+// round(v * 16384 / 65535) = (v * 16384 + 32767) / 65535, and x / 65535 = (x + (x >> 16) + 1) >> 16
+// for every x up to 65535 * 16384 + 32767 (the unit test runs all 65536 samples).
+inline __m128i toPlugin32(__m128i v) {
+    const __m128i x = _mm_add_epi32(_mm_slli_epi32(v, 14), _mm_set1_epi32(32767));
+    return _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(x, _mm_srli_epi32(x, 16)), _mm_set1_epi32(1)), 16);
+}
+
+template <int Order>
+void unpackSse2(const uint8_t* in, uint8_t* out, size_t count) {
+    const __m128i zero = _mm_setzero_si128();
+    for (size_t i = 0; i + 2 <= count; i += 2, in += 16, out += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i low = toPlugin32(_mm_unpacklo_epi16(v, zero)), high = toPlugin32(_mm_unpackhi_epi16(v, zero));
+        // Every result is at most 16384: the signed pack keeps it.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), reorder<Order>(_mm_packs_epi32(low, high)));
+    }
+}
+
+// round(p * 65535 / 16384) = (p * 65535 + 8192) >> 14, centred on 0 for the signed pack. Any
+// p above white (16384) gives more than 65535, which the pack's saturation holds at 65535: the
+// hold at white comes free. p * 65535 stays below 2^32 and the shift is logical.
+inline __m128i fromPlugin32(__m128i p) {
+    const __m128i x = _mm_add_epi32(_mm_sub_epi32(_mm_slli_epi32(p, 16), p), _mm_set1_epi32(8192));
+    return _mm_sub_epi32(_mm_srli_epi32(x, 14), _mm_set1_epi32(32768));
+}
+
+template <int Order>
+void packSse2(const uint8_t* in, uint8_t* out, size_t count) {
+    const __m128i zero = _mm_setzero_si128(), centre = _mm_set1_epi16(int16_t(0x8000));
+    for (size_t i = 0; i + 2 <= count; i += 2, in += 16, out += 16) {
+        const __m128i p = reorder<Order>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)));
+        const __m128i packed = _mm_packs_epi32(fromPlugin32(_mm_unpacklo_epi16(p, zero)), fromPlugin32(_mm_unpackhi_epi16(p, zero)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_xor_si128(packed, centre));
+    }
+}
+
+#endif
 
 }  // namespace
 
@@ -42,46 +120,59 @@ size_t rawFrameBytes(const RawFormat& raw, int width, int height) {
     return size_t(width) * size_t(height) * raw.bytesPerPixel();
 }
 
+void unpackPixelsPlain(const uint8_t* raw, const RawFormat& format, uint8_t* pixels, size_t count) {
+    if (!format.deep) {
+        if (raw != pixels) std::memcpy(pixels, raw, count * 4);
+        return;
+    }
+    unpackPlain(raw, format.bgra ? kRgbaToBgra : kRgbaToArgb, pixels, count);
+}
+
+void packPixelsPlain(const uint8_t* pixels, const RawFormat& format, uint8_t* raw, size_t count) {
+    if (!format.deep) {
+        if (raw != pixels) std::memcpy(raw, pixels, count * 4);
+        return;
+    }
+    packPlain(pixels, format.bgra ? kRgbaToBgra : kRgbaToArgb, raw, count);
+}
+
+void unpackPixels(const uint8_t* raw, const RawFormat& format, uint8_t* pixels, size_t count) {
+#if defined(__SSE2__)
+    if (format.deep) {
+        if (format.bgra) unpackSse2<kSwapRedBlue>(raw, pixels, count);
+        else unpackSse2<kAlphaFirst>(raw, pixels, count);
+        const size_t done = count & ~size_t(1);
+        unpackPixelsPlain(raw + done * 8, format, pixels + done * 8, count - done);
+        return;
+    }
+#endif
+    unpackPixelsPlain(raw, format, pixels, count);
+}
+
+void packPixels(const uint8_t* pixels, const RawFormat& format, uint8_t* raw, size_t count) {
+#if defined(__SSE2__)
+    if (format.deep) {
+        if (format.bgra) packSse2<kSwapRedBlue>(pixels, raw, count);
+        else packSse2<kAlphaLast>(pixels, raw, count);
+        const size_t done = count & ~size_t(1);
+        packPixelsPlain(pixels + done * 8, format, raw + done * 8, count - done);
+        return;
+    }
+#endif
+    packPixelsPlain(pixels, format, raw, count);
+}
+
 void unpackFrame(const uint8_t* raw, const RawFormat& format, refhost::Image& image) {
     const uint32_t width = image.shape().width, height = image.shape().height;
     const size_t rawRow = size_t(width) * format.bytesPerPixel();
-    if (!format.deep) {
-        for (uint32_t y = 0; y < height; ++y) std::memcpy(image.row(y), raw + y * rawRow, rawRow);
-        return;
-    }
-    const auto& table = toPluginTable();
-    const int* place = format.bgra ? kRgbaToBgra : kRgbaToArgb;
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* in = raw + y * rawRow;
-        auto* out = reinterpret_cast<uint16_t*>(image.row(y));
-        for (uint32_t x = 0; x < width; ++x, in += 8, out += 4)
-            for (int c = 0; c < 4; ++c) {
-                uint16_t v;
-                std::memcpy(&v, in + 2 * c, 2);
-                out[place[c]] = table[v];
-            }
-    }
+    for (uint32_t y = 0; y < height; ++y) unpackPixels(raw + y * rawRow, format, image.row(y), width);
 }
 
 void packFrame(const refhost::Image& image, const RawFormat& format, uint8_t* raw) {
     const uint32_t width = image.shape().width, height = image.shape().height;
     const size_t rawRow = size_t(width) * format.bytesPerPixel();
     auto& source = const_cast<refhost::Image&>(image);  // row() is not const; nothing is written
-    if (!format.deep) {
-        for (uint32_t y = 0; y < height; ++y) std::memcpy(raw + y * rawRow, source.row(y), rawRow);
-        return;
-    }
-    const auto& table = fromPluginTable();
-    const int* place = format.bgra ? kRgbaToBgra : kRgbaToArgb;
-    for (uint32_t y = 0; y < height; ++y) {
-        uint8_t* out = raw + y * rawRow;
-        const auto* in = reinterpret_cast<const uint16_t*>(source.row(y));
-        for (uint32_t x = 0; x < width; ++x, in += 4, out += 8)
-            for (int c = 0; c < 4; ++c) {
-                const uint16_t v = table[in[place[c]]];
-                std::memcpy(out + 2 * c, &v, 2);
-            }
-    }
+    for (uint32_t y = 0; y < height; ++y) packPixels(source.row(y), format, raw + y * rawRow, width);
 }
 
 }  // namespace tarnix
