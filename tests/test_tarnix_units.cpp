@@ -22,7 +22,10 @@
 #include "apps/tarnix/PixelPacking.h"
 #include "apps/tarnix/Process.h"
 #include "apps/tarnix/Presets.h"
+#include "apps/tarnix/FramePipeline.h"
+#include "apps/tarnix/Progress.h"
 #include "apps/tarnix/Render.h"
+#include "apps/tarnix/RenderReport.h"
 #include "apps/tarnix/SafeOutput.h"
 
 using namespace tarnix;
@@ -282,6 +285,250 @@ TEST(TarnixCommandLine, FrameSpansRatesAndProxyScales) {
     using Scale = std::pair<int32_t, int32_t>;
     EXPECT_EQ((std::vector<Scale>{proxyScale(1), proxyScale(2), proxyScale(4), proxyScale(1.5)}),
               (std::vector<Scale>{{1, 1}, {1, 2}, {1, 4}, {2, 3}}));
+}
+
+// The plan of a render from its options and what ffprobe said, each field worked out by hand.
+TEST(TarnixRenderPlan, FramesNumbersFormatsAndSizes) {
+    SourceInfo video;
+    video.path = "in.mkv";
+    video.width = 1920, video.height = 1080, video.bitDepth = 16;
+    video.frameCount = 100, video.frameCountExact = true;
+    RenderOptions o;
+    o.input = "in.mkv", o.output = "out.mkv";
+
+    RenderPlan plan = planRender(o, video);
+    EXPECT_TRUE(plan.raw.deep) << "a 16-bit source renders at 16 bits unless told";
+    EXPECT_TRUE(plan.raw.bgra);
+    EXPECT_EQ(std::to_string(plan.width) + "x" + std::to_string(plan.height), "1920x1080");
+    EXPECT_EQ(plan.scale, (std::pair<int32_t, int32_t>{1, 1}));
+    EXPECT_EQ(plan.firstFrame, 0);
+    EXPECT_EQ(plan.range.first, 0);
+    EXPECT_EQ(plan.range.count, -1) << "all of it";
+    EXPECT_EQ(plan.expected, 100);
+    EXPECT_EQ(plan.output.container, Container::Mkv);
+
+    // Frames 40 to 49 of a clip that starts at frame number 30: input frames 10 to 19.
+    o.depth = 8, o.bgra = false, o.proxy = 1.5, o.startFrame = 30, o.frames = parseFrameSpan("40:49");
+    plan = planRender(o, video);
+    EXPECT_FALSE(plan.raw.deep);
+    EXPECT_FALSE(plan.raw.bgra);
+    EXPECT_EQ(std::to_string(plan.width) + "x" + std::to_string(plan.height), "1280x720");
+    EXPECT_EQ(plan.scale, (std::pair<int32_t, int32_t>{2, 3}));
+    EXPECT_EQ(plan.firstFrame, 40);
+    EXPECT_EQ(plan.range.first, 10);
+    EXPECT_EQ(plan.range.count, 10);
+    EXPECT_EQ(plan.expected, 10);
+    EXPECT_EQ(plan.firstFileNumber, 10) << "a video's files count from its first frame, whatever the frame numbers";
+
+    // A sequence of files 7 to 11: its numbers are the frame numbers and name the output's files.
+    SourceInfo shots = video;
+    shots.path = "shot_%04d.png", shots.sequence = parseSequencePattern("shot_%04d.png"), shots.sequenceStart = 7;
+    shots.frameCount = 5, shots.bitDepth = 8;
+    RenderOptions s;
+    s.input = shots.path, s.output = "graded_%04d.png", s.frames = parseFrameSpan("9:");
+    plan = planRender(s, shots);
+    EXPECT_FALSE(plan.raw.deep);
+    EXPECT_EQ(plan.firstFrame, 9);
+    EXPECT_EQ(plan.range.first, 2);
+    EXPECT_EQ(plan.range.count, -1);
+    EXPECT_EQ(plan.expected, 3);
+    EXPECT_EQ(plan.firstFileNumber, 9);
+    EXPECT_TRUE(plan.output.sequence);
+    s.startFrame = -12, s.frames = parseFrameSpan("-11:-9");
+    plan = planRender(s, shots);
+    EXPECT_EQ(plan.firstFrame, -11);
+    EXPECT_EQ(plan.range.first, 1);
+    EXPECT_EQ(plan.range.count, 3);
+    EXPECT_EQ(plan.firstFileNumber, 8);
+
+    // A clip whose length ffmpeg cannot tell; one image out of a one-frame input.
+    SourceInfo endless = video;
+    endless.frameCount = -1, endless.frameCountExact = false;
+    RenderOptions plain;
+    plain.input = "in.mkv", plain.output = "out.mkv";
+    plan = planRender(plain, endless);
+    EXPECT_EQ(plan.expected, -1);
+    EXPECT_EQ(plan.inputFrames, "frames from 0");
+    SourceInfo still = video;
+    still.frameCount = 1;
+    plain.output = "out.png";
+    plan = planRender(plain, still);
+    EXPECT_EQ(plan.range.count, 1);
+    EXPECT_EQ(plan.expected, 1);
+
+    SourceInfo about = video;
+    about.frameCountExact = false;
+    const struct {
+        SourceInfo source;
+        const char* frames;
+        const char* output;
+        const char* says;
+    } refused[] = {
+        {video, "100:120", "out.mkv", "--frames 100:120 is outside the input, which has frames 0 to 99"},
+        {about, "-5:-1", "out.mkv", "--frames -5:-1 is outside the input, which has frames 0 to about 99"},
+        {video, "-3:5", "out.mkv", "--frames -3:5 starts before the input, which has frames 0 to 99"},
+        {video, "90:", "out.png", "out.png is one image but the input has 10 frames; name a sequence such as out_%04d.png or pick one with --frames N"},
+    };
+    for (const auto& r : refused) {
+        RenderOptions bad;
+        bad.input = "in.mkv", bad.output = r.output, bad.frames = parseFrameSpan(r.frames);
+        const auto [code, message] = failureOf([&] { planRender(bad, r.source); });
+        EXPECT_EQ(code, Exit::Usage) << r.frames;
+        EXPECT_EQ(message, r.says);
+    }
+}
+
+namespace {
+
+// Frames through the pipeline from a file, by `cat` standing in for each ffmpeg.
+struct PipelineRun {
+    PipelineEnd end;
+    std::string written;
+};
+
+PipelineRun pipeFrames(const RawFormat& raw, int width, int height, const std::string& input, const RenderStep& render) {
+    char made[] = "/tmp/tarnix-pipeline-XXXXXX";
+    EXPECT_TRUE(::mkdtemp(made));
+    const std::string dir = made;
+    std::ofstream(dir + "/in", std::ios::binary) << input;
+    PipelineRun run;
+    {
+        ChildProcess decoder({"/bin/sh", "-c", "exec cat '" + dir + "/in'"}, ChildProcess::Stream::Null, ChildProcess::Stream::Pipe);
+        ChildProcess encoder({"/bin/sh", "-c", "exec cat > '" + dir + "/out'"}, ChildProcess::Stream::Pipe, ChildProcess::Stream::Null);
+        run.end = runFramePipeline(raw, width, height, decoder, encoder, render, nullptr);
+        decoder.wait();
+        encoder.wait();
+    }
+    std::ifstream in(dir + "/out", std::ios::binary);
+    run.written.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::remove((dir + "/in").c_str());
+    std::remove((dir + "/out").c_str());
+    ::rmdir(dir.c_str());
+    return run;
+}
+
+}  // namespace
+
+// Frames of more pixels than one conversion piece, an odd number of them in the last piece, more
+// frames than the pool has images: each comes out as the render step made it, in order,
+// converted both ways for 16 bits. The expectation converts whole frames with the plain tables.
+TEST(TarnixFramePipeline, FramesComeOutAsRenderedInOrder) {
+    const int width = 181, height = 183;  // 33123 pixels: a piece of 32768 and one of 355
+    ASSERT_GT(size_t(width) * height, kConversionPixels);
+    const int frames = 8;
+    for (bool deep : {false, true})
+        for (bool bgra : {false, true}) {
+            SCOPED_TRACE(std::string(deep ? "16" : "8") + (bgra ? " bgra" : " argb"));
+            const RawFormat raw{deep, bgra};
+            const size_t frameBytes = rawFrameBytes(raw, width, height), pixels = size_t(width) * height;
+            std::string input(frames * frameBytes, '\0');
+            uint32_t state = 99;
+            for (char& b : input) state = state * 1664525u + 1013904223u, b = char(state >> 24);
+            // The render step marks each frame with its index: the first sample becomes it.
+            const auto mark = [&](refhost::Image& in, refhost::Image& out, int64_t index) -> int32_t {
+                std::memcpy(out.pixels(), in.pixels(), pixels * raw.bytesPerPixel());
+                if (deep) reinterpret_cast<uint16_t*>(out.pixels())[0] = uint16_t(index);
+                else out.pixels()[0] = uint8_t(index);
+                return 0;
+            };
+            const PipelineRun run = pipeFrames(raw, width, height, input, mark);
+            EXPECT_EQ(run.end.frames, frames);
+            EXPECT_FALSE(run.end.decoderCut || run.end.inputEndedMidFrame || run.end.encoderBroke || run.end.rejectedFrame);
+            EXPECT_TRUE(run.end.encoderFed);
+            ASSERT_EQ(run.written.size(), input.size());
+            std::vector<uint8_t> image(frameBytes), expected(frameBytes);
+            for (int f = 0; f < frames; ++f) {
+                const auto* in = reinterpret_cast<const uint8_t*>(input.data()) + size_t(f) * frameBytes;
+                unpackPixelsPlain(in, raw, image.data(), pixels);
+                if (deep) reinterpret_cast<uint16_t*>(image.data())[0] = uint16_t(f);
+                else image[0] = uint8_t(f);
+                packPixelsPlain(image.data(), raw, expected.data(), pixels);
+                ASSERT_TRUE(std::memcmp(expected.data(), run.written.data() + size_t(f) * frameBytes, frameBytes) == 0) << "frame " << f;
+            }
+        }
+}
+
+// How a run ends: a refused frame stops it there, a frame cut short at the end is noticed.
+TEST(TarnixFramePipeline, ARefusedFrameOrAShortInputEndsTheRun) {
+    const RawFormat raw{false, true};
+    const size_t frameBytes = rawFrameBytes(raw, 16, 8);
+    const std::string input(5 * frameBytes, '\x40');
+    const auto copy = [&](refhost::Image& in, refhost::Image& out, int64_t index) -> int32_t {
+        std::memcpy(out.pixels(), in.pixels(), frameBytes);
+        return index == 2 ? 7 : 0;
+    };
+    PipelineRun run = pipeFrames(raw, 16, 8, input, copy);
+    EXPECT_EQ(run.end.frames, 2);
+    ASSERT_TRUE(run.end.rejectedFrame);
+    EXPECT_EQ(*run.end.rejectedFrame, 2);
+    EXPECT_EQ(run.end.rejectedStatus, 7);
+    EXPECT_TRUE(run.end.decoderCut);
+    // What was queued for the encoder may be dropped (the output is discarded), never more.
+    EXPECT_LE(run.written.size(), 2 * frameBytes);
+    EXPECT_EQ(run.written, input.substr(0, run.written.size()));
+
+    const auto pass = [&](refhost::Image& in, refhost::Image& out, int64_t) -> int32_t {
+        std::memcpy(out.pixels(), in.pixels(), frameBytes);
+        return 0;
+    };
+    run = pipeFrames(raw, 16, 8, input.substr(0, 2 * frameBytes + 100), pass);
+    EXPECT_EQ(run.end.frames, 2);
+    EXPECT_TRUE(run.end.inputEndedMidFrame);
+    EXPECT_FALSE(run.end.decoderCut);
+    EXPECT_EQ(run.written.size(), 2 * frameBytes);
+    EXPECT_GE(run.end.clock.elapsed, run.end.clock.rendering + run.end.clock.waitingForFfmpeg() - 1e-3)
+        << "the render thread's time is split, not counted twice";
+}
+
+// The progress line and the summary say how fast the plug-in renders and how much of the
+// time went on waiting for ffmpeg; the failure that explains an ending comes before its consequences.
+TEST(TarnixRenderReport, ProgressSummaryAndTheFailureThatExplainsAnEnding) {
+    EXPECT_EQ(progressText(50, 100, 10.0, 2.0, 6.0), "frame 50/100  5.0 fps  render 25.0 fps  waiting on ffmpeg 60%  0:10 left");
+    EXPECT_EQ(progressText(50, -1, 10.0), "frame 50  5.0 fps  0:10 elapsed");
+
+    SourceInfo video;
+    video.width = 64, video.height = 48, video.frameCount = 10, video.frameCountExact = true;
+    RenderOptions o;
+    o.input = "in.mkv", o.output = "out.mkv", o.startFrame = 100, o.frames = parseFrameSpan("103:");
+    const RenderPlan plan = planRender(o, video);
+    RenderEnding ending;
+    ending.pipeline.frames = 7;
+    ending.pipeline.clock = {4.0, 0.5, 1.0, 2.0};
+    EXPECT_EQ(renderSummary(o, plan, Rational{25, 1}, ending.pipeline),
+              "wrote out.mkv: 7 frames of 64x48 at 25 fps, 8-bit, in 4.0 s (1.8 fps; the plug-in alone 14.0 fps; "
+              "waiting on ffmpeg 75% of the time)");
+    EXPECT_FALSE(renderFailure(o, plan, ending));
+
+    const auto says = [&](const RenderEnding& e) {
+        const std::optional<Failure> f = renderFailure(o, plan, e);
+        return f ? std::to_string(int(f->code())) + " " + f->what() : std::string("none");
+    };
+    RenderEnding refused = ending;
+    refused.pipeline.rejectedFrame = 2, refused.pipeline.rejectedStatus = 0x80000005;
+    refused.pipeline.decoderCut = true, refused.decoderStatus = 137;
+    EXPECT_EQ(says(refused), "1 frame 105: the plug-in rejected the frame (status 0x80000005)");
+    RenderEnding broke = ending;
+    broke.pipeline.encoderBroke = true, broke.pipeline.decoderCut = true, broke.decoderStatus = 137;
+    EXPECT_EQ(says(broke), "1 ffmpeg stopped taking frames for out.mkv");
+    broke.encoderStatus = 1, broke.encoderReason = "the disk caught fire";
+    EXPECT_EQ(says(broke), "1 ffmpeg could not write out.mkv: the disk caught fire");
+    // An encoder that failed while it was fed failed on its own, whatever the input did.
+    RenderEnding both = ending;
+    both.pipeline.encoderFed = true, both.encoderStatus = 1, both.encoderReason = "the disk caught fire";
+    both.decoderStatus = 1, both.decoderReason = "the drive went away";
+    EXPECT_EQ(says(both), "1 ffmpeg could not write out.mkv: the disk caught fire");
+    RenderEnding badInput = ending;
+    badInput.decoderStatus = 1, badInput.decoderReason = "the drive went away";
+    badInput.pipeline.inputEndedMidFrame = true;
+    EXPECT_EQ(says(badInput), "3 cannot decode in.mkv: the drive went away");
+    badInput.decoderStatus = 0;
+    EXPECT_EQ(says(badInput), "3 in.mkv ended in the middle of a frame");
+    RenderEnding none = ending;
+    none.pipeline.frames = 0;
+    EXPECT_EQ(says(none), "2 --frames 103: is outside the input, which has frames 100 to 109");
+    RenderEnding late = ending;
+    late.encoderErrors = "Error writing trailer", late.encoderReason = "Broken pipe";
+    EXPECT_EQ(says(late), "1 ffmpeg could not write out.mkv: Broken pipe") << "ffmpeg's exit status 0 does not hide it";
 }
 
 TEST(TarnixMedia, SequencePatternsAndOutputPlans) {
