@@ -220,33 +220,42 @@ TYPED_TEST(FastPaths, BoxBlurHorizontalMatchesThePlainPass) {
 }
 
 // Every pair of 8-bit samples, and the 16-bit samples around the thresholds and ends, through
-// each mode with a vector path, opaque and at partial alphas: the lanes' products are exact
-// only within bounds that these pairs reach.
+// each mode with a vector path, opaque, at partial alphas and with every top alpha over an
+// opaque base: the lanes' products are exact only within bounds that these pairs reach.
 TYPED_TEST(FastPaths, VectorModesAtEverySamplePair) {
     using Tag = TypeParam;
     std::vector<uint32_t> values;
     if constexpr (kIs16Bit<Tag>) {
         for (uint32_t v : {0u, 1u, 2u, 8190u, 8191u, 8192u, 8193u, 8194u, 16382u, 16383u, 16384u}) values.push_back(v);
-        for (uint32_t v = 3; v < 16384; v += 331) values.push_back(v);
+        for (uint32_t v = 3; v < 16384; v += 61) values.push_back(v);  // enough pixels for the table of alphas
     } else {
         for (uint32_t v = 0; v < 256; ++v) values.push_back(v);
     }
     const uint32_t n = uint32_t(values.size());
+    // Top alphas: one for all, or (from 1 on) a different one at each pixel over a white base,
+    // with a few base pixels of another alpha or, in 16-bit frames, past white.
+    std::mt19937 rng(15);
     atEachWidth([&] {
         for (int32_t mode : {BLEND_NORMAL, BLEND_MULTIPLY, BLEND_HARD_LIGHT, BLEND_OVERLAY})
-            for (uint32_t alpha : {uint32_t(Tag::white), uint32_t(Tag::white) / 3})
-                for (double opacity : {1.0, 0.6}) {
+            for (uint32_t alpha : {uint32_t(Tag::white), uint32_t(Tag::white) / 3, 1u, 2u})
+                for (double opacity : {1.0, 0.6, 0.3}) {
                     SCOPED_TRACE(::testing::Message() << "mode " << mode << " alpha " << alpha << " opacity " << opacity);
                     AcfPtr<Image> top(new Image(ImageSpec{n, n, kLayout<Tag>, 0}));
                     AcfPtr<Image> fast(new Image(ImageSpec{n, n, kLayout<Tag>, 0}));
+                    const bool varying = alpha < 3;
                     for (uint32_t y = 0; y < n; ++y)
                         for (uint32_t x = 0; x < n; ++x) {
-                            top->setChannel(x, y, 0, alpha);
-                            fast->setChannel(x, y, 0, alpha);
+                            top->setChannel(x, y, 0, varying ? values[(x + alpha * y) % n] : alpha);
+                            fast->setChannel(x, y, 0, varying ? Tag::white : alpha);
                             for (int c = 1; c < 4; ++c) {
                                 top->setChannel(x, y, c, values[x]);
                                 fast->setChannel(x, y, c, values[(y + uint32_t(c) - 1) % n]);
                             }
+                        }
+                    if (varying)
+                        for (int k = 0; k < 5; ++k) {
+                            fast->setChannel(rng() % n, rng() % n, 0, rng() % Tag::white);
+                            if (kIs16Bit<Tag>) top->setChannel(rng() % n, rng() % n, rng() % 4, Tag::white + 1 + rng() % 100);
                         }
                     AcfPtr<Image> plain = copyOf(*fast.get());
                     const Rect16 all{0, 0, int16_t(n), int16_t(n)};

@@ -7,10 +7,12 @@
 // the pair repeats (almost always along a row), together with an exact reciprocal for the
 // division of the over step.
 //
-// Beside that plain kernel sits one vector path, for the common case of one alpha pair over
-// the whole frame (an opaque picture under a layer of constant alpha: grain, fading, gate
-// weave): it composites four pixels at a time while they carry the first pixel's pair, and
-// the plain kernel takes over for good at the first pixel that does not.
+// Beside that plain kernel sit two vector paths. One is for the common case of one alpha pair
+// over the whole frame (an opaque picture under a layer of constant alpha: grain, fading, gate
+// weave): it composites a block of pixels at a time while they carry the first pixel's pair.
+// Where that pair ends, the other takes the rest over an opaque picture with any top alpha
+// (the textures of funk, splotches and dust, whose alpha is their grey in most formats); blocks
+// it cannot take go to the plain kernel.
 #include <algorithm>
 #include <optional>
 #include <tuple>
@@ -20,6 +22,7 @@
 #include "lib/Common/ExactDivision.h"
 #include "lib/Common/Kernels.h"
 #include "lib/Common/simd/Cpu.h"
+#include "lib/Common/CallBuffer.h"
 #include "lib/Common/simd/LaneWidths.h"
 #include "lib/Common/PlainBlend.h"
 
@@ -395,6 +398,22 @@ void compositeRows(const Opacity& opacity, bool vector, int32_t width, int32_t h
             k = cpu::hasAvx2()
                     ? wide_lanes::constantPairRows<Tag, Op>(terms, topAlpha, baseAlpha, compositor, width, height, row)
                     : narrow_lanes::constantPairRows<Tag, Op>(terms, topAlpha, baseAlpha, compositor, width, height, row);
+        }
+        // What is left, over an opaque base, pixel by pixel in lanes. The table of scaled top
+        // alphas pays for itself from a few times its size in pixels on; without it the plain
+        // kernel gives the same bytes.
+        if (vector && k < height && opacity.baseAlpha(K::white) == K::white &&
+            int64_t(width) * (height - k) >= 4 * (int64_t(K::white) + 1)) {
+            CallBuffer<int16_t> scaled(size_t(K::white) + 1);
+            if (scaled) {
+                for (W v = 0; v <= K::white; ++v)
+                    scaled[size_t(v)] = int16_t(opacity.topAlpha(v));
+                if (cpu::hasAvx2())
+                    wide_lanes::opaqueBaseRows<Tag, Op>(scaled.data(), compositor, width, k, height, row);
+                else
+                    narrow_lanes::opaqueBaseRows<Tag, Op>(scaled.data(), compositor, width, k, height, row);
+                k = height;
+            }
         }
     }
     for (; k < height; ++k) {
