@@ -20,10 +20,10 @@ namespace tarnix {
 namespace {
 
 constexpr size_t kErrorTextLimit = 8192;
-// Frames cross the pipes by the megabyte: a pipe of the default 64 KiB wakes the reader and
-// the writer some 130 times per 1080p frame, and every wake-up is a pair of context switches.
-// 1 MiB is what an unprivileged process may ask for.
-constexpr int kFramePipeBytes = 1 << 20;
+// Frames cross the pipes in large pieces: a pipe of the default 64 KiB wakes the reader and
+// the writer some 130 times per 1080p frame. A pipe larger than a core's cache costs more
+// than it saves, as what the writer copies in has left the cache when the reader copies it out.
+constexpr int kFramePipeBytes = 256 << 10;
 
 void pipeOrThrow(int fds[2], bool frames = false) {
     if (::pipe2(fds, O_CLOEXEC) != 0) throw Failure(Exit::RenderFailed, std::string("cannot create a pipe: ") + std::strerror(errno));
