@@ -1,5 +1,7 @@
 // Rotate-and-scale placement of a texture, centred in the destination, with a five-tap cross
 // filter: RotateScaleCopy on rasters and TransformResample on 16-bit ImageBuffers share it.
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -29,6 +31,34 @@ struct PixelGrid {
 struct Window {
     int32_t left, top, right, bottom;
 };
+
+// The source pixel of destination pixels i .. i + 3 of a row, four at a time with the scalar
+// form's float steps in the same order (every step in float, the + 0.5 too: 0.5 - 2^-25 + 0.5
+// rounds to 1), so the same coordinates; lanes far out of range or NaN take the scalar form.
+void sourceCoordinates(int32_t i, float cx, float cy, float c, float s, float Ys, float Yc, float sx, float sy,
+                       int32_t* us, int32_t* vs) {
+    const __m128 X = _mm_sub_ps(_mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(i), _mm_setr_epi32(0, 1, 2, 3))), _mm_set1_ps(cx));
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128 u = _mm_add_ps(
+        _mm_div_ps(_mm_add_ps(_mm_sub_ps(_mm_mul_ps(X, _mm_set1_ps(c)), _mm_set1_ps(Ys)), _mm_set1_ps(cx)), _mm_set1_ps(sx)), half);
+    const __m128 v = _mm_add_ps(
+        _mm_div_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(X, _mm_set1_ps(s)), _mm_set1_ps(Yc)), _mm_set1_ps(cy)), _mm_set1_ps(sy)), half);
+    const __m128 low = _mm_set1_ps(-1073741824.0f), high = _mm_set1_ps(1073741824.0f);
+    const __m128 inside = _mm_and_ps(_mm_and_ps(_mm_cmpgt_ps(u, low), _mm_cmplt_ps(u, high)),
+                                     _mm_and_ps(_mm_cmpgt_ps(v, low), _mm_cmplt_ps(v, high)));
+    if (_mm_movemask_ps(inside) == 0xF) {
+        _mm_store_si128(reinterpret_cast<__m128i*>(us), _mm_cvttps_epi32(u));
+        _mm_store_si128(reinterpret_cast<__m128i*>(vs), _mm_cvttps_epi32(v));
+        return;
+    }
+    alignas(16) float uf[4], vf[4];
+    _mm_store_ps(uf, u);
+    _mm_store_ps(vf, v);
+    for (int k = 0; k < 4; ++k) {
+        us[k] = truncatedCoordinate(uf[k]);
+        vs[k] = truncatedCoordinate(vf[k]);
+    }
+}
 
 // Places `source` centred in an area of areaWidth x areaHeight whose corner is (areaLeft,
 // areaTop) in the destination grid; only pixels inside `writable` change. `average` turns a
@@ -68,15 +98,17 @@ void placeRotated(const PixelGrid& source, const PixelGrid& destination, int32_t
     const int32_t endI = std::min(x1 - x0, writable.right - (areaLeft + x0));
     const int32_t firstJ = std::max(0, writable.top - (areaTop + y0));
     const int32_t endJ = std::min(y1 - y0, writable.bottom - (areaTop + y0));
+    alignas(16) int32_t us[4], vs[4];
     for (int32_t j = firstJ; j < endJ; ++j) {
         const float Y = float(j) - cy;
+        const float Ys = Y * s, Yc = Y * c;
         auto* out = reinterpret_cast<Channel*>(destination.pixels + int64_t(areaTop + y0 + j) * destination.stride +
                                                int64_t(areaLeft + x0 + firstI) * kPixelBytes);
         for (int32_t i = firstI; i < endI; ++i, out += 4) {
-            const float X = float(i) - cx;
-            // Every step in float, the + 0.5 too: 0.5 - 2^-25 + 0.5 rounds to 1.
-            const int32_t u = truncatedCoordinate((X * c - Y * s + cx) / sx + 0.5f);
-            const int32_t v = truncatedCoordinate((X * s + Y * c + cy) / sy + 0.5f);
+            const int lane = (i - firstI) & 3;
+            if (lane == 0)
+                sourceCoordinates(i, cx, cy, c, s, Ys, Yc, sx, sy, us, vs);
+            const int32_t u = us[lane], v = vs[lane];
             const Channel* centre = pixel(u, v);
             const Channel* left = pixel(u - 1, v);
             const Channel* right = pixel(u + 1, v);
