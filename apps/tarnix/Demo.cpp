@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "apps/tarnix/Failure.h"
 #include "apps/tarnix/Interrupt.h"
@@ -71,15 +71,9 @@ void placeThumbnail(const refhost::Image& frame, refhost::Image& sheet, int left
 }
 
 void makeDirectory(const std::string& path) {
-    std::string partial;
-    size_t at = 0;
-    while (at != std::string::npos) {
-        at = path.find('/', at + 1);
-        partial = path.substr(0, at);
-        if (partial.empty()) continue;
-        if (::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST)
-            throw Failure(Exit::Output, "cannot make the folder " + partial + ": " + std::strerror(errno));
-    }
+    std::error_code error;
+    if (!std::filesystem::create_directories(path, error) && error)
+        throw Failure(Exit::Output, "cannot make the folder " + path + ": " + std::strerror(error.value()));
 }
 
 // Encodes 8-bit frames through ffmpeg into a file that appears only when it is complete.

@@ -4,11 +4,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <mutex>
 #include <set>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "apps/tarnix/Failure.h"
@@ -20,32 +19,19 @@ namespace {
 std::mutex gLiveLock;
 std::set<std::string> gLive;  // temporary paths not yet committed or discarded
 
+namespace fs = std::filesystem;
+
 std::string directoryOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    const std::string parent = fs::path(path).parent_path().string();
+    return parent.empty() ? "." : parent;
 }
 
-std::string baseName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+std::string baseName(const std::string& path) { return fs::path(path).filename().string(); }
 
+// What cannot be removed is left; nothing depends on it being gone.
 void removeTree(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        if (DIR* dir = ::opendir(path.c_str())) {
-            while (const dirent* e = ::readdir(dir)) {
-                const std::string name = e->d_name;
-                if (name != "." && name != "..") removeTree(path + "/" + name);
-            }
-            ::closedir(dir);
-        }
-        ::rmdir(path.c_str());
-    } else {
-        ::unlink(path.c_str());
-    }
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
 }
 
 // Names of the form ".NAME.tarnix-PID.part"; those of processes that are gone are left-overs
@@ -53,18 +39,16 @@ void removeTree(const std::string& path) {
 std::string tempPrefix(const std::string& name) { return "." + name + ".tarnix-"; }
 
 void removeStaleTemporaries(const std::string& directory, const std::string& name) {
-    DIR* dir = ::opendir(directory.c_str());
-    if (!dir) return;
     const std::string prefix = tempPrefix(name);
     std::vector<std::string> stale;
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string entry = e->d_name;
+    std::error_code error;
+    for (auto it = fs::directory_iterator(directory, error); !error && it != fs::directory_iterator(); it.increment(error)) {
+        const std::string entry = it->path().filename().string();
         if (entry.rfind(prefix, 0) != 0 || entry.size() < prefix.size() + 6 || entry.compare(entry.size() - 5, 5, ".part") != 0)
             continue;
         const long pid = std::strtol(entry.c_str() + prefix.size(), nullptr, 10);
         if (pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH) stale.push_back(directory + "/" + entry);
     }
-    ::closedir(dir);
     for (const std::string& path : stale) removeTree(path);
 }
 
@@ -92,12 +76,12 @@ bool place(const std::string& from, const std::string& to, bool overwrite) {
 }  // namespace
 
 void checkOutputFolder(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    std::error_code error;
+    if (fs::is_directory(path, error))
         throw Failure(Exit::Output, path + " is a folder; name a file in it, such as " +
                                         (path.back() == '/' ? path : path + "/") + "out.mkv");
     const std::string directory = directoryOf(path);
-    if (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    if (!fs::is_directory(directory, error))
         throw Failure(Exit::Output, "cannot write " + path + ": the folder " + directory + " does not exist");
     if (::access(directory.c_str(), W_OK) != 0)
         throw Failure(Exit::Output, "cannot write in " + directory + ": " + std::strerror(errno));
@@ -106,7 +90,8 @@ void checkOutputFolder(const std::string& path) {
 SafeOutput::SafeOutput(const OutputPlan& plan, bool overwrite) : mPlan(plan), mOverwrite(overwrite) {
     checkOutputFolder(plan.path);
     const std::string directory = directoryOf(plan.path);
-    struct stat st {};
+    std::error_code error;
+    const fs::file_status present = fs::symlink_status(plan.path, error);
     if (plan.sequence) {
         const std::vector<int64_t> existing = plan.pattern->present();
         if (!existing.empty() && !overwrite) {
@@ -114,8 +99,8 @@ SafeOutput::SafeOutput(const OutputPlan& plan, bool overwrite) : mPlan(plan), mO
             throw Failure(Exit::Output, plan.pattern->path(existing.front()) + more +
                                             " already exist; add -y to replace them");
         }
-    } else if (::lstat(plan.path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) throw Failure(Exit::Output, plan.path + " is a folder");
+    } else if (fs::exists(present)) {
+        if (fs::is_directory(present)) throw Failure(Exit::Output, plan.path + " is a folder");
         if (!overwrite) throw Failure(Exit::Output, plan.path + " already exists; add -y to replace it");
     }
 
@@ -127,8 +112,8 @@ SafeOutput::SafeOutput(const OutputPlan& plan, bool overwrite) : mPlan(plan), mO
         gLive.insert(mTemp);
     }
     if (plan.sequence) {
-        if (::mkdir(mTemp.c_str(), 0777) != 0 && errno != EEXIST)
-            throw Failure(Exit::Output, "cannot write in " + directory + ": " + std::strerror(errno));
+        if (!fs::create_directory(mTemp, error) && error)
+            throw Failure(Exit::Output, "cannot write in " + directory + ": " + std::strerror(error.value()));
         mTarget = mTemp + "/" + baseName(plan.path);
     } else {
         mTarget = mTemp;
@@ -167,11 +152,9 @@ size_t SafeOutput::commit() {
         placed = 1;
     } else {
         std::vector<std::string> names;
-        if (DIR* dir = ::opendir(mTemp.c_str())) {
-            while (const dirent* e = ::readdir(dir))
-                if (e->d_name[0] != '.') names.push_back(e->d_name);
-            ::closedir(dir);
-        }
+        std::error_code error;
+        for (auto it = fs::directory_iterator(mTemp, error); !error && it != fs::directory_iterator(); it.increment(error))
+            if (const std::string n = it->path().filename().string(); n[0] != '.') names.push_back(n);
         const std::string directory = directoryOf(mPlan.path);
         for (const std::string& n : names) {
             if (const int error = syncPath(mTemp + "/" + n))
