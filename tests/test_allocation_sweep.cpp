@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ModuleSupport.h"
@@ -83,7 +84,7 @@ std::string identifierOf(const std::string& field) {
 }
 
 // What one fresh load of the module did with one frame.
-struct Run {
+struct FrameRun {
     std::vector<uint64_t> sizes;  // every request to the memory service, in order
     size_t atOpen = 0;            // requests made by start-up and registration
     size_t atCreation = 0;        // ... and by the time the instance exists
@@ -106,7 +107,7 @@ std::vector<uint8_t> pixelsOf(const Image& image) {
 }
 
 // Makes one instance with `look` in an open session, renders frame kFrame and destroys it.
-void renderOnce(HostSession& session, PixelLayout layout, const Look& look, Run& run) {
+void renderOnce(HostSession& session, PixelLayout layout, const Look& look, FrameRun& run) {
     EffectInstance effect(session);
     run.created = effect.status();
     run.atCreation = run.sizes.size();
@@ -123,8 +124,8 @@ void renderOnce(HostSession& session, PixelLayout layout, const Look& look, Run&
 
 // Loads the module, renders one frame with `look` in a new instance, destroys it all and
 // unloads the module; the memory service refuses its `refuse`th request (0: none).
-Run renderFresh(PixelLayout layout, const Look& look, int64_t refuse) {
-    Run run;
+FrameRun renderFresh(PixelLayout layout, const Look& look, int64_t refuse) {
+    FrameRun run;
     faults().reset();
     faults().requestSizes = &run.sizes;
     faults().failAllocationAt = refuse;
@@ -264,7 +265,7 @@ std::string keyOf(const Look& look) {
     return key;
 }
 
-void expectClean(const Run& run, const std::string& what) {
+void expectClean(const FrameRun& run, const std::string& what) {
     EXPECT_EQ(run.damage, "") << what;
     EXPECT_EQ(run.liveBlocks, 0) << what << ": host blocks kept after the instance was destroyed";
     EXPECT_EQ(run.objectsLeft, 0) << what << ": host objects kept";
@@ -276,14 +277,14 @@ void sweep(PixelLayout layout, const char* name) {
     const uint64_t bpp = (layout == PixelLayout::ARGB16 || layout == PixelLayout::BGRA16) ? 8 : 4;
     const Look look = heavyLook();
 
-    const Run counted = renderFresh(layout, look, 0);
+    const FrameRun counted = renderFresh(layout, look, 0);
     ASSERT_EQ(counted.created, ACF_OK);
     ASSERT_EQ(counted.rendered, std::optional<ACFRESULT>(ACF_OK));
     expectClean(counted, "no refusal");
     ASSERT_EQ(counted.atOpen, 0u) << "start-up and registration take nothing from the memory service";
     ASSERT_EQ(counted.atCreation, 1u) << "the instance takes its block in one piece";
     // A second fresh load asks for the same, texture sets included, and renders the same frame.
-    const Run again = renderFresh(layout, look, 0);
+    const FrameRun again = renderFresh(layout, look, 0);
     EXPECT_EQ(again.sizes, counted.sizes);
     EXPECT_EQ(again.output, counted.output);
 
@@ -307,7 +308,7 @@ void sweep(PixelLayout layout, const char* name) {
         ASSERT_EQ(session.open(), ACF_OK);
         for (const Position& p : positions)
             if (const std::optional<Look> expected = sameAs(p, look); expected && !references.count(keyOf(*expected))) {
-                Run r;
+                FrameRun r;
                 renderOnce(session, layout, *expected, r);
                 EXPECT_EQ(r.rendered, std::optional<ACFRESULT>(ACF_OK));
                 references[keyOf(*expected)] = r.output;
@@ -321,10 +322,10 @@ void sweep(PixelLayout layout, const char* name) {
     for (int64_t at = 1; at <= n; ++at) {
         const Position& p = positions[size_t(at - 1)];
         char what[96];
-        std::snprintf(what, sizeof what, "request %lld refused, the %s %d", static_cast<long long>(at), kindName(p.kind),
-                      p.index);
+        std::snprintf(what, sizeof what, "request %lld refused, the %s", static_cast<long long>(at), kindName(p.kind));
+        if (p.index) std::snprintf(what + std::strlen(what), sizeof what - std::strlen(what), " %d", p.index);
         SCOPED_TRACE(what);
-        const Run run = renderFresh(layout, look, at);
+        const FrameRun run = renderFresh(layout, look, at);
         ASSERT_GE(run.sizes.size(), size_t(at)) << "the request was made";
         EXPECT_TRUE(std::equal(run.sizes.begin(), run.sizes.begin() + at, counted.sizes.begin()))
             << "the same requests up to the refused one";
@@ -354,6 +355,20 @@ void sweep(PixelLayout layout, const char* name) {
 }
 
 }  // namespace
+
+// The other two layouts make the same requests as their depth's swept one.
+TEST(AllocationSweep, TheOtherLayoutsAskTheSame) {
+    const Look look = heavyLook();
+    for (const auto& [layout, sameAs, name] : {std::tuple{PixelLayout::BGRA8, PixelLayout::ARGB8, "BGRA 8-bit"},
+                                               std::tuple{PixelLayout::ARGB16, PixelLayout::BGRA16, "ARGB 16-bit"}}) {
+        const FrameRun run = renderFresh(layout, look, 0), swept = renderFresh(sameAs, look, 0);
+        EXPECT_EQ(run.rendered, std::optional<ACFRESULT>(ACF_OK));
+        expectClean(run, name);
+        EXPECT_EQ(run.sizes, swept.sizes) << name;
+        std::printf("[ sweep    ] %s %ux%u: N = %zu allocations through the host\n", name, kWidth, kHeight,
+                    run.sizes.size());
+    }
+}
 
 TEST(AllocationSweep, EveryHostAllocationOfAHeavyFrameRefusedOnce8BitARGB) { sweep(PixelLayout::ARGB8, "ARGB 8-bit"); }
 TEST(AllocationSweep, EveryHostAllocationOfAHeavyFrameRefusedOnce16BitBGRA) { sweep(PixelLayout::BGRA16, "BGRA 16-bit"); }

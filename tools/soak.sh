@@ -58,7 +58,7 @@ done
 : >"$work/samples"
 while [ -r "/proc/$pid/status" ]; do
     rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)
-    frame=$(tail -c 300 "$work/progress.log" 2>/dev/null | tr '\r' '\n' | sed -n 's/^frame \([0-9]*\).*/\1/p' | tail -n 1)
+    frame=$(tail -c 600 "$work/progress.log" 2>/dev/null | tr '\r' '\n' | sed -n 's/^frame \([0-9]*\).*/\1/p' | tail -n 1)
     [ -n "$rss" ] && [ -n "$frame" ] && echo "$(($(date +%s) - start)) $frame $rss" >>"$work/samples"
     sleep 1
 done
