@@ -557,6 +557,16 @@ TEST(TarnixMedia, SequencePatternsAndOutputPlans) {
         for (const std::string& a : planOutput(k.file, rgb, k.raw, 64, 48, k.choice).videoArgs) all += a + " ";
         EXPECT_NE(all.find(k.args), std::string::npos) << k.file << ": " << all;
     }
+    // Raw video keeps the pipe's RGB, so no matrix conversion copies its frames again; any other
+    // encoder may choose YUV and gets one.
+    const auto argsOf = [&](const EncodeChoices& choice) {
+        std::string all;
+        for (const std::string& a : planOutput("a.mov", rgb, sixteen, 64, 48, choice).videoArgs) all += a + " ";
+        return all;
+    };
+    EXPECT_EQ(argsOf({"rawvideo", {}}).find("scale="), std::string::npos) << argsOf({"rawvideo", {}});
+    EXPECT_NE(argsOf({"rawvideo", {}}).find("-colorspace bt709"), std::string::npos) << "its tags stay as they were";
+    EXPECT_NE(argsOf({"libx265", {}}).find("scale=out_color_matrix=bt709"), std::string::npos);
     EXPECT_NE(planOutput("a.mp4", rgb, eight, 63, 47, {}).note.find("even"), std::string::npos);
     EXPECT_TRUE(planOutput("s_%04d.png", rgb, eight, 64, 48, {}).sequence);
 

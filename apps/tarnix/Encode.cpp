@@ -85,6 +85,9 @@ OutputPlan planOutput(const std::string& path, const SourceInfo& source, const R
     std::vector<std::string> filters;
     std::vector<std::string>& v = plan.videoArgs;
     bool yuvOutput = false;
+    // Raw video keeps the pipe's RGB frames as they come: a matrix conversion would be a copy
+    // of every frame that changes no byte. Any other encoder may pick YUV and needs it.
+    const bool keepsPipeFormat = choices.codec == "rawvideo";
     bool evenWidth = false, evenHeight = false;
     if (!choices.codec.empty()) {
         v = {"-c:v", choices.codec};
@@ -130,7 +133,7 @@ OutputPlan planOutput(const std::string& path, const SourceInfo& source, const R
         const std::string scale = "scale=out_color_matrix=" + c.scaleMatrix + ":out_range=tv";
         // The matrix conversion must happen before the format is fixed.
         const auto format = std::find_if(filters.begin(), filters.end(), [](const std::string& f) { return f.rfind("format=", 0) == 0; });
-        filters.insert(format, scale);
+        if (!keepsPipeFormat) filters.insert(format, scale);
         v.insert(v.end(), {"-colorspace", c.space, "-color_range", "tv"});
         if (!c.primaries.empty()) v.insert(v.end(), {"-color_primaries", c.primaries});
         if (!c.transfer.empty()) v.insert(v.end(), {"-color_trc", c.transfer});
