@@ -31,6 +31,8 @@ using refhost::frei0r::FilterParameter;
 constexpr const char* kModuleFileName = "TarnixAVX2.avx";
 // Enough for every working raster one frame holds at once, as tarnix keeps.
 constexpr size_t kPooledRasters = 8;
+// Images address their rows with a signed 32-bit stride: 4 bytes a pixel.
+constexpr unsigned kWidestFrame = 0x7FFFFFFFu / 4;
 
 void report(const std::string& line) { std::fprintf(stderr, "tarnix frei0r filter: %s\n", line.c_str()); }
 
@@ -220,7 +222,10 @@ TARNIX_FREI0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned i
         // A host that did not call f0r_init: do it for it, once.
         if (openHostOnce()) ++gHost->users;
         for (const FilterParameter& p : gHost->parameters) instance->values.push_back(p.defaultValue);
-        if (gHost->failure.empty()) {
+        if (gHost->failure.empty() && width > kWidestFrame) {
+            instance->reportOnce("a frame " + std::to_string(width) + " pixels wide is more than a row of an image "
+                                 "holds; frames pass through unchanged");
+        } else if (gHost->failure.empty()) {
             auto effect = std::make_unique<refhost::EffectInstance>(*gHost->session);
             if (ACFFailed(effect->status())) {
                 instance->reportOnce("the module could not create an effect instance (status " +
