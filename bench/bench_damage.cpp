@@ -51,14 +51,14 @@ template <class Tag>
 void BM_Dust(benchmark::State& state) {
     Frame<Tag> f(uint32_t(state.range(0)), uint32_t(state.range(1)));
     const int32_t specks = int32_t(state.range(2));
-    int64_t changed = 0;
+    typename Frame<Tag>::Changes changes;
     TimedCpu timed;
     for (auto _ : state) {
         benchmark::DoNotOptimize(DustStage<Tag>(::FrameContext{}, *f.services, *f.in, *f.out, true, true, 0.45f, specks, specks));
-        changed += f.countThenNextFrame(state, timed);
+        f.countThenNextFrame(state, timed, changes);
     }
     setPixels(state);
-    setPartRatios<Tag>(state, timed.seconds(), 2 * specks, changed);
+    setPartRatios<Tag>(state, timed.seconds(), 2 * specks, changes.perFrame());
 }
 
 // `range(2)` splotches at a scale of range(3) / 100, opacity 0.3 (the defaults 3 at 0.75).
@@ -67,14 +67,14 @@ void BM_Splotches(benchmark::State& state) {
     Frame<Tag> f(uint32_t(state.range(0)), uint32_t(state.range(1)));
     const int32_t number = int32_t(state.range(2));
     const float scale = float(state.range(3)) / 100.0f;
-    int64_t changed = 0;
+    typename Frame<Tag>::Changes changes;
     TimedCpu timed;
     for (auto _ : state) {
         benchmark::DoNotOptimize(SplotchesStage<Tag>(::FrameContext{}, *f.services, *f.in, *f.out, number, scale, 0.3f));
-        changed += f.countThenNextFrame(state, timed);
+        f.countThenNextFrame(state, timed, changes);
     }
     setPixels(state);
-    setPartRatios<Tag>(state, timed.seconds(), number, changed);
+    setPartRatios<Tag>(state, timed.seconds(), number, changes.perFrame());
 }
 
 // Each setting on both frame sizes.

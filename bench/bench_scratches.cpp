@@ -33,15 +33,15 @@ template <class Tag>
 void BM_DeepScratches(benchmark::State& state) {
     Frame<Tag> f(uint32_t(state.range(0)), uint32_t(state.range(1)));
     const int32_t number = int32_t(state.range(2));
-    int64_t changed = 0;
+    typename Frame<Tag>::Changes changes;
     TimedCpu timed;
     for (auto _ : state) {
         benchmark::DoNotOptimize(
             DeepScratchesStage<Tag>(::FrameContext{}, *f.services, *f.in, *f.out, number, 48, 82 / 255.0, 1.0, 18 / 255.0));
-        changed += f.countThenNextFrame(state, timed);
+        f.countThenNextFrame(state, timed, changes);
     }
     setPixels(state);
-    setPartRatios<Tag>(state, timed.seconds(), number, changed);
+    setPartRatios<Tag>(state, timed.seconds(), number, changes.perFrame());
 }
 
 // `range(2)` basic scratches living up to 48 frames (the default 2, the heaviest 50).
@@ -49,14 +49,14 @@ template <class Tag>
 void BM_BasicScratches(benchmark::State& state) {
     Frame<Tag> f(uint32_t(state.range(0)), uint32_t(state.range(1)));
     const int32_t number = int32_t(state.range(2));
-    int64_t changed = 0;
+    typename Frame<Tag>::Changes changes;
     TimedCpu timed;
     for (auto _ : state) {
         benchmark::DoNotOptimize(BasicScratchesStage<Tag>(::FrameContext{}, *f.services, *f.in, *f.out, number, 48, true));
-        changed += f.countThenNextFrame(state, timed);
+        f.countThenNextFrame(state, timed, changes);
     }
     setPixels(state);
-    setPartRatios<Tag>(state, timed.seconds(), number, changed);
+    setPartRatios<Tag>(state, timed.seconds(), number, changes.perFrame());
 }
 
 // `range(2)` dots at opacity 0.75 (the default 2000, the heaviest 5000).
