@@ -77,7 +77,8 @@ struct Setting {
     bool checkbox;
     double low, high;
     bool costly;  // a count or a size the stage loops over: in-range values lean to the low end
-    double lightCap;  // what it is held to unless the input asks for heavy work
+    double lightCap;    // what it is held to unless the input asks for heavy work
+    double lightFloor;  // the same from below
 };
 
 struct Harness {
@@ -109,17 +110,21 @@ void readSettings(Harness& h) {
     static const std::pair<const char*, double> costly[] = {
         {"Plugin_FXid_SplotchNumber", 6},      {"Plugin_FXid_BlackNumber", 12},
         {"Plugin_FXid_WhiteNumber", 12},       {"Plugin_FXid_Number", 400},
-        {"Plugin_FXid_DeepScratchNumber", 4},  {"Plugin_FXid_BasicScratchNumber", 8},
+        {"Plugin_FXid_DeepScratchNumber", 2},  {"Plugin_FXid_BasicScratchNumber", 6},
         {"Plugin_FXid_SplotchesScale", 2}};
     h.settings.clear();
     for (const ParameterDefinition* p : h.session->effect()->parameters) {
         Setting s{p->id, p->dataType, p->dataType == TYPE_Boolean, attribute(*p, PROP_Minimum, 0),
-                  attribute(*p, PROP_Maximum, 1), false, hostile::kInf};
+                  attribute(*p, PROP_Maximum, 1), false, hostile::kInf, -hostile::kInf};
         for (const auto& [id, cap] : costly)
             if (p->id == HostSession::parameterUID(id)) {
                 s.costly = true;
                 s.lightCap = cap;
             }
+        // A scratch born with a negative lifetime is replaced and drawn again at once until a
+        // draw gives it one: a few steps below 0 take every path of that chain.
+        for (const char* id : {"Plugin_FXid_DeepScratchDuration", "Plugin_FXid_BasicScratchDuration"})
+            if (p->id == HostSession::parameterUID(id)) s.lightFloor = -4;
         h.settings.push_back(s);
     }
     layout().settings = h.settings.size();
@@ -162,7 +167,8 @@ bool settingValue(const Setting& s, uint8_t selector, const Reader& payload, siz
 // input holds it.
 double held(const Setting& s, double value, bool heavy) {
     value = hostile::heldToTestTime(s.id, value);
-    return !heavy && value > s.lightCap ? s.lightCap : value;
+    if (heavy) return value;
+    return value > s.lightCap ? s.lightCap : value < s.lightFloor ? s.lightFloor : value;
 }
 
 void applySetting(EffectInstance& effect, const Setting& s, uint8_t selector, const Reader& payload, size_t at,

@@ -55,7 +55,11 @@ if [ -x "$coverage/fuzz/fuzz_module" ]; then
     "$here/fuzz/coverage.sh" "$coverage" "$kept" "$here/fuzz/corpus" | sed 's/^/  /'
 fi
 
-crashes=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log")
+# Slow units are written too; they are worth a look, not a failure.
+crashes=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log" | grep -v '/slow-unit-')
+slow=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log" | grep '/slow-unit-')
+[ -z "$slow" ] || echo "  slow inputs:      $slow"
+[ "$status" -eq 72 ] && [ -z "$crashes" ] && echo "fuzz-long: interrupted" && exit 1
 if [ -n "$crashes" ] || [ "$status" -ne 0 ]; then
     echo "fuzz-long: FAILED; reproduce with $target <file>:"
     for c in $crashes; do echo "  $c"; done
