@@ -1,8 +1,7 @@
 // Hand-made starting inputs: every stage alone and all together in both depths and orders,
 // frame-number runs, faults, renders the effect refuses, long frames, render scales near 0, a
-// cold start, and frei0r sessions. `fuzz_module -seeds=DIR`... is not a libFuzzer flag: the
-// target writes them when TARNIX_FUZZ_SEEDS names a folder, then exits. The committed corpus
-// grew from them.
+// cold start, and frei0r sessions. The target writes them when TARNIX_FUZZ_SEEDS names a
+// folder, then exits. The committed corpus grew from them.
 #pragma once
 
 #include <functional>

@@ -23,8 +23,9 @@
 // 2048 x 2048 funk raster again. An input that leaves that state changed (a funk raster at
 // 16 bits, or none after a refused allocation) has it rebuilt afterwards, so the next input
 // starts from the same state and every input replays alone exactly as it ran. A cold start
-// (1 input in 32) drops all of it and registers the module afresh, with the fault armed, so
-// that registration, texture loading and the first instance's shared data meet faults too.
+// (rare, see kCostly in FuzzInput.h) drops all of it and registers the module afresh, with the
+// fault armed, so that registration, texture loading and the first instance's shared data meet
+// faults too.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
