@@ -19,7 +19,8 @@ int32_t toInt32(double v) {
 
 double ValueTrack::at(double time) const {
     if (keys.empty()) return 0.0;
-    if (keys.size() == 1 || time <= keys.front().first) return keys.front().second;
+    // A time that is not a number lies before no key and after none: the first key's value.
+    if (keys.size() == 1 || std::isnan(time) || time <= keys.front().first) return keys.front().second;
     if (time >= keys.back().first) return keys.back().second;
     auto next = std::upper_bound(keys.begin(), keys.end(), time,
                                  [](double t, const std::pair<double, double>& k) { return t < k.first; });
