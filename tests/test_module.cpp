@@ -1,6 +1,7 @@
 // The built module, loaded and driven through its six entry points only: registration, the
 // panel, class factories and rendering, with every reference given back. The render entry's
 // error paths are tested in-process (test_render_entry) and against a hostile host (test_hostile).
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -196,4 +197,7 @@ TEST_F(Module, ParametersAreReadAtTheRenderTime) {
     EXPECT_EQ(output->channel(0, 0, 1), 127u) << "time 10 rules, not frame 20";
     effect.render(*input.get(), *output.get(), RenderCall{10, 20.0});
     EXPECT_EQ(output->channel(0, 0, 1), 199u);
+    // A time that is not a number takes the first key, and reads no key past the last.
+    effect.render(*input.get(), *output.get(), RenderCall{10, std::nan("")});
+    EXPECT_EQ(output->channel(0, 0, 1), 127u);
 }
