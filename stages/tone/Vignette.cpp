@@ -8,6 +8,7 @@
 #include "lib/Common/CallBuffer.h"
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/PixelFormats.h"
+#include "lib/Common/PowerOfTwo.h"
 
 namespace {
 
@@ -135,6 +136,38 @@ struct Darkening<Tag, true> {
         px[F::G] = level(px[F::G], exponent);
         px[F::B] = level(px[F::B], exponent);
     }
+
+    // A row at once, its powers taken together in the processor's lanes (`powers` holds three a
+    // pixel): the same levels as darken gives, as both are the power's to the last level.
+    void darkenRow(Channel* px, const int16_t* curveAt, int32_t centre, int32_t width, double* powers) const {
+        using F = typename Tag::FORMAT;
+        const auto sample = [](Channel v) { return v < Tag::white ? uint32_t(v) : uint32_t(Tag::white); };
+        const auto curveOf = [&](int32_t x) { return curveAt[x < centre ? centre - x : x - centre]; };
+        int32_t n = 0;
+        for (int32_t x = 0; x < width; ++x) {
+            const int16_t c = curveOf(x);
+            if (c == kUntouched)
+                continue;
+            for (int k : {F::R, F::G, F::B})
+                powers[n++] = logs[sample(px[4 * x + k])] * exponents[c];
+        }
+        Exp2Near(powers, powers, n);
+        n = 0;
+        for (int32_t x = 0; x < width; ++x) {
+            const int16_t c = curveOf(x);
+            if (c == kUntouched)
+                continue;
+            for (int k : {F::R, F::G, F::B}) {
+                Channel& v = px[4 * x + k];
+                const double scaled = kWhite * powers[n++] + 0.5;
+                int32_t level = int32_t(scaled);
+                const double fraction = scaled - double(level);
+                if (fraction < kMargin || fraction > 1.0 - kMargin)
+                    level = int32_t(kWhite * std::pow(double(sample(v)) / kWhite, exponents[c]) + 0.5);
+                v = Channel(level < Tag::white ? level : Tag::white);
+            }
+        }
+    }
 };
 
 }  // namespace
@@ -203,9 +236,20 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
         if (map[i] != kUntouched)
             map[i] = curveOf[map[i]];
 
+    // 16-bit rows take their powers together where the heap gives room for a row of them; the
+    // pixel-by-pixel form gives the same levels.
+    CallBuffer<double> powers;
+    if constexpr (kIs16Bit<Tag>)
+        powers = CallBuffer<double>(size_t(out.width) * 3);
     for (int32_t y = 0; y < out.height; ++y) {
         const int16_t* row = map + int64_t(y < f.cy ? f.cy - y : y - f.cy) * mapWidth;
         Channel* px = rowOf<Tag>(out, y);
+        if constexpr (kIs16Bit<Tag>) {
+            if (powers) {
+                curves.darkenRow(px, row, f.cx, out.width, powers.data());
+                continue;
+            }
+        }
         for (int32_t x = 0; x < out.width; ++x, px += 4) {
             const int16_t curve = row[x < f.cx ? f.cx - x : x - f.cx];
             if (curve != kUntouched)
