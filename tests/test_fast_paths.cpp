@@ -10,6 +10,7 @@
 #include "StageTestSupport.h"
 #include "lib/Common/Kernels.h"
 #include "lib/Common/PlainBlend.h"
+#include "lib/Common/PowerOfTwo.h"
 #include "lib/Common/simd/Cpu.h"
 #include "lib/Common/FloatMath.h"
 #include "pipeline/PostContrast.h"
@@ -263,6 +264,31 @@ TYPED_TEST(FastPaths, VectorModesAtEverySamplePair) {
                     CompositeRectPlain<Tag>(nullptr, mode, descOf(*top.get()), descOf(*plain.get()), all, all, opacity);
                     expectSame(*fast.get(), *plain.get());
                 }
+    });
+}
+
+// The powers of two taken in lanes lie within their bound of exp2, at every count (the last,
+// partial block included) and at the ends: 0, the smallest normal power and below, minus infinity.
+TEST(FastPathsPowers, Exp2NearIsWithinItsBoundOfExp2) {
+    std::mt19937 rng(16);
+    std::uniform_real_distribution<double> exponent(-40.0, 0.0);
+    atEachWidth([&] {
+        for (int32_t count : {0, 1, 2, 3, 4, 5, 7, 8, 9, 1001}) {
+            std::vector<double> x(size_t(count) + 1, 7.0), out(x.size(), 7.0);
+            const double ends[] = {0.0, -1e-300, -1.0, -0.5, -1022.0, -1021.5, -1023.0, -5000.0,
+                                   -std::numeric_limits<double>::infinity()};
+            for (int32_t k = 0; k < count; ++k)
+                x[size_t(k)] = k < 9 ? ends[k] : exponent(rng) * (k % 7 == 0 ? 30.0 : 1.0);
+            Exp2Near(x.data(), out.data(), count);
+            for (int32_t k = 0; k < count; ++k) {
+                const double exact = std::exp2(x[size_t(k)]);
+                if (x[size_t(k)] < -1022.0)
+                    EXPECT_LE(out[size_t(k)], exact + 1e-300) << x[size_t(k)];
+                else
+                    EXPECT_LE(std::fabs(out[size_t(k)] - exact), 1e-14 * exact) << x[size_t(k)];
+            }
+            EXPECT_EQ(out[size_t(count)], 7.0) << "nothing written past the count";
+        }
     });
 }
 
