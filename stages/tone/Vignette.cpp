@@ -117,16 +117,24 @@ struct Darkening<Tag, true> {
 
     void prepare(int64_t c, int32_t k, const InstanceBlock*) { exponents[c] = 1.0 / double(float(k + 1) / 1000.0f); }
 
-    Channel level(Channel v, double exponent) const {
-        // Samples above white (a host out of range) count as white.
-        const uint32_t i = v < Tag::white ? v : uint32_t(Tag::white);
+    // Samples above white (a host out of range) count as white.
+    static uint32_t sample(Channel v) { return v < Tag::white ? uint32_t(v) : uint32_t(Tag::white); }
+
+    // The level of sample i from its power of two, near or exact: pow settles values close to
+    // a rounding boundary.
+    static Channel settled(double power, uint32_t i, double exponent) {
         // x lies in 0.5 .. white + 0.5, so the conversions below are plain truncations.
-        const double x = kWhite * std::exp2(logs[i] * exponent) + 0.5;
+        const double x = kWhite * power + 0.5;
         int32_t n = int32_t(x);
         const double fraction = x - double(n);
         if (fraction < kMargin || fraction > 1.0 - kMargin)
             n = int32_t(kWhite * std::pow(double(i) / kWhite, exponent) + 0.5);
         return Channel(n < Tag::white ? n : Tag::white);
+    }
+
+    Channel level(Channel v, double exponent) const {
+        const uint32_t i = sample(v);
+        return settled(std::exp2(logs[i] * exponent), i, exponent);
     }
 
     void darken(Channel* px, int64_t c) const {
@@ -141,7 +149,6 @@ struct Darkening<Tag, true> {
     // pixel): the same levels as darken gives, as both are the power's to the last level.
     void darkenRow(Channel* px, const int16_t* curveAt, int32_t centre, int32_t width, double* powers) const {
         using F = typename Tag::FORMAT;
-        const auto sample = [](Channel v) { return v < Tag::white ? uint32_t(v) : uint32_t(Tag::white); };
         const auto curveOf = [&](int32_t x) { return curveAt[x < centre ? centre - x : x - centre]; };
         int32_t n = 0;
         for (int32_t x = 0; x < width; ++x) {
@@ -159,12 +166,7 @@ struct Darkening<Tag, true> {
                 continue;
             for (int k : {F::R, F::G, F::B}) {
                 Channel& v = px[4 * x + k];
-                const double scaled = kWhite * powers[n++] + 0.5;
-                int32_t level = int32_t(scaled);
-                const double fraction = scaled - double(level);
-                if (fraction < kMargin || fraction > 1.0 - kMargin)
-                    level = int32_t(kWhite * std::pow(double(sample(v)) / kWhite, exponents[c]) + 0.5);
-                v = Channel(level < Tag::white ? level : Tag::white);
+                v = settled(powers[n++], sample(v), exponents[c]);
             }
         }
     }
