@@ -1,4 +1,4 @@
-// CompositeRect, BlendImages and the box blur's horizontal pass without their vector paths,
+// CompositeRect, BlendImages and the box blur's passes without their vector paths,
 // pixel by pixel: the references that the vector paths must match bit for bit. Same arguments and results as in Kernels.h.
 #pragma once
 
@@ -14,3 +14,5 @@ Status BlendImagesPlain(PluginHost_API* host, int32_t mode, float topOpacity, fl
 
 template <class Tag>
 void BoxBlurHorizontalPlain(const RasterDesc& from, const RasterDesc& to, int32_t radius);
+template <class Tag>
+Status BoxBlurVerticalPlain(const RasterDesc& from, const RasterDesc& to, int32_t radius);
