@@ -507,6 +507,12 @@ void runModuleInput(const uint8_t* data, size_t size) {
     if (!cold && liveObjects() != objectsBefore) fail("host objects not released");
     if (h.session->host()->memory().largestRequest() > h.largestFairRequest)
         fail("asked the host for " + std::to_string(h.session->host()->memory().largestRequest()) + " bytes at once");
+    // A funk raster left at 16 bits: one pixel of funk on the anchor's 8-bit frame builds it
+    // again at 8 bits, far cheaper than the anchor made afresh.
+    if (!cold && h.session->host()->memory().liveBlocks() == h.baseBlocks &&
+        h.session->host()->memory().liveBytes() != h.baseBytes &&
+        h.anchor->render(*h.dot.get(), *h.dotOut.get(), RenderCall{}) != ACF_OK)
+        fail("the anchor did not render");
     // The shared state as the next input expects it, rebuilt if this one changed it; with the
     // anchor gone the host's memory service must hold nothing.
     if (cold || h.session->host()->memory().liveBlocks() != h.baseBlocks ||
