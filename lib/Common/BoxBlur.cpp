@@ -69,35 +69,118 @@ void storePair(typename Tag::Channel* a, typename Tag::Channel* b, __m128i avera
     }
 }
 
+// Four neighbouring pixels of row a and the four below them in row b, as four pairs.
+template <class Tag>
+void fourPairs(const typename Tag::Channel* a, const typename Tag::Channel* b, __m256i (&pairs)[4]) {
+    if constexpr (kIs16Bit<Tag>) {
+        const __m128i a01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+        const __m128i a23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8));
+        const __m128i b01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+        const __m128i b23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8));
+        pairs[0] = _mm256_cvtepu16_epi32(_mm_unpacklo_epi64(a01, b01));
+        pairs[1] = _mm256_cvtepu16_epi32(_mm_unpackhi_epi64(a01, b01));
+        pairs[2] = _mm256_cvtepu16_epi32(_mm_unpacklo_epi64(a23, b23));
+        pairs[3] = _mm256_cvtepu16_epi32(_mm_unpackhi_epi64(a23, b23));
+    } else {
+        const __m128i rowA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+        const __m128i rowB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+        const __m128i first = _mm_unpacklo_epi32(rowA, rowB), second = _mm_unpackhi_epi32(rowA, rowB);
+        pairs[0] = _mm256_cvtepu8_epi32(first);
+        pairs[1] = _mm256_cvtepu8_epi32(_mm_srli_si128(first, 8));
+        pairs[2] = _mm256_cvtepu8_epi32(second);
+        pairs[3] = _mm256_cvtepu8_epi32(_mm_srli_si128(second, 8));
+    }
+}
+
+// The averages of four neighbouring pixels of one row.
+template <class Tag>
+void storeFour(typename Tag::Channel* at, __m128i a0, __m128i a1, __m128i a2, __m128i a3) {
+    if constexpr (kIs16Bit<Tag>) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_packus_epi32(a0, a1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 8), _mm_packus_epi32(a2, a3));
+    } else {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_packus_epi16(_mm_packs_epi32(a0, a1), _mm_packs_epi32(a2, a3)));
+    }
+}
+
 // Two rows side by side, one pixel of each a vector: the running sums of a row are one serial
-// chain, and two chains in one vector share each conversion. Between the edges no index needs
-// clamping. A and b may be the same row (an odd row count's last), written twice alike.
+// chain, and two chains in one vector share each conversion. Columns are taken four at a time
+// wherever the four share their clamping: an entering sample past the end is the last pixel
+// and a leaving one before the start the first, so a clamped side is one pixel repeated and
+// the other side four neighbours. A and b may be the same row (an odd row count's last),
+// written twice alike.
 template <class Tag>
 void horizontalRowPair(const typename Tag::Channel* inA, const typename Tag::Channel* inB, typename Tag::Channel* outA,
                        typename Tag::Channel* outB, int32_t width, int64_t radius, int32_t reach, __m256d reciprocal) {
     const int32_t inside = int32_t(std::min<int64_t>(radius, width - 1));
-    __m256i sum = _mm256_mullo_epi32(pixelPair<Tag>(inA, inB), _mm256_set1_epi32(int32_t(radius + 1)));
-    for (int32_t i = 1; i <= inside; ++i)
-        sum = _mm256_add_epi32(sum, pixelPair<Tag>(inA + 4 * i, inB + 4 * i));
     const int32_t last = 4 * (width - 1);
-    sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(pixelPair<Tag>(inA + last, inB + last),
-                                                   _mm256_set1_epi32(int32_t(radius - inside))));
+    const __m256i firstPixels = pixelPair<Tag>(inA, inB), lastPixels = pixelPair<Tag>(inA + last, inB + last);
+    __m256i sum = _mm256_mullo_epi32(firstPixels, _mm256_set1_epi32(int32_t(radius + 1)));
+    int32_t i = 1;
+    for (; i + 4 <= inside + 1; i += 4) {
+        __m256i pairs[4];
+        fourPairs<Tag>(inA + 4 * i, inB + 4 * i, pairs);
+        sum = _mm256_add_epi32(sum, _mm256_add_epi32(_mm256_add_epi32(pairs[0], pairs[1]), _mm256_add_epi32(pairs[2], pairs[3])));
+    }
+    for (; i <= inside; ++i)
+        sum = _mm256_add_epi32(sum, pixelPair<Tag>(inA + 4 * i, inB + 4 * i));
+    sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(lastPixels, _mm256_set1_epi32(int32_t(radius - inside))));
 
-    const auto step = [&](int32_t x, int32_t entering, int32_t leaving) {
-        storePair<Tag>(outA + 4 * x, outB + 4 * x, averagesOf(_mm256_castsi256_si128(sum), reciprocal),
-                       averagesOf(_mm256_extracti128_si256(sum, 1), reciprocal));
-        sum = _mm256_add_epi32(sum, _mm256_sub_epi32(pixelPair<Tag>(inA + 4 * entering, inB + 4 * entering),
-                                                     pixelPair<Tag>(inA + 4 * leaving, inB + 4 * leaving)));
+    // Column x's entering sample x + reach + 1 lies inside the row before column `enteringEnd`,
+    // its leaving sample x - reach from column `leavingStart` on.
+    const int32_t enteringEnd = width - reach - 1, leavingStart = reach;
+    const auto run = [&]<bool enteringInside, bool leavingInside>(int32_t x, int32_t end) {
+        for (; x + 4 <= end; x += 4) {
+            __m256i entering[4], leaving[4], sums[4];
+            if constexpr (enteringInside)
+                fourPairs<Tag>(inA + 4 * (x + reach + 1), inB + 4 * (x + reach + 1), entering);
+            else
+                entering[0] = entering[1] = entering[2] = entering[3] = lastPixels;
+            if constexpr (leavingInside)
+                fourPairs<Tag>(inA + 4 * (x - reach), inB + 4 * (x - reach), leaving);
+            else
+                leaving[0] = leaving[1] = leaving[2] = leaving[3] = firstPixels;
+            for (int k = 0; k < 4; ++k) {
+                sums[k] = sum;
+                sum = _mm256_add_epi32(sum, _mm256_sub_epi32(entering[k], leaving[k]));
+            }
+            __m128i a[4], b[4];
+            for (int k = 0; k < 4; ++k) {
+                a[k] = averagesOf(_mm256_castsi256_si128(sums[k]), reciprocal);
+                b[k] = averagesOf(_mm256_extracti128_si256(sums[k], 1), reciprocal);
+            }
+            storeFour<Tag>(outA + 4 * x, a[0], a[1], a[2], a[3]);
+            storeFour<Tag>(outB + 4 * x, b[0], b[1], b[2], b[3]);
+        }
+        for (; x < end; ++x) {
+            storePair<Tag>(outA + 4 * x, outB + 4 * x, averagesOf(_mm256_castsi256_si128(sum), reciprocal),
+                           averagesOf(_mm256_extracti128_si256(sum, 1), reciprocal));
+            const __m256i entering =
+                enteringInside ? pixelPair<Tag>(inA + 4 * (x + reach + 1), inB + 4 * (x + reach + 1)) : lastPixels;
+            const __m256i leaving = leavingInside ? pixelPair<Tag>(inA + 4 * (x - reach), inB + 4 * (x - reach)) : firstPixels;
+            sum = _mm256_add_epi32(sum, _mm256_sub_epi32(entering, leaving));
+        }
     };
-    // Columns reach .. width - reach - 2 take both samples from inside the row.
-    const int32_t interior = std::min(reach, width), beyond = std::max(interior, width - reach - 1);
+    // At most three stretches: both clamps flip once, the entering one from inside to outside
+    // and the leaving one from outside to inside.
     int32_t x = 0;
-    for (; x < interior; ++x)
-        step(x, std::min(x + reach + 1, width - 1), std::max(x - reach, 0));
-    for (; x < beyond; ++x)
-        step(x, x + reach + 1, x - reach);
-    for (; x < width; ++x)
-        step(x, std::min(x + reach + 1, width - 1), std::max(x - reach, 0));
+    while (x < width) {
+        const bool enteringInside = x < enteringEnd, leavingInside = x >= leavingStart;
+        int32_t end = width;
+        if (enteringInside)
+            end = std::min(end, enteringEnd);
+        if (!leavingInside)
+            end = std::min(end, leavingStart);
+        if (enteringInside && leavingInside)
+            run.template operator()<true, true>(x, end);
+        else if (enteringInside)
+            run.template operator()<true, false>(x, end);
+        else if (leavingInside)
+            run.template operator()<false, true>(x, end);
+        else
+            run.template operator()<false, false>(x, end);
+        x = end;
+    }
 }
 
 template <class Tag>
@@ -108,6 +191,37 @@ void horizontalPass(const RasterDesc& from, const RasterDesc& to, int32_t width,
         const int32_t b = std::min(y + 1, height - 1);
         horizontalRowPair<Tag>(rowOf<Tag>(from, y), rowOf<Tag>(from, b), rowOf<Tag>(to, y), rowOf<Tag>(to, b), width, radius,
                                reach, reciprocal);
+    }
+}
+
+// The column sums of the window centred on row 0 (r + 1 copies of row 0, rows 1..inside, and
+// the last row for the rest), 32 columns at a time held in registers down the rows.
+template <class Tag>
+void startingColumnSums(const RasterDesc& from, int32_t* sum, int32_t samples, int64_t radius, int32_t inside,
+                        int32_t height) {
+    using Channel = typename Tag::Channel;
+    const Channel* first = rowOf<Tag>(from, 0);
+    const Channel* last = rowOf<Tag>(from, height - 1);
+    const __m256i firstCopies = _mm256_set1_epi32(int32_t(radius + 1)), lastCopies = _mm256_set1_epi32(int32_t(radius - inside));
+    int32_t i = 0;
+    for (; i + 32 <= samples; i += 32) {
+        __m256i columns[4];
+        for (int k = 0; k < 4; ++k)
+            columns[k] = _mm256_mullo_epi32(samplesAt<Tag>(first + i + 8 * k), firstCopies);
+        for (int32_t y = 1; y <= inside; ++y) {
+            const Channel* row = rowOf<Tag>(from, y) + i;
+            for (int k = 0; k < 4; ++k)
+                columns[k] = _mm256_add_epi32(columns[k], samplesAt<Tag>(row + 8 * k));
+        }
+        for (int k = 0; k < 4; ++k)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(sum + i + 8 * k),
+                                _mm256_add_epi32(columns[k], _mm256_mullo_epi32(samplesAt<Tag>(last + i + 8 * k), lastCopies)));
+    }
+    for (; i < samples; ++i) {
+        int32_t column = int32_t(first[i]) * int32_t(radius + 1);
+        for (int32_t y = 1; y <= inside; ++y)
+            column += rowOf<Tag>(from, y)[i];
+        sum[i] = column + int32_t(last[i]) * int32_t(radius - inside);
     }
 }
 
@@ -251,18 +365,27 @@ bool verticalPass(const RasterDesc& from, const RasterDesc& to, int32_t width, i
         return false;
     // The window centred on row 0: r + 1 copies of row 0, then rows 1..r, clamped at the bottom.
     const int32_t inside = int32_t(std::min<int64_t>(radius, height - 1));
-    const Channel* first = rowOf<Tag>(from, 0);
-    for (int32_t i = 0; i < samples; ++i)
-        sums[size_t(i)] = Sum(first[i]) * Sum(radius + 1);
-    for (int32_t y = 1; y <= inside; ++y) {
-        const Channel* row = rowOf<Tag>(from, y);
-        for (int32_t i = 0; i < samples; ++i)
-            sums[size_t(i)] += row[i];
-    }
-    const Channel* last = rowOf<Tag>(from, height - 1);
-    for (int32_t i = 0; i < samples; ++i)
-        sums[size_t(i)] += Sum(last[i]) * Sum(radius - inside);
     Sum* sum = sums.data();
+    bool started = false;
+    if constexpr (std::is_same_v<Sum, int32_t>) {
+        if (wide) {
+            wide_lanes::startingColumnSums<Tag>(from, sum, samples, radius, inside, height);
+            started = true;
+        }
+    }
+    if (!started) {
+        const Channel* first = rowOf<Tag>(from, 0);
+        for (int32_t i = 0; i < samples; ++i)
+            sums[size_t(i)] = Sum(first[i]) * Sum(radius + 1);
+        for (int32_t y = 1; y <= inside; ++y) {
+            const Channel* row = rowOf<Tag>(from, y);
+            for (int32_t i = 0; i < samples; ++i)
+                sums[size_t(i)] += row[i];
+        }
+        const Channel* last = rowOf<Tag>(from, height - 1);
+        for (int32_t i = 0; i < samples; ++i)
+            sums[size_t(i)] += Sum(last[i]) * Sum(radius - inside);
+    }
     for (int32_t y = 0; y < height; ++y) {
         Channel* out = rowOf<Tag>(to, y);
         const Channel* entering = rowOf<Tag>(from, std::min(y + reach + 1, height - 1));
