@@ -304,8 +304,7 @@ TYPED_TEST(Grain, AmountZeroLeavesThePictureAlmostAsItWas) {
 // The stage is its steps: weights and curves into the instance's tables (whatever post
 // contrast left there, 100 % is the identity), noise seeded by the frame number, each
 // softness halved into a radius, the layer in hard light at 56 %. Whether the stage takes them
-// a row at a time (radii up to 1, in integer or single-precision steps) or whole (a larger
-// radius, or none), the result is the same.
+// a row at a time (radii up to 1) or whole (a larger radius, or none), the result is the same.
 TYPED_TEST(Grain, TheStageIsItsStepsInOrder) {
     using Tag = TypeParam;
     const float softnesses[][3] = {{2, 1, 5.3f}, {2, 1, 0.4f}, {0.1f, 0.2f, 0.4f}, {0, 0, 0}, {1.96f, 1.96f, 1.96f}};

@@ -197,16 +197,6 @@ Status GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vert
                                     [](const ChannelKernel& k) { return k.reach <= 1; });
     if (!narrow)
         return doneOrRefused(runningSumPass<Tag>(*setup, vertical, source, destination));
-    if constexpr (!kIs16Bit<Tag>) {
-        if (const auto fixed = grain_blur::FixedKernels<Tag>::find(setup->kernels)) {
-            const bool wide = cpu::hasAvx2();
-            if (fixed->norm)
-                return doneOrRefused((wide ? grain_blur::fixedPassAvx2<Tag, true> : grain_blur::fixedPassSse2<Tag, true>)(
-                    *fixed, vertical, source, destination, setup->width, setup->height));
-            return doneOrRefused((wide ? grain_blur::fixedPassAvx2<Tag, false> : grain_blur::fixedPassSse2<Tag, false>)(
-                *fixed, vertical, source, destination, setup->width, setup->height));
-        }
-    }
     return doneOrRefused((cpu::hasAvx2() ? grain_blur::floatPassAvx2<Tag> : grain_blur::floatPassSse2<Tag>)(
         grain_blur::FloatKernels::of<Tag>(setup->kernels), vertical, source, destination, setup->width, setup->height));
 }
@@ -220,15 +210,6 @@ Status GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, con
         return STATUS_OK;
     const bool wide = cpu::hasAvx2();
     const int32_t width = setup->width, height = setup->height;
-    if constexpr (!kIs16Bit<Tag>) {
-        if (const auto fixed = grain_blur::FixedKernels<Tag>::find(setup->kernels)) {
-            if (fixed->norm)
-                return doneOrRefused((wide ? grain_blur::fixedBothAvx2<Tag, true> : grain_blur::fixedBothSse2<Tag, true>)(
-                    *fixed, layer, buffer, width, height, hooks));
-            return doneOrRefused((wide ? grain_blur::fixedBothAvx2<Tag, false> : grain_blur::fixedBothSse2<Tag, false>)(
-                *fixed, layer, buffer, width, height, hooks));
-        }
-    }
     return doneOrRefused((wide ? grain_blur::floatBothAvx2<Tag> : grain_blur::floatBothSse2<Tag>)(
         grain_blur::FloatKernels::of<Tag>(setup->kernels), layer, buffer, width, height, hooks));
 }

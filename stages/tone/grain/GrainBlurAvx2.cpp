@@ -1,4 +1,4 @@
-// The integer window's passes at the AVX2 width: four pixels per vector. Only the functions
+// The window's passes at the AVX2 width: four pixels per vector. Only the functions
 // defined below the target switch use AVX2; GrainBlur calls them where the processor has it.
 #include <cstddef>
 #include <cstring>
@@ -16,7 +16,6 @@ namespace {
 // Four pixels per vector.
 using V = simd::Avx2Lanes;
 
-#include "stages/tone/grain/GrainBlurFixedPass.inc"
 #include "stages/tone/grain/GrainBlurFloatPass.inc"
 
 }  // namespace

@@ -1,10 +1,5 @@
-// GrainBlur's window for radii up to 1: in single precision for any pixels, and for 8-bit
-// pixels in exact integer steps. What GrainBlur and the two vector widths' units share.
-//
-// Every float step of the window is trunc(x * m) for an integer x within a small known range
-// and a fixed m in 0..1, so it is a step function of x that (x * M) >> s reproduces for every
-// x in the range when some M does. Such an M is looked for once per pass; where none exists,
-// the single-precision form takes the pass.
+// GrainBlur's window for radii up to 1, in single precision: what GrainBlur and the two vector
+// widths' units share.
 #pragma once
 
 #include <algorithm>
@@ -12,7 +7,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/RasterDesc.h"
@@ -59,45 +53,6 @@ struct ChannelKernel {
     int64_t start(int32_t p0) const { return int64_t(float(p0 * 2) * edge + float(int64_t(p0) * (2 * reach - 1))); }
 };
 
-// (x * M) >> (16 + shift) for x in 0..limit: M = high * 2^16 + low, so (x * M) >> 16 is
-// x * high plus the high half of x * low (the low half only adds a fraction), exact while
-// that sum fits 16 bits.
-struct FixedScale {
-    int32_t high = 0, low = 0;
-
-    // An M that gives trunc(x * m), x = 0..limit, in single precision as the float window
-    // works it out, at scale 2^(16 + shift); nothing when no M does.
-    static std::optional<FixedScale> find(float m, int32_t limit, int shift);
-};
-
-// A scale per lane of a two-pixel pattern (lane i holds channel position i % 4; alpha lanes
-// are zero) and the shift they share.
-struct LanePattern {
-    int16_t high[8] = {}, low[8] = {};
-    int shift = 0;
-};
-
-// The window's integer form for one pass: term scales, the line offsets of every first
-// sample, and the value step's scale when there is one.
-template <class Tag>
-struct FixedKernels {
-    static_assert(!kIs16Bit<Tag>, "16-bit sums do not fit the signed 16-bit lanes");
-
-    LanePattern edge, inner;
-    // Where k is close to a fraction of small terms (10/11 at the defaults' radius 0.05),
-    // rounding takes some products up to the whole number and leaves others below it, which
-    // no single scale reproduces; the value step then stays in single precision.
-    std::optional<LanePattern> norm;
-    float floatNorm[4] = {};  // k per channel position, for that case
-    int16_t sides[8] = {};    // all ones where the channel has side taps (R = 1)
-    // The line's constant for a first sample p0 of channel c: the start value less the window
-    // at the first pixel.
-    int16_t offsets[3][Tag::white + 1] = {};
-
-    // Nothing when a term has no integer form; the float window then takes the pass.
-    static std::optional<FixedKernels> find(const ChannelKernel (&kernels)[3]);
-};
-
 // The window's single-precision form: each channel's weights at its lane position (alpha
 // lanes zero, their results replaced by the source alpha).
 struct FloatKernels {
@@ -127,12 +82,6 @@ struct FloatKernels {
 
 // Both passes a row at a time, the horizontal one from `layer` into `buffer`, the vertical one
 // back into `layer`, at either width: what GrainBlur's two calls give, row by row.
-template <class Tag, bool FixedNorm>
-bool fixedBothSse2(const FixedKernels<Tag>& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
-                   int32_t height, const RowHooks& hooks);
-template <class Tag, bool FixedNorm>
-bool fixedBothAvx2(const FixedKernels<Tag>& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
-                   int32_t height, const RowHooks& hooks);
 template <class Tag>
 bool floatBothSse2(const FloatKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
                    int32_t height, const RowHooks& hooks);
@@ -146,16 +95,6 @@ bool floatPassSse2(const FloatKernels& kernels, bool vertical, const RasterDesc&
                    const RasterDesc& destination, int32_t width, int32_t height);
 template <class Tag>
 bool floatPassAvx2(const FloatKernels& kernels, bool vertical, const RasterDesc& source,
-                   const RasterDesc& destination, int32_t width, int32_t height);
-
-// One pass over rows (vertical false) or columns, as GrainBlur's narrow window gives it.
-// FixedNorm: the value step by its integer scale. The plain width and, on processors that
-// have it, the AVX2 one.
-template <class Tag, bool FixedNorm>
-bool fixedPassSse2(const FixedKernels<Tag>& kernels, bool vertical, const RasterDesc& source,
-                   const RasterDesc& destination, int32_t width, int32_t height);
-template <class Tag, bool FixedNorm>
-bool fixedPassAvx2(const FixedKernels<Tag>& kernels, bool vertical, const RasterDesc& source,
                    const RasterDesc& destination, int32_t width, int32_t height);
 
 }  // namespace grain_blur
