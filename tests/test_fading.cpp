@@ -5,6 +5,8 @@
 
 #include "StageTestSupport.h"
 #include "lib/Common/Kernels.h"
+#include "lib/Common/PlainBlend.h"
+#include "lib/Common/simd/Cpu.h"
 #include "stages/tone/Fading.h"
 
 using namespace stage_support;
@@ -38,22 +40,32 @@ TYPED_TEST(Fading, OpacityStepsOnABlackPixel) {
 
 // The stage is its steps: the source blurred at radius trunc(amount) (both passes checked
 // against plain window sums in the kernel tests), then laid over the source in normal mode at
-// the opacity, exactly.
+// the opacity, exactly. The expectation takes the plain kernels and the stage runs at each
+// vector width, on a frame smaller than most radii and on a wide one with an odd row count.
 TYPED_TEST(Fading, BlurAtTheAmountThenNormalAtTheOpacity) {
     using Tag = TypeParam;
-    for (const auto& [amount, opacity] : {std::pair{0.5f, 0.3f}, std::pair{37.9f, 0.3f}, std::pair{100.0f, 0.3f},
-                                          std::pair{125.0f, 0.4f}, std::pair{150.0f, 0.5f}, std::pair{200.0f, 0.7f}}) {
-        SCOPED_TRACE(amount);
-        StageFrame f(kLayout<Tag>, 23, 17, uint32_t(amount) + 5);
-        ASSERT_EQ(f.run(&FadingStage<Tag>, amount), STATUS_OK);
-        AcfPtr<Image> layer(new Image(f.in().shape())), buffer(new Image(f.in().shape())), expected(new Image(f.in().shape()));
-        for (Image* im : {layer.get(), expected.get()}) im->fillRandom(uint32_t(amount) + 5);
-        BoxBlurHorizontal<Tag>(descOf(*layer.get()), descOf(*buffer.get()), int32_t(amount));
-        BoxBlurVertical<Tag>(descOf(*buffer.get()), descOf(*layer.get()), int32_t(amount));
-        BlendImages<Tag>(nullptr, BLEND_NORMAL, opacity, 1.0f, descOf(*layer.get()), descOf(*expected.get()), descOf(*expected.get()));
-        EXPECT_EQ(snapshot(f.out()), snapshot(*expected.get()));
-        EXPECT_TRUE(f.out().guardsIntact());
+    for (bool narrowest : {false, true}) {
+        SCOPED_TRACE(narrowest ? "held to SSE2" : "widest");
+        cpu::holdToSse2(narrowest);
+        for (const auto& [w, h] : {std::pair{23u, 17u}, std::pair{301u, 9u}})
+            for (const auto& [amount, opacity] : {std::pair{0.5f, 0.3f}, std::pair{1.0f, 0.3f}, std::pair{37.9f, 0.3f},
+                                                  std::pair{100.0f, 0.3f}, std::pair{125.0f, 0.4f}, std::pair{150.0f, 0.5f},
+                                                  std::pair{200.0f, 0.7f}}) {
+                SCOPED_TRACE(::testing::Message() << w << "x" << h << " amount " << amount);
+                StageFrame f(kLayout<Tag>, w, h, uint32_t(amount) + 5);
+                ASSERT_EQ(f.run(&FadingStage<Tag>, amount), STATUS_OK);
+                AcfPtr<Image> layer(new Image(f.in().shape())), buffer(new Image(f.in().shape())),
+                    expected(new Image(f.in().shape()));
+                for (Image* im : {layer.get(), expected.get()}) im->fillRandom(uint32_t(amount) + 5);
+                BoxBlurHorizontalPlain<Tag>(descOf(*layer.get()), descOf(*buffer.get()), int32_t(amount));
+                ASSERT_EQ(BoxBlurVerticalPlain<Tag>(descOf(*buffer.get()), descOf(*layer.get()), int32_t(amount)), STATUS_OK);
+                BlendImagesPlain<Tag>(nullptr, BLEND_NORMAL, opacity, 1.0f, descOf(*layer.get()), descOf(*expected.get()),
+                                      descOf(*expected.get()));
+                EXPECT_EQ(snapshot(f.out()), snapshot(*expected.get()));
+                EXPECT_TRUE(f.out().guardsIntact());
+            }
     }
+    cpu::holdToSse2(false);
 }
 
 // Amount 0: no blur, so the frame is composited over itself at 30 %. Opaque pixels come back
