@@ -10,7 +10,6 @@
 
 #include "BenchFrame.h"
 #include "host/avx2/PluginHost_AVX2_Impl.h"
-#include "lib/Common/simd/Cpu.h"
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/Kernels.h"
 #include "pipeline/Random.h"
@@ -76,58 +75,33 @@ void BM_GeneratorLanes(benchmark::State& state) {
     setPixels(state);
 }
 
-// The defaults' curves and weights, and the settings they come from.
+constexpr grain_noise::Shaping kDefaultShaping{{28.22f, 35.54f, 100.0f}, 20, 10};
+
+// The curves and weights of some settings, and the settings.
 template <class Tag>
-struct DefaultShaping {
+struct ShapingTables {
     std::vector<typename Tag::Channel> tables = std::vector<typename Tag::Channel>(3 * (Tag::white + 1));
     typename Tag::Channel* curves[3] = {&tables[0], &tables[Tag::white + 1], &tables[2 * (Tag::white + 1)]};
     std::vector<float> weights = std::vector<float>(Tag::white + 1);
-    const grain_noise::Shaping shaping{{28.22f, 35.54f, 100.0f}, 20, 10};
+    const grain_noise::Shaping shaping;
 
-    DefaultShaping() {
+    explicit ShapingTables(const grain_noise::Shaping& settings) : shaping(settings) {
         GrainChannelCurves<Tag>(shaping.strengths[0], shaping.strengths[1], shaping.strengths[2], curves);
         GrainSuppressionWeights(Tag::white, shaping.suppressBlack, shaping.suppressWhite, weights.data());
     }
 };
 
 // The parts, with the defaults' settings. The noise pass works its samples out in lanes when
-// handed the settings behind its tables (where the processor has AVX2), else looks them up.
+// handed the settings behind its tables (where the processor has AVX2), else looks them up; at
+// the defaults (heavy 0) or at the stage's heaviest (heavy 1: full amount and strengths).
 template <class Tag, bool Lanes>
 void BM_GrainNoisePass(benchmark::State& state) {
     Frame<Tag> picture(width(state), height(state), 1), layer(width(state), height(state), 2);
-    const DefaultShaping<Tag> d;
+    const bool heavy = state.range(1) != 0;
+    const ShapingTables<Tag> d(heavy ? grain_noise::Shaping{{100.0f, 100.0f, 100.0f}, 20, 10} : kDefaultShaping);
     for (auto _ : state) {
-        GrainNoise<Tag>(true, 0.75f, 7, d.curves, d.weights.data(), picture.desc, layer.desc, Lanes ? &d.shaping : nullptr);
-        benchmark::ClobberMemory();
-    }
-    setPixels(state);
-}
-
-// Noise and both softening passes kept in the AVX2 lanes a row at a time, as the stage takes
-// them: the work of the two benchmarks below, less what the lanes save.
-template <class Tag>
-void BM_GrainSoftenedInLanes(benchmark::State& state) {
-    if (!cpu::hasAvx2()) {
-        state.SkipWithError("no AVX2");
-        return;
-    }
-    Frame<Tag> picture(width(state), height(state), 1);
-    std::vector<uint8_t> row(size_t(width(state)) * Tag::bytesPerPixel);
-    const DefaultShaping<Tag> d;
-    grain_noise::LaneConstants k;
-    grain_noise::SoftKernel kernels[3];
-    const float radii[3] = {0.05f, 0.1f, 0.2f};
-    if (!grain_noise::prepareLanes<Tag>(k, int32_t(0.75f * float(Tag::white) + 0.5f), d.shaping, d.curves, d.weights.data()) ||
-        !grain_noise::SoftKernels(radii, kernels)) {
-        state.SkipWithError("the defaults are not taken in lanes");
-        return;
-    }
-    const grain_noise::RowsDone done{nullptr, [](void*, int32_t, uint8_t*) {}};
-    for (auto _ : state) {
-        uint32_t seed = 7;
-        grain_noise::SoftRows work(width(state));
-        grain_noise::softenedLaneRows<Tag>(k, true, seed, picture.desc, width(state), height(state), kernels, work,
-                                           row.data(), done);
+        GrainNoise<Tag>(true, heavy ? 1.0f : 0.75f, 7, d.curves, d.weights.data(), picture.desc, layer.desc,
+                        Lanes ? &d.shaping : nullptr);
         benchmark::ClobberMemory();
     }
     setPixels(state);
@@ -228,12 +202,10 @@ BENCHMARK(BM_GeneratorChain)->Apply(frameSizes);
 BENCHMARK(BM_GeneratorLanes)->Apply(frameSizes);
 BENCHMARK_TEMPLATE(BM_GrainStage, PIXEL_BGRA8)->ArgsProduct({{1920, 3840}, {0, 1}})->ArgNames({"w", "heavy"})->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GrainStage, PIXEL_ARGB14)->ArgsProduct({{1920, 3840}, {0, 1}})->ArgNames({"w", "heavy"})->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_BGRA8, true)->Apply(frameSizes);
-BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_ARGB14, true)->Apply(frameSizes);
-BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_BGRA8, false)->Apply(frameSizes);
-BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_ARGB14, false)->Apply(frameSizes);
-BENCHMARK_TEMPLATE(BM_GrainSoftenedInLanes, PIXEL_BGRA8)->Apply(frameSizes);
-BENCHMARK_TEMPLATE(BM_GrainSoftenedInLanes, PIXEL_ARGB14)->Apply(frameSizes);
+BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_BGRA8, true)->ArgsProduct({{1920, 3840}, {0, 1}})->ArgNames({"w", "heavy"})->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_ARGB14, true)->ArgsProduct({{1920, 3840}, {0, 1}})->ArgNames({"w", "heavy"})->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_BGRA8, false)->ArgsProduct({{1920, 3840}, {0, 1}})->ArgNames({"w", "heavy"})->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_ARGB14, false)->ArgsProduct({{1920, 3840}, {0, 1}})->ArgNames({"w", "heavy"})->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GrainBlurBothPasses, PIXEL_BGRA8)->Apply(frameSizes);
 BENCHMARK_TEMPLATE(BM_GrainBlurBothPasses, PIXEL_ARGB14)->Apply(frameSizes);
 BENCHMARK_TEMPLATE(BM_GrainBlurPass, PIXEL_BGRA8)->ArgsProduct({{1920}, {0, 1}})->Unit(benchmark::kMillisecond);

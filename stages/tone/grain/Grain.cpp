@@ -272,24 +272,6 @@ public:
     // Rows first..end-1, after the rows before them.
     void rows(int32_t first, int32_t end) { rowsInto(layer_, first, end); }
 
-    // Takes the working rows of softenedRows: false where the noise is not made in the lanes or
-    // the memory is refused. There are no rows to hold where there are none to make.
-    bool takeSoftRows() {
-        if (!inLanes_)
-            return false;
-        if (width_ <= 0 || height_ <= 0)
-            return true;
-        softRows_ = grain_noise::SoftRows(width_);
-        return bool(softRows_);
-    }
-
-    // Every row made and softened by `kernels` in the lanes, handed to `rows` in `row`; once
-    // takeSoftRows has said yes.
-    void softenedRows(const grain_noise::SoftKernel (&kernels)[3], uint8_t* row, const grain_noise::RowsDone& rows) {
-        grain_noise::softenedLaneRows<Tag>(lanes_, colorNoise_, state_, picture_, width_, height_, kernels, softRows_,
-                                           row, rows);
-    }
-
     // Row y, after the rows before it, into `row` rather than the layer's own row.
     void row(int32_t y, uint8_t* row) {
         RasterDesc place = layer_;
@@ -348,7 +330,6 @@ private:
     CallBuffer<uint8_t> results_;
     grain_noise::LaneConstants lanes_{};
     bool inLanes_ = false;
-    grain_noise::SoftRows softRows_;
 };
 
 // One row of a raster, found at `pixels`, as a raster of its own.
@@ -389,24 +370,18 @@ struct GrainRows {
 
 // How a frame's noise is made, softened and laid over the picture.
 enum class GrainRoute {
-    kSoftenedLanes,  // made and softened in the lanes a row at a time, each row blended once done
-    kBlurByRows,     // made a row at a time for both of the blur's passes by rows, each row blended once done
-    kWholeFrame,     // made over the frame, softened by two whole passes, blended at once
+    kBlurByRows,  // made a row at a time for both of the blur's passes by rows, each row blended once done
+    kWholeFrame,  // made over the frame, softened by two whole passes, blended at once
 };
 
-// The route, chosen once from the radii (`kernels` then holds their windows where they take
-// rows), the noise (the processor and the settings decide whether it is made in the lanes)
-// and the frame's rasters. The row routes keep each row in the caches from its noise to its
-// blend, and write only the working rasters' first rows.
-template <class Tag>
-GrainRoute routeOf(const float (&radii)[3], grain_noise::SoftKernel (&kernels)[3], NoiseMaker<Tag>& noise,
-                   const RasterDesc& layer, const RasterDesc& buffer) {
-    // Both passes a row at a time need radii up to 1, with one above 0.
-    if (!grain_noise::SoftKernels(radii, kernels))
+// The route, chosen once from the radii and the frame's rasters. The row route keeps each row
+// in the caches from its noise to its blend, and writes only the working rasters' first rows.
+GrainRoute routeOf(const float (&radii)[3], const RasterDesc& layer, const RasterDesc& buffer) {
+    // Both passes a row at a time need radii up to 1, with one above 0 (NaN counts as none).
+    const auto narrow = [](float r) { return grain_blur::ChannelKernel(r).reach <= 1; };
+    const auto above0 = [](float r) { return r > 0.0f; };
+    if (!std::all_of(std::begin(radii), std::end(radii), narrow) || !std::any_of(std::begin(radii), std::end(radii), above0))
         return GrainRoute::kWholeFrame;
-    // The lanes' working rows are taken here, so that memory refused only means another route.
-    if (noise.takeSoftRows())
-        return GrainRoute::kSoftenedLanes;
     // The blur's passes by rows cover the common area of the layer and its buffer; where that
     // is empty, the whole-frame passes still offer the host its blend.
     if (std::min(layer.width, buffer.width) > 0 && std::min(layer.height, buffer.height) > 0)
@@ -415,19 +390,6 @@ GrainRoute routeOf(const float (&radii)[3], grain_noise::SoftKernel (&kernels)[3
 }
 
 }  // namespace
-
-bool grain_noise::SoftKernels(const float (&radii)[3], SoftKernel (&kernels)[3]) {
-    // NaN compares false, so it counts as no radius.
-    if (!(radii[0] > 0.0f) && !(radii[1] > 0.0f) && !(radii[2] > 0.0f))
-        return false;
-    for (int c = 0; c < 3; ++c) {
-        const grain_blur::ChannelKernel k(radii[c]);
-        if (k.reach > 1)
-            return false;
-        kernels[c] = {k.edge, k.inner, k.norm, k.startSign(), k.hasSides()};
-    }
-    return true;
-}
 
 template <class Tag>
 void GrainNoise(bool colorNoise, float amount, uint32_t seed, const typename Tag::Channel* const curves[3],
@@ -464,16 +426,11 @@ Status GrainStage(TX_STAGE_ARGS, bool colorNoise, float amount, float red, float
     const float radii[3] = {float(double(softnessRed) * 0.5), float(double(softnessGreen) * 0.5),
                             float(double(softnessBlue) * 0.5)};
 
-    grain_noise::SoftKernel kernels[3];
-    const GrainRoute route = routeOf(radii, kernels, noise, layer.desc(), blurred.desc());
-    // On the row routes the working rasters' first rows hold the rows in work, and the picture
+    const GrainRoute route = routeOf(radii, layer.desc(), blurred.desc());
+    // On the row route the working rasters' first rows hold the rows in work, and the picture
     // rows the noise reads lie below those already blended.
     GrainRows<Tag> rows{&host, &noise, layer.desc(), picture, STATUS_OK};
     switch (route) {
-    case GrainRoute::kSoftenedLanes:
-        // Only the layer's first row is written: each finished row, before its blend.
-        noise.softenedRows(kernels, layer.desc().pixels, grain_noise::RowsDone{&rows, &GrainRows<Tag>::done});
-        return rows.status;
     case GrainRoute::kBlurByRows:
         // Refused working memory is known before the first row is asked for.
         TX_PROPAGATE(GrainBlurByRows<Tag>(radii[0], radii[1], radii[2], layer.desc(), blurred.desc(),

@@ -141,15 +141,6 @@ public:
         put<positionOf(1)>(layer, V::truncate(samples[1]));
         put<positionOf(2)>(layer, V::truncate(samples[2]));
     }
-    // A channel's samples truncated, as floats in pixel order.
-    static V::F wholeInPixelOrder(V::F samples) {
-        const V::F whole = V::truncateFloat(samples);
-        if constexpr (kIs16Bit<Tag>)
-            return V::evenLanesThenOdd(whole);
-        else
-            return whole;
-    }
-
     // Eight pixels in lane order: 8-bit, one vector of 32-bit words; 16-bit, pixels 0-3 and
     // 4-7 as 64-bit words.
     static void load(const Channel* at, V::I (&pixels)[2]) {
@@ -296,154 +287,6 @@ void rowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, 
     }
 }
 
-// GrainBlur's single-precision window on a channel's samples in pixel order, eight at a time:
-// each step the same operation as the window's own.
-class Softening {
-public:
-    explicit Softening(const SoftKernel (&k)[3]) {
-        for (int c = 0; c < 3; ++c) {
-            edge_[c] = V::setFloat(k[c].edge), inner_[c] = V::setFloat(k[c].inner);
-            norm_[c] = V::setFloat(k[c].norm), startSign_[c] = V::setFloat(k[c].startSign);
-            sides_[c] = V::set32(k[c].sides ? -1 : 0);
-        }
-    }
-
-    struct Terms {
-        V::I side, centre;
-    };
-    // o = trunc(p f) where it is a side tap (else 0), and o + trunc(p (1 - f)) as the centre.
-    Terms terms(int c, V::F p) const {
-        const V::I o = V::truncate(V::mulFloat(p, edge_[c]));
-        return {V::bitAnd(o, sides_[c]), V::add32(o, V::truncate(V::mulFloat(p, inner_[c])))};
-    }
-    // The line's constant for first samples p: trunc(2 p f + p (2R - 1)) less the window there.
-    V::I lineOffset(int c, V::F p) const {
-        const V::F x = V::addFloat(V::mulFloat(V::addFloat(p, p), edge_[c]), V::mulFloat(p, startSign_[c]));
-        const Terms t = terms(c, p);
-        return V::sub32(V::truncate(x), V::add32(V::add32(t.side, t.side), t.centre));
-    }
-    // trunc(sum k) held to 0..white, as a float.
-    template <class Tag>
-    V::F value(int c, V::I sum) const {
-        const V::F whole = V::truncateFloat(V::mulFloat(V::toFloat(sum), norm_[c]));
-        return V::minFloat(V::maxFloat(whole, V::zeroFloat()), V::setFloat(float(Tag::white)));
-    }
-
-private:
-    V::F edge_[3], inner_[3], norm_[3], startSign_[3];
-    V::I sides_[3];
-};
-
-// Both passes over channel c's samples of row y: the horizontal one in full, its results
-// taking the samples' place, then the vertical one taking them as row y's samples. Its result
-// for row y - 1 waits in `softened`. Two loops rather than one keep each step's chain short.
-template <class Tag>
-void softenRow(const Softening& s, SoftRows& w, int c, int32_t y, int32_t width) {
-    using Terms = Softening::Terms;
-    float* samples = w.row(c);
-    const V::F first = V::setFloat(samples[0]);
-    const V::I lineOffset = s.lineOffset(c, first);
-    V::I before = s.terms(c, first).side;  // the pixel before the first repeats it
-    Terms current = s.terms(c, V::loadFloat(samples));
-    for (int32_t x = 0; x < width; x += 8) {
-        // Each group's samples are read before the group before it is written. Each pixel takes
-        // the side terms of the pixels before and after it.
-        const Terms next = s.terms(c, V::loadFloat(samples + x + 8));
-        const V::I sides = V::add32(V::lanesBefore32(before, current.side), V::lanesAfter32(current.side, next.side));
-        V::storeFloat(samples + x, s.value<Tag>(c, V::add32(sides, V::add32(current.centre, lineOffset))));
-        before = current.side;
-        current = next;
-    }
-    int32_t *partial = w.partial(c), *side = w.side(c), *offset = w.offset(c), *softened = w.softened(c);
-    for (int32_t x = 0; x < width; x += 8) {
-        const V::F v = V::loadFloat(samples + x);
-        const Terms t = s.terms(c, v);
-        if (y == 0) {
-            // Above row 0 the first row repeats.
-            const V::I o = s.lineOffset(c, v);
-            V::store32(offset + x, o);
-            V::store32(partial + x, V::add32(V::add32(t.side, t.centre), o));
-        } else {
-            const V::I sum = V::add32(V::load32(partial + x), t.side);
-            V::store32(softened + x, V::truncate(s.value<Tag>(c, sum)));
-            V::store32(partial + x, V::add32(V::add32(V::load32(side + x), t.centre), V::load32(offset + x)));
-        }
-        V::store32(side + x, t.side);
-    }
-}
-
-// The last row: below it the last row repeats.
-template <class Tag>
-void softenLastRow(const Softening& s, SoftRows& w, int c, int32_t width) {
-    for (int32_t x = 0; x < width; x += 8) {
-        const V::I sum = V::add32(V::load32(w.partial(c) + x), V::load32(w.side(c) + x));
-        V::store32(w.softened(c) + x, V::truncate(s.value<Tag>(c, sum)));
-    }
-}
-
-// The softened samples waiting in `w` as opaque pixels of `row`.
-template <class Tag>
-void handOver(SoftRows& w, int32_t width, uint8_t* row) {
-    using F = typename Tag::FORMAT;
-    using Channel = typename Tag::Channel;
-    constexpr int kBits = 8 * sizeof(Channel);
-    auto* out = reinterpret_cast<Channel*>(row);
-    const V::I opaque = V::set32(fromByte<Tag>(255));
-    for (int32_t x = 0; x < width; x += 8) {
-        V::I channels[4];
-        channels[F::R] = V::load32(w.softened(0) + x);
-        channels[F::G] = V::load32(w.softened(1) + x);
-        channels[F::B] = V::load32(w.softened(2) + x);
-        channels[F::A] = opaque;
-        const int32_t count = std::min(8, width - x);
-        Channel group[8 * 4];
-        Channel* to = count == 8 ? out + 4 * x : group;
-        const V::I low = V::bitOr(channels[0], V::shiftLeft32(channels[1], kBits));
-        const V::I high = V::bitOr(channels[2], V::shiftLeft32(channels[3], kBits));
-        if constexpr (kIs16Bit<Tag>) {
-            // Pixels 0 1 | 4 5 and 2 3 | 6 7 as 64-bit words, then in order.
-            const V::I even = V::interleaveLow32(low, high), odd = V::interleaveHigh32(low, high);
-            V::storeBytes(to, V::lowHalves(even, odd));
-            V::storeBytes(to + 16, V::highHalves(even, odd));
-        } else {
-            V::storeBytes(to, V::bitOr(low, V::shiftLeft32(high, 2 * kBits)));
-        }
-        if (count < 8)
-            std::memcpy(out + 4 * x, group, size_t(count) * 4 * sizeof(Channel));
-    }
-}
-
-template <class Tag, bool Colour, bool DoubleCurves>
-void softenedRowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, int32_t width, int32_t height,
-                    const Softening& softening, SoftRows& w, uint8_t* row, const RowsDone& rows) {
-    using L = Lanes<Tag>;
-    using Channel = typename Tag::Channel;
-    const L lanes(k);
-    const rng::Jump rowJump = rng::jumpOf(uint64_t(width) * (Colour ? 3 : 1));
-    for (int32_t y = 0; y < height; ++y) {
-        const Channel* in = rowOf<Tag>(picture, y);
-        Generator<Tag, Colour> generator(state);
-        for (int32_t x = 0; x < width; x += 8) {
-            V::I pixels[2];
-            V::F samples[3];
-            L::loadSome(in + 4 * x, std::min(8, width - x), pixels);
-            groupSamples<Tag, Colour, DoubleCurves>(lanes, generator, pixels, samples);
-            for (int c = 0; c < 3; ++c) V::storeFloat(w.row(c) + x, L::wholeInPixelOrder(samples[c]));
-        }
-        state = rowJump(state);
-        // Past the end the last pixel repeats.
-        for (int c = 0; c < 3; ++c) std::fill(w.row(c) + width, w.row(c) + w.stride, w.row(c)[width - 1]);
-        for (int c = 0; c < 3; ++c) softenRow<Tag>(softening, w, c, y, width);
-        if (y > 0) {
-            handOver<Tag>(w, width, row);
-            rows.done(rows.context, y - 1, row);
-        }
-    }
-    for (int c = 0; c < 3; ++c) softenLastRow<Tag>(softening, w, c, width);
-    handOver<Tag>(w, width, row);
-    rows.done(rows.context, height - 1, row);
-}
-
 // Every entry of channel c's curve inside the ends, as the lanes make it.
 template <class Tag, bool DoubleCurves>
 bool curvesMatch(const Lanes<Tag>& lanes, const typename Tag::Channel* const curves[3]) {
@@ -523,28 +366,11 @@ void laneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const Ra
         (k.doubleCurves ? rowsOf<Tag, false, true> : rowsOf<Tag, false, false>)(k, state, picture, layer, width, first, end);
 }
 
-template <class Tag>
-void softenedLaneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
-                      int32_t width, int32_t height, const SoftKernel (&kernels)[3], SoftRows& w, uint8_t* row,
-                      const RowsDone& rows) {
-    if (width <= 0 || height <= 0)
-        return;
-    const Softening softening(kernels);
-    if (colorNoise)
-        (k.doubleCurves ? softenedRowsOf<Tag, true, true> : softenedRowsOf<Tag, true, false>)(
-            k, state, picture, width, height, softening, w, row, rows);
-    else
-        (k.doubleCurves ? softenedRowsOf<Tag, false, true> : softenedRowsOf<Tag, false, false>)(
-            k, state, picture, width, height, softening, w, row, rows);
-}
-
 #define GRAIN_NOISE_LANES(Tag)                                                                                      \
     template bool prepareLanes<Tag>(LaneConstants&, int32_t, const Shaping&, const Tag::Channel* const[3],           \
                                     const float*);                                                                  \
     template void laneRows<Tag>(const LaneConstants&, bool, uint32_t&, const RasterDesc&, const RasterDesc&, int32_t, \
-                                int32_t, int32_t);                                                                  \
-    template void softenedLaneRows<Tag>(const LaneConstants&, bool, uint32_t&, const RasterDesc&, int32_t, int32_t,  \
-                                        const SoftKernel (&)[3], SoftRows&, uint8_t*, const RowsDone&);
+                                int32_t, int32_t);
 GRAIN_NOISE_LANES(PIXEL_ARGB8)
 GRAIN_NOISE_LANES(PIXEL_BGRA8)
 GRAIN_NOISE_LANES(PIXEL_ARGB14)
