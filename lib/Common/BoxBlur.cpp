@@ -195,7 +195,7 @@ void horizontalPass(const RasterDesc& from, const RasterDesc& to, int32_t width,
 }
 
 // The column sums of the window centred on row 0 (r + 1 copies of row 0, rows 1..inside, and
-// the last row for the rest), 32 columns at a time held in registers down the rows.
+// the last row for the rest), 32 samples at a time held in registers down the rows.
 template <class Tag>
 void startingColumnSums(const RasterDesc& from, int32_t* sum, int32_t samples, int64_t radius, int32_t inside,
                         int32_t height) {
