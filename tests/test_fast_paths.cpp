@@ -247,7 +247,9 @@ TYPED_TEST(FastPaths, VectorModesAtEverySamplePair) {
     atEachWidth([&] {
         for (int32_t mode : {BLEND_NORMAL, BLEND_MULTIPLY, BLEND_HARD_LIGHT, BLEND_OVERLAY})
             for (uint32_t alpha : {uint32_t(Tag::white), uint32_t(Tag::white) / 3, 1u, 2u})
-                for (double opacity : {1.0, 0.6, 0.3}) {
+                // 126/255 scales an opaque top to the one alpha whose over step over an
+                // opaque 8-bit base reaches the quotient's step at 254.
+                for (double opacity : {1.0, 0.6, 0.3, 126.0 / 255.0}) {
                     SCOPED_TRACE(::testing::Message() << "mode " << mode << " alpha " << alpha << " opacity " << opacity);
                     AcfPtr<Image> top(new Image(ImageSpec{n, n, kLayout<Tag>, 0}));
                     AcfPtr<Image> fast(new Image(ImageSpec{n, n, kLayout<Tag>, 0}));
