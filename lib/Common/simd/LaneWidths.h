@@ -204,24 +204,9 @@ struct Sse2Lanes {
     // b where either is NaN.
     static F minFloat(F a, F b) { return _mm_min_ps(a, b); }
     static F maxFloat(F a, F b) { return _mm_max_ps(a, b); }
-    // trunc(a f) of signed 16-bit lanes in single precision, back in 16-bit lanes (signed
-    // saturation).
-    static I mulFloatTruncated(I a, F f) {
-        const __m128i first = _mm_srai_epi32(_mm_unpacklo_epi16(a, a), 16);
-        const __m128i second = _mm_srai_epi32(_mm_unpackhi_epi16(a, a), 16);
-        return _mm_packs_epi32(_mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(first), f)),
-                               _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(second), f)));
-    }
 
     // ---- Pixels along a line (here two of 16-bit lanes, or one of 32-bit lanes a vector) ----
 
-    // Every pixel set to the vector's first, or last.
-    static I repeatFirstPixel(I v) { return _mm_unpacklo_epi64(v, v); }
-    static I repeatLastPixel(I v) { return _mm_unpackhi_epi64(v, v); }
-    // The pixels one step before those of v (the first from prev's last), and one step after
-    // (the last from next's first).
-    static I pixelsBefore(I prev, I v) { return _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(prev), _mm_castsi128_pd(v), 1)); }
-    static I pixelsAfter(I v, I next) { return _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(v), _mm_castsi128_pd(next), 1)); }
     // Quarter j of a block's pixels, 16-bit samples widened to 32-bit lanes (unsigned).
     static I widenQuarter(Block b, int j) {
         const __m128i half = j < 2 ? b.low : b.high;
@@ -387,9 +372,6 @@ struct Avx2Lanes {
 
     static I interleaveLow(I a, I b) { return _mm256_unpacklo_epi16(a, b); }
     static I interleaveHigh(I a, I b) { return _mm256_unpackhi_epi16(a, b); }
-    // Lanes 0 1 and 2 3 of each 128-bit half of a and b, interleaved.
-    static I interleaveLow32(I a, I b) { return _mm256_unpacklo_epi32(a, b); }
-    static I interleaveHigh32(I a, I b) { return _mm256_unpackhi_epi32(a, b); }
     static I pack32(I a, I b) { return _mm256_packs_epi32(a, b); }
     static I add32(I a, I b) { return _mm256_add_epi32(a, b); }
     static I sub32(I a, I b) { return _mm256_sub_epi32(a, b); }
@@ -404,13 +386,6 @@ struct Avx2Lanes {
     static I shiftRight64(I a, Count count) { return _mm256_srl_epi64(a, count); }
     static I shiftRight64By32(I a) { return _mm256_srli_epi64(a, 32); }
     static I shiftLeft64By32(I a) { return _mm256_slli_epi64(a, 32); }
-    // Each lane replaced by the one before it (the first by prev's last), or by the one after
-    // it (the last by next's first).
-    static I lanesBefore32(I prev, I v) { return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(prev, v, 0x21), 12); }
-    static I lanesAfter32(I v, I next) { return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, next, 0x21), v, 4); }
-    // The low 128-bit halves of a and b, and their high halves, each pair as one vector.
-    static I lowHalves(I a, I b) { return _mm256_permute2x128_si256(a, b, 0x20); }
-    static I highHalves(I a, I b) { return _mm256_permute2x128_si256(a, b, 0x31); }
 
     // ---- Floats ----
 
@@ -427,16 +402,6 @@ struct Avx2Lanes {
     static F maxFloat(F a, F b) { return _mm256_max_ps(a, b); }
     // Lanes of `ifSet` where `mask` (32-bit lanes) has its top bit set, of `ifClear` elsewhere.
     static F selectFloat(I mask, F ifSet, F ifClear) { return _mm256_blendv_ps(ifClear, ifSet, _mm256_castsi256_ps(mask)); }
-    // Lanes 0 2 4 6 1 3 5 7.
-    static F evenLanesThenOdd(F v) { return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7)); }
-    // trunc(a f) of signed 16-bit lanes in single precision, back in 16-bit lanes (signed
-    // saturation); unpack and pack both work within halves, so the lanes come back in place.
-    static I mulFloatTruncated(I a, F f) {
-        const __m256i first = _mm256_srai_epi32(_mm256_unpacklo_epi16(a, a), 16);
-        const __m256i second = _mm256_srai_epi32(_mm256_unpackhi_epi16(a, a), 16);
-        return _mm256_packs_epi32(_mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(first), f)),
-                                  _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(second), f)));
-    }
 
     // ---- Doubles: four a vector, from and back to eight 32-bit lanes ----
 
@@ -452,12 +417,6 @@ struct Avx2Lanes {
 
     // ---- Pixels along a line (here four of 16-bit lanes, or two of 32-bit lanes a vector) ----
 
-    // Every pixel set to the vector's first, or last.
-    static I repeatFirstPixel(I v) { return _mm256_permute4x64_epi64(v, 0x00); }
-    static I repeatLastPixel(I v) { return _mm256_permute4x64_epi64(v, 0xFF); }
-    // [p3 | v0 v1 v2] and [v1 v2 v3 | n0]: the middle pair crosses the 128-bit halves.
-    static I pixelsBefore(I prev, I v) { return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(prev, v, 0x21), 8); }
-    static I pixelsAfter(I v, I next) { return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, next, 0x21), v, 8); }
     // Quarter j of a block's pixels, 16-bit samples widened to 32-bit lanes (unsigned).
     static I widenQuarter(Block b, int j) {
         const __m256i half = j < 2 ? b.low : b.high;
