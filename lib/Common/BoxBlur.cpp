@@ -59,7 +59,9 @@ void storePair(typename Tag::Channel* a, typename Tag::Channel* b, __m128i avera
     if constexpr (kIs16Bit<Tag>) {
         const __m128i words = _mm_packus_epi32(averagesA, averagesB);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(a), words);
-        _mm_storeh_pd(reinterpret_cast<double*>(b), _mm_castsi128_pd(words));
+        // Rows of 16-bit pixels are 2-byte aligned only: a 64-bit integer store, which may be
+        // unaligned, rather than a double's.
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(b), _mm_unpackhi_epi64(words, words));
     } else {
         const __m128i words = _mm_packs_epi32(averagesA, averagesB);
         const __m128i bytes = _mm_packus_epi16(words, words);
