@@ -188,19 +188,20 @@ plumbing() {  # SIZE FRAMES: tarnix with every stage off against ffmpeg alone, s
     local size=$1 frames=$2 input
     input=$(clip "$size" "$frames")
     jobs=()
-    # tarnix's own conversions, so both make the same bytes.
+    # tarnix's own scaler flags, so that both do the same conversion work. They must follow the
+    # input: before it ffmpeg takes them for the input and the conversion runs with its defaults.
     local sws=(-sws_flags bicubic+accurate_rnd+full_chroma_int)
     for depth in 8 16; do
         local target=${raw[$depth]}
         [ -n "$target" ] || continue
         tarnix_raw "tarnix${depth}_raw" "$input" "$depth"
-        job "ffmpeg${depth}_raw" ffmpeg -hide_banner -v error -nostdin "${sws[@]}" -i "$input" -c:v rawvideo \
+        job "ffmpeg${depth}_raw" ffmpeg -hide_banner -v error -nostdin -i "$input" "${sws[@]}" -c:v rawvideo \
             -pix_fmt "$(raw_pix_fmt "$depth")" -y "$scratch/out.${target%% *}"
     done
     if ((h264)); then
         for depth in 8 16; do job "tarnix${depth}_h264" "$tarnix" render "$input" "$scratch/out.mp4" --depth "$depth" --crf 18 -q -y; done
         # What tarnix's .mp4 output asks of libx264.
-        job ffmpeg_h264 ffmpeg -hide_banner -v error -nostdin "${sws[@]}" -i "$input" -c:v libx264 -preset medium -crf 18 \
+        job ffmpeg_h264 ffmpeg -hide_banner -v error -nostdin -i "$input" "${sws[@]}" -c:v libx264 -preset medium -crf 18 \
             -pix_fmt yuv420p -movflags +faststart -y "$scratch/out.mp4"
     fi
     cpu=() wall=()
