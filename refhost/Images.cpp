@@ -139,7 +139,7 @@ bool Image::guardsIntact() const {
         !allGuard(mStorage.data() + mStorage.size() - kGuardBytes, kGuardBytes, kGuardValue))
         return false;
     const size_t used = size_t(mSpec.width) * size_t(bytesPerPixel()), stride = size_t(rowBytes());
-    if (stride == used) return true;
+    if (stride <= used) return true;
     for (uint32_t y = 0; y < mSpec.height; ++y)
         if (!allGuard(pixels() + size_t(y) * stride + used, stride - used, kGuardValue)) return false;
     return true;
