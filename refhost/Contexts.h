@@ -2,6 +2,8 @@
 // the effect, frame and render contexts, and the input service.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,8 +18,17 @@ namespace refhost {
 
 class EffectDefinition;
 
+// Byte order, as memcmp gives it, but in two big-endian words: parameter lookups run many
+// times a frame, and the fuzzer's hook on memcmp records every call.
 struct UIDLess {
-    bool operator()(const acfUID& a, const acfUID& b) const { return std::memcmp(&a, &b, sizeof a) < 0; }
+    bool operator()(const acfUID& a, const acfUID& b) const {
+        uint64_t x[2], y[2];
+        std::memcpy(x, &a, sizeof x);
+        std::memcpy(y, &b, sizeof y);
+        for (int i = 0; i < 2; ++i)
+            if (x[i] != y[i]) return __builtin_bswap64(x[i]) < __builtin_bswap64(y[i]);
+        return false;
+    }
 };
 
 // A parameter's values over time. Doubles interpolate linearly between keys, integers too
