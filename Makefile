@@ -76,7 +76,7 @@ fuzz-long: deps
 	cmake -S . -B $(FUZZ) $(SANITIZED) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DTARNIX_SANITIZE=fuzzer-no-link,address,undefined -DTARNIX_FUZZ=ON
 	cmake --build $(FUZZ) --target fuzz_module
-	tools/fuzz-long.sh $(FUZZ) $(HOURS)
+	FUZZ_JOBS=$(or $(JOBS),1) tools/fuzz-long.sh $(FUZZ) $(HOURS)
 
 # 20,000 frames of a small clip through tarnix with the heaviest preset: resident memory stays
 # flat and the first frames come out the same on a second run.

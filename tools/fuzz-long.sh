@@ -8,7 +8,8 @@
 #
 #   tools/fuzz-long.sh FUZZ_BUILD HOURS
 #
-# Environment: FUZZ_COVERAGE_BUILD, a build made with -fprofile-instr-generate
+# Environment: FUZZ_JOBS, how many fuzzer processes share the kept corpus (default 1; each
+# picks up what the others keep); FUZZ_COVERAGE_BUILD, a build made with -fprofile-instr-generate
 # -fcoverage-mapping (see fuzz/README.md; default FUZZ_BUILD-cov when it exists);
 # FUZZ_ARGS, more libFuzzer flags.
 set -u
@@ -24,31 +25,52 @@ seconds=$(awk -v h="$hours" 'BEGIN { s = int(h * 3600 + 0.5); if (h !~ /^[0-9]*\
     exit 2
 }
 
+jobs=${FUZZ_JOBS:-1}
+case $jobs in '' | *[!0-9]* | 0) echo "fuzz-long: FUZZ_JOBS must be a whole number from 1, not '$jobs'" >&2; exit 2 ;; esac
+
 kept=$build/fuzz/long-corpus
 artifacts=$build/fuzz/long-artifacts
 mkdir -p "$kept" "$artifacts"
-log=$build/fuzz/long-$(date +%Y%m%d-%H%M%S).log
+stamp=$(date +%Y%m%d-%H%M%S)
 before=$(ls "$kept" | wc -l)
-echo "fuzz-long: $seconds s from $here/fuzz/corpus and $kept ($before kept entries); log $log"
+echo "fuzz-long: $seconds s, $jobs process(es), from $here/fuzz/corpus and $kept ($before kept entries)"
 
 started=$(date +%s)
 # Slow inputs get less of the fuzzer's attention: a cold start costs as much as a hundred
 # small renders and teaches little after the first.
-# shellcheck disable=SC2086
-"$target" "$kept" "$here/fuzz/corpus" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
-    -entropic_scale_per_exec_time=1 -print_final_stats=1 -artifact_prefix="$artifacts/" ${FUZZ_ARGS:-} \
-    >"$log" 2>&1
-status=$?
+logs=
+pids=
+job=1
+while [ "$job" -le "$jobs" ]; do
+    log=$build/fuzz/long-$stamp-$job.log
+    logs="$logs $log"
+    # shellcheck disable=SC2086
+    "$target" "$kept" "$here/fuzz/corpus" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
+        -entropic_scale_per_exec_time=1 -print_final_stats=1 -artifact_prefix="$artifacts/" ${FUZZ_ARGS:-} \
+        >"$log" 2>&1 &
+    pids="$pids $!"
+    job=$((job + 1))
+done
+status=0
+for pid in $pids; do
+    wait "$pid" || { s=$?; [ "$status" -ne 0 ] || status=$s; }
+done
 ended=$(date +%s)
 
-stat() { sed -n "s/^stat::$1: *//p" "$log" | tail -n 1; }
-echo "fuzz-long: exit status $status after $((ended - started)) s wall"
-echo "  executions:       $(stat number_of_executed_units)"
-echo "  executions/s:     $(stat average_exec_per_sec)"
-echo "  new corpus units: $(stat new_units_added) (kept corpus now $(ls "$kept" | wc -l) entries)"
-echo "  peak RSS:         $(stat peak_rss_mb) MB"
-last=$(grep -E '^#[0-9]+' "$log" | grep ' cov: ' | tail -n 1)
-echo "  fuzzer coverage:  $(echo "$last" | grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+/[0-9]+[a-zA-Z]*')"
+# A figure from every log's final statistics, and their sum.
+stat() {
+    for log in $logs; do sed -n "s/^stat::$1: *//p" "$log" | tail -n 1; done
+}
+total() { stat "$1" | awk '{ s += $1 } END { print s + 0 }'; }
+echo "fuzz-long: exit status $status after $((ended - started)) s wall; logs:$logs"
+echo "  executions:       $(total number_of_executed_units) (per process: $(stat number_of_executed_units | tr '\n' ' '))"
+echo "  executions/s:     $(total average_exec_per_sec) (per process: $(stat average_exec_per_sec | tr '\n' ' '))"
+echo "  new corpus units: $(total new_units_added) (kept corpus now $(ls "$kept" | wc -l) entries)"
+echo "  peak RSS:         $(stat peak_rss_mb | sort -n | tail -n 1) MB (largest process)"
+for log in $logs; do
+    last=$(grep -E '^#[0-9]+' "$log" | grep ' cov: ' | tail -n 1)
+    echo "  fuzzer coverage:  $(echo "$last" | grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+/[0-9]+[a-zA-Z]*')"
+done
 
 coverage=${FUZZ_COVERAGE_BUILD:-$build-cov}
 if [ -x "$coverage/fuzz/fuzz_module" ]; then
@@ -56,14 +78,17 @@ if [ -x "$coverage/fuzz/fuzz_module" ]; then
 fi
 
 # Slow units are written too; they are worth a look, not a failure.
-crashes=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log" | grep -v '/slow-unit-')
-slow=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log" | grep '/slow-unit-')
+# shellcheck disable=SC2086
+crashes=$(cat $logs | sed -n 's/.*Test unit written to \(.*\)$/\1/p' | grep -v '/slow-unit-')
+# shellcheck disable=SC2086
+slow=$(cat $logs | sed -n 's/.*Test unit written to \(.*\)$/\1/p' | grep '/slow-unit-')
 [ -z "$slow" ] || echo "  slow inputs:      $slow"
 [ "$status" -eq 72 ] && [ -z "$crashes" ] && echo "fuzz-long: interrupted" && exit 1
 if [ -n "$crashes" ] || [ "$status" -ne 0 ]; then
     echo "fuzz-long: FAILED; reproduce with $target <file>:"
     for c in $crashes; do echo "  $c"; done
-    grep -m 5 -E '^(==[0-9]+==ERROR|SUMMARY|fuzz_module)' "$log" | sed 's/^/  /'
+    # shellcheck disable=SC2086
+    cat $logs | grep -m 5 -E '^(==[0-9]+==ERROR|SUMMARY|fuzz_module)' | sed 's/^/  /'
     exit 1
 fi
 echo "fuzz-long: no crash"
