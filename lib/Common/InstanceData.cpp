@@ -70,9 +70,13 @@ int32_t createInstanceData(PluginHost_API& host, InstanceData& data) {
     void* memory = host.allocate(int32_t(sizeof(InstanceBlock)));
     if (!memory) return ACF_E_OUTOFMEMORY;
     InstanceBlock* block = static_cast<InstanceBlock*>(memory);
-    // Everything before the vignette table starts cleared; the table, most of the block, is
+    // Every byte but the vignette table's starts cleared; the table, most of the block, is
     // written whole just below, so clearing it first would only double the traffic.
-    std::memset(memory, 0, size_t(reinterpret_cast<char*>(block->vignetteGammaTable) - static_cast<char*>(memory)));
+    char* const start = static_cast<char*>(memory);
+    char* const table = reinterpret_cast<char*>(block->vignetteGammaTable);
+    char* const tableEnd = table + sizeof block->vignetteGammaTable;
+    std::memset(start, 0, size_t(table - start));
+    std::memset(tableEnd, 0, size_t(start + sizeof(InstanceBlock) - tableEnd));
     new (&block->deepScratches) ScratchList();
     new (&block->basicScratches) ScratchList();
     if (const VignetteTable* shared = sharedVignetteTable())
