@@ -225,6 +225,8 @@ TARNIX_FREI0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned i
         if (gHost->failure.empty() && width > kWidestFrame) {
             instance->reportOnce("a frame " + std::to_string(width) + " pixels wide is more than a row of an image "
                                  "holds; frames pass through unchanged");
+        } else if (width == 0 || height == 0) {
+            // No pixels, nothing to render; a 0 x 4294967295 frame still has rows to walk.
         } else if (gHost->failure.empty()) {
             auto effect = std::make_unique<refhost::EffectInstance>(*gHost->session);
             if (ACFFailed(effect->status())) {

@@ -29,7 +29,8 @@ ACFRESULT ImageFormat::GetChannelOrder(int32_t query, int32_t* order) {
 Image::Image(const ImageSpec& shape) : mSpec(shape) {
     const size_t body = size_t(rowBytes()) * shape.height;
     mStorage.assign(body + 2 * kGuardBytes, kGuardValue);
-    for (uint32_t y = 0; y < shape.height; ++y) std::memset(row(y), 0, size_t(shape.width) * size_t(bytesPerPixel()));
+    if (shape.width > 0)
+        for (uint32_t y = 0; y < shape.height; ++y) std::memset(row(y), 0, size_t(shape.width) * size_t(bytesPerPixel()));
 }
 
 ACFRESULT Image::GetWidth(uint32_t* width) {

@@ -428,6 +428,22 @@ TEST_F(Frei0rFilter, FramesFollowTheTimeOrAreCounted) {
     for (f0r_instance_t i : {seconds, milliseconds, lost, late}) lib.destruct(i);
 }
 
+// A frame without pixels is not rendered, however many rows it claims: the fuzzer's 0 x
+// 4294967295 frame walked its rows for minutes.
+TEST_F(Frei0rFilter, AFrameWithoutPixelsIsNotRendered) {
+    for (const auto& [width, height] : {std::pair{0u, 0xFFFFFFFFu}, std::pair{0u, 0u}, std::pair{1u, 0u}}) {
+        f0r_instance_t instance = lib.construct(width, height);
+        ASSERT_NE(instance, nullptr);
+        double on = 1;
+        lib.setParam(instance, &on, 0);
+        const uint32_t in = 0x11223344u;
+        uint32_t out = 0xA5A5A5A5u;
+        lib.update(instance, 0, &in, &out);
+        EXPECT_EQ(out, 0xA5A5A5A5u) << width << " x " << height;
+        lib.destruct(instance);
+    }
+}
+
 // Without a module to load, the filter says so once on stderr, has no parameters, and frames
 // pass through unchanged; nothing fails in the host. In a child process, which may let the
 // module go: the leak checker trips over the thread storage of a module unloaded in this one.
