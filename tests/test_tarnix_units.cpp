@@ -598,26 +598,6 @@ TEST(TarnixProcess, TheReasonIsTheCauseWhole) {
     EXPECT_EQ(reasonOf(""), "it said nothing");
 }
 
-// Children that frames cross get glibc's heap tunables, unless the user chose their own; the
-// rest of the environment passes through, and other children get it untouched.
-TEST(TarnixProcess, FrameChildrenKeepFrameBlocksOnTheHeapUnlessTheUserSaidOtherwise) {
-    const auto tunablesOf = [](ChildProcess::Stream out) {
-        ChildProcess child({"/bin/sh", "-c", "printf '%s|%s' \"${GLIBC_TUNABLES-unset}\" \"$TARNIX_PROBE\" >&2"},
-                           ChildProcess::Stream::Null, out);
-        child.wait();
-        return child.reason("");
-    };
-    ::setenv("TARNIX_PROBE", "kept", 1);
-    ::unsetenv("GLIBC_TUNABLES");
-    EXPECT_EQ(tunablesOf(ChildProcess::Stream::Pipe),
-              "glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=268435456|kept");
-    EXPECT_EQ(tunablesOf(ChildProcess::Stream::Null), "unset|kept");
-    ::setenv("GLIBC_TUNABLES", "glibc.malloc.arena_max=1", 1);
-    EXPECT_EQ(tunablesOf(ChildProcess::Stream::Pipe), "glibc.malloc.arena_max=1|kept");
-    ::unsetenv("GLIBC_TUNABLES");
-    ::unsetenv("TARNIX_PROBE");
-}
-
 // A file goes under a temporary name beside OUTPUT, a sequence through a temporary folder,
 // and each is moved into place, numbers kept, only on commit.
 TEST(TarnixSafeOutput, WritesBesideAndMovesIntoPlaceOnlyOnCommit) {
