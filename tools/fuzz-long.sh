@@ -79,9 +79,9 @@ fi
 
 # Slow units are written too; they are worth a look, not a failure.
 # shellcheck disable=SC2086
-crashes=$(cat $logs | sed -n 's/.*Test unit written to \(.*\)$/\1/p' | grep -v '/slow-unit-')
-# shellcheck disable=SC2086
-slow=$(cat $logs | sed -n 's/.*Test unit written to \(.*\)$/\1/p' | grep '/slow-unit-')
+written=$(cat $logs | sed -n 's/.*Test unit written to \(.*\)$/\1/p')
+crashes=$(echo "$written" | grep -v '/slow-unit-')
+slow=$(echo "$written" | grep '/slow-unit-')
 [ -z "$slow" ] || echo "  slow inputs:      $slow"
 [ "$status" -eq 72 ] && [ -z "$crashes" ] && echo "fuzz-long: interrupted" && exit 1
 if [ -n "$crashes" ] || [ "$status" -ne 0 ]; then
