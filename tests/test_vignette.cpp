@@ -178,6 +178,49 @@ TYPED_TEST(Vignette, SameResultWithoutInstanceData) {
     EXPECT_TRUE(with.out().samePixels(without.out()));
 }
 
+// One instance over frames whose size, depth and settings change and come back: each frame is
+// the one its own settings give, whatever the frames before it left in the instance; so is a
+// frame rendered while another thread holds the instance's memo, and the frames after it.
+TEST(VignetteMemo, EachFrameOfAnInstanceFollowsItsOwnSettings) {
+    StageFrame small(PixelLayout::ARGB8, 45, 32, 9), deep(PixelLayout::BGRA16, 45, 32, 4),
+        large(PixelLayout::BGRA8, 64, 36, 5);
+    InstanceData& shared = small.data;
+    deep.setup.services->setInstanceData(&shared);
+    large.setup.services->setInstanceData(&shared);
+    const auto check = [&](StageFrame& f, float size, float intensity) {
+        SCOPED_TRACE(testing::Message() << f.in().shape().width << "x" << f.in().shape().height << " deep "
+                                        << f.in().is16Bit() << " size " << size << " intensity " << intensity);
+        f.start();
+        if (f.in().is16Bit()) {
+            ASSERT_EQ(f.run(&VignetteStage<PIXEL_BGRA14>, size, intensity), STATUS_OK);
+            EXPECT_EQ(snapshot(f.out()), vignetted<PIXEL_BGRA14>(f.in(), size, intensity));
+        } else if (f.in().shape().layout == PixelLayout::BGRA8) {
+            ASSERT_EQ(f.run(&VignetteStage<PIXEL_BGRA8>, size, intensity), STATUS_OK);
+            EXPECT_EQ(snapshot(f.out()), vignetted<PIXEL_BGRA8>(f.in(), size, intensity));
+        } else {
+            ASSERT_EQ(f.run(&VignetteStage<PIXEL_ARGB8>, size, intensity), STATUS_OK);
+            EXPECT_EQ(snapshot(f.out()), vignetted<PIXEL_ARGB8>(f.in(), size, intensity));
+        }
+    };
+    check(small, 40, 0.7f);
+    check(small, 40, 0.7f);
+    check(small, 40, 0.6f);
+    check(small, 30, 0.6f);
+    check(small, 100, 0.6f);  // nothing to do: no curves
+    check(small, 30, 0.6f);
+    check(deep, 30, 0.6f);
+    check(small, 30, 0.6f);
+    check(large, 30, 0.6f);
+    check(small, 30, 0.6f);
+    ASSERT_TRUE(shared.vignetteMemo);
+    shared.vignetteMemo->inUse.test_and_set();  // another thread's render
+    check(small, 55, 0.9f);
+    check(deep, 30, 0.6f);
+    shared.vignetteMemo->inUse.clear();
+    check(small, 30, 0.6f);
+    check(small, 55, 0.9f);
+}
+
 // The same picture in 8 and 16 bits. Both round the same law to their own levels, so each is
 // within half of its own level of the exact value; the 16-bit picture is the 8-bit one only to
 // 1/128 of an 8-bit level, which the steepest curve met (slope 1 / 0.3) stretches to 0.03.

@@ -2,7 +2,9 @@
 // process-wide shared data (the funk raster), reached by stages through the host services.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "lib/Common/ScratchList.h"
 #include "lib/Common/Status.h"
@@ -45,10 +47,20 @@ public:
     PluginRaster_API* funkRaster = nullptr;
 };
 
-// The pair a render reaches through the host services.
+// Work a stage keeps from one frame of an instance to the next, so that a frame whose inputs
+// repeat the last one's skips it. It lives on the process heap, outside the host's accounts,
+// and goes with the instance. `inUse` is taken for the length of a render: a frame that finds
+// it taken (the same instance rendering on another thread) works without the memo.
+struct StageMemo {
+    std::atomic_flag inUse = ATOMIC_FLAG_INIT;
+    virtual ~StageMemo() = default;
+};
+
+// The pair a render reaches through the host services, and the stages' memos.
 struct InstanceData {
     InstanceBlock* block = nullptr;
     GlobalData* global = nullptr;
+    std::unique_ptr<StageMemo> vignetteMemo;
 };
 
 // The process's shared data, or null before the first instance and after the last.

@@ -3,12 +3,15 @@
 #include "stages/tone/Vignette.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <new>
 
 #include "lib/Common/CallBuffer.h"
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/PowerOfTwo.h"
+#include "lib/Common/ProcessLock.h"
 
 namespace {
 
@@ -110,12 +113,14 @@ struct Darkening<Tag, true> {
     double* logs;       // log2(v / white) for v = 0 .. white
 
     static int64_t elements(int64_t count) { return count + kLevels; }
-    Darkening(Element* block, int64_t curveCount) : exponents(block), logs(block + curveCount) {
-        for (int32_t v = 0; v < kLevels; ++v)
-            logs[v] = std::log2(double(v) / kWhite);  // -inf at 0, which the power takes to 0
-    }
+    Darkening(Element* block, int64_t curveCount) : exponents(block), logs(block + curveCount) {}
 
-    void prepare(int64_t c, int32_t k, const InstanceBlock*) { exponents[c] = 1.0 / double(float(k + 1) / 1000.0f); }
+    void prepare(int64_t c, int32_t k, const InstanceBlock*) {
+        exponents[c] = 1.0 / double(float(k + 1) / 1000.0f);
+        if (c == 0)
+            for (int32_t v = 0; v < kLevels; ++v)
+                logs[v] = std::log2(double(v) / kWhite);  // -inf at 0, which the power takes to 0
+    }
 
     // Samples above white (a host out of range) count as white.
     static uint32_t sample(Channel v) { return v < Tag::white ? uint32_t(v) : uint32_t(Tag::white); }
@@ -172,32 +177,32 @@ struct Darkening<Tag, true> {
     }
 };
 
-}  // namespace
+// A frame's fall-off worked out: gamma curve numbers over one quadrant (kUntouched where a
+// pixel stays) and the curves themselves. It depends on the frame's size, the two settings
+// and the depth only, so a memo of the last one serves every frame that repeats them.
+template <class Element>
+struct Plan {
+    int64_t mapWidth = 0, mapHeight = 0;
+    int32_t curveCount = 0;
+    CallBuffer<int16_t> map;
+    CallBuffer<Element> curves;
+};
 
 template <class Tag>
-Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
-    using Channel = typename Tag::Channel;
+Status makePlan(const Falloff& f, int32_t width, int32_t height, const InstanceBlock* block,
+                Plan<typename Darkening<Tag>::Element>& plan) {
     using Curves = Darkening<Tag>;
-    (void)frame;
-    (void)source;
-    const RasterDesc out = output.describe();
-    if (!out.pixels || out.width <= 0 || out.height <= 0)
-        return STATUS_OK;
-    const Falloff f(out.width, out.height, size, intensity);
-    // Every multiplier lies between 1 and 1 - intensity; when that narrows to 1, nothing moves.
-    if (float(f.outer) == 1.0f)
-        return STATUS_OK;
-
     // Gamma steps by horizontal and vertical distance from (cx, cy), one quadrant mirrored onto
     // all four. Past cx and cy only where a frame too wide for single precision puts pixels
     // there; those entries stay untouched.
-    const int64_t mapWidth = std::max(f.cx, out.width - 1 - f.cx) + 1;
-    const int64_t mapHeight = std::max(f.cy, out.height - 1 - f.cy) + 1;
-    CallBuffer<int16_t> mapBlock(size_t(mapWidth * mapHeight));
-    if (!mapBlock)
+    plan.mapWidth = std::max(f.cx, width - 1 - f.cx) + 1;
+    plan.mapHeight = std::max(f.cy, height - 1 - f.cy) + 1;
+    plan.map = CallBuffer<int16_t>(size_t(plan.mapWidth * plan.mapHeight));
+    if (!plan.map)
         return STATUS_NO_RASTER;
-    int16_t* map = mapBlock.data();
-    std::fill_n(map, mapWidth * mapHeight, kUntouched);
+    int16_t* map = plan.map.data();
+    const int64_t mapWidth = plan.mapWidth, mapSize = plan.mapWidth * plan.mapHeight;
+    std::fill_n(map, mapSize, kUntouched);
 
     // Each row walks towards the centre and stops at the inner radius: nearer pixels are
     // inside as well.
@@ -222,21 +227,119 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
     int32_t curveCount = 0;
     for (int32_t k = 0; k < kVignetteSteps; ++k)
         curveOf[k] = used[k] ? int16_t(curveCount++) : kUntouched;
+    plan.curveCount = curveCount;
     if (curveCount == 0)
         return STATUS_OK;  // intensity 0, or every pixel inside the inner radius
 
-    CallBuffer<typename Curves::Element> curveBlock(size_t(Curves::elements(curveCount)));
-    if (!curveBlock)
+    plan.curves = CallBuffer<typename Curves::Element>(size_t(Curves::elements(curveCount)));
+    if (!plan.curves)
         return STATUS_NO_RASTER;
-    Curves curves(curveBlock.data(), curveCount);
-    const InstanceData* data = host.instanceData();
-    const InstanceBlock* block = data ? data->block : nullptr;
+    Curves curves(plan.curves.data(), curveCount);
     for (int32_t k = 0; k < kVignetteSteps; ++k)
         if (curveOf[k] != kUntouched)
             curves.prepare(curveOf[k], k, block);
-    for (int64_t i = 0; i < mapWidth * mapHeight; ++i)
+    for (int64_t i = 0; i < mapSize; ++i)
         if (map[i] != kUntouched)
             map[i] = curveOf[map[i]];
+    return STATUS_OK;
+}
+
+// The last plan an instance made, with what it was made from.
+struct VignetteMemo final : StageMemo {
+    struct Key {
+        int32_t width = 0, height = 0;
+        uint32_t size = 0, intensity = 0;  // the settings' bits: -0 and NaN are keys like any other
+        const InstanceBlock* block = nullptr;
+        bool deep = false;
+        bool operator==(const Key&) const = default;
+    };
+    bool valid = false;
+    Key key;
+    Plan<uint8_t> bytes;  // 8-bit curves
+    Plan<double> deep;    // 16-bit curves
+
+    template <class Element>
+    Plan<Element>& plan() {
+        if constexpr (std::is_same_v<Element, double>)
+            return deep;
+        else
+            return bytes;
+    }
+};
+
+// The instance's vignette memo for the length of a render, or null: no instance, no heap for
+// it, or another thread rendering the instance right now.
+class MemoLease {
+public:
+    explicit MemoLease(PluginHost_API& host) {
+        InstanceData* data = host.instanceData();
+        if (!data)
+            return;
+        VignetteMemo* memo = nullptr;
+        {
+            ProcessLock lock;
+            if (!data->vignetteMemo)
+                data->vignetteMemo.reset(new (std::nothrow) VignetteMemo);
+            memo = static_cast<VignetteMemo*>(data->vignetteMemo.get());
+        }
+        if (memo && !memo->inUse.test_and_set(std::memory_order_acquire))
+            mMemo = memo;
+    }
+    ~MemoLease() {
+        if (mMemo)
+            mMemo->inUse.clear(std::memory_order_release);
+    }
+    MemoLease(const MemoLease&) = delete;
+    MemoLease& operator=(const MemoLease&) = delete;
+    VignetteMemo* get() const { return mMemo; }
+
+private:
+    VignetteMemo* mMemo = nullptr;
+};
+
+}  // namespace
+
+template <class Tag>
+Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
+    using Channel = typename Tag::Channel;
+    using Curves = Darkening<Tag>;
+    using Element = typename Curves::Element;
+    (void)frame;
+    (void)source;
+    const RasterDesc out = output.describe();
+    if (!out.pixels || out.width <= 0 || out.height <= 0)
+        return STATUS_OK;
+    const Falloff f(out.width, out.height, size, intensity);
+    // Every multiplier lies between 1 and 1 - intensity; when that narrows to 1, nothing moves.
+    if (float(f.outer) == 1.0f)
+        return STATUS_OK;
+
+    const InstanceData* data = host.instanceData();
+    const InstanceBlock* block = data ? data->block : nullptr;
+    const VignetteMemo::Key key{out.width, out.height, std::bit_cast<uint32_t>(size),
+                                std::bit_cast<uint32_t>(intensity), block, kIs16Bit<Tag>};
+    MemoLease lease(host);
+    VignetteMemo* memo = lease.get();
+    Plan<Element> made;
+    Plan<Element>* plan = &made;
+    if (memo && memo->valid && memo->key == key) {
+        plan = &memo->plan<Element>();
+    } else {
+        if (memo)
+            memo->valid = false;
+        TX_PROPAGATE(makePlan<Tag>(f, out.width, out.height, block, made));
+        if (memo) {
+            memo->plan<Element>() = std::move(made);
+            memo->key = key;
+            memo->valid = true;
+            plan = &memo->plan<Element>();
+        }
+    }
+    if (plan->curveCount == 0)
+        return STATUS_OK;
+    const int16_t* map = plan->map.data();
+    const int64_t mapWidth = plan->mapWidth;
+    Curves curves(plan->curves.data(), plan->curveCount);
 
     // 16-bit rows take their powers together where the heap gives room for a row of them; the
     // pixel-by-pixel form gives the same levels.
