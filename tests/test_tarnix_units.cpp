@@ -598,6 +598,31 @@ TEST(TarnixProcess, TheReasonIsTheCauseWhole) {
     EXPECT_EQ(reasonOf(""), "it said nothing");
 }
 
+// Children that frames cross get glibc's heap thresholds, unless the user tuned the heap
+// themselves; the rest of the environment passes through, and other children get it untouched.
+TEST(TarnixProcess, FrameChildrenKeepFrameBlocksOnTheHeapUnlessTheUserSaidOtherwise) {
+    const auto heapOf = [](ChildProcess::Stream out) {
+        ChildProcess child({"/bin/sh", "-c",
+                            "printf '%s %s|%s' \"${MALLOC_MMAP_THRESHOLD_-unset}\" \"${MALLOC_TRIM_THRESHOLD_-unset}\" "
+                            "\"$TARNIX_PROBE\" >&2"},
+                           ChildProcess::Stream::Null, out);
+        child.wait();
+        return child.reason("");
+    };
+    ::setenv("TARNIX_PROBE", "kept", 1);
+    EXPECT_EQ(heapOf(ChildProcess::Stream::Pipe), "33554432 268435456|kept");
+    EXPECT_EQ(heapOf(ChildProcess::Stream::Null), "unset unset|kept");
+    for (const char* own : {"GLIBC_TUNABLES", "MALLOC_MMAP_THRESHOLD_", "MALLOC_TRIM_THRESHOLD_"}) {
+        SCOPED_TRACE(own);
+        ::setenv(own, "65536", 1);
+        const std::string got = heapOf(ChildProcess::Stream::Pipe);
+        EXPECT_EQ(got.find("33554432"), std::string::npos) << got;
+        EXPECT_EQ(got.find("268435456"), std::string::npos) << got;
+        ::unsetenv(own);
+    }
+    ::unsetenv("TARNIX_PROBE");
+}
+
 // A file goes under a temporary name beside OUTPUT, a sequence through a temporary folder,
 // and each is moved into place, numbers kept, only on commit.
 TEST(TarnixSafeOutput, WritesBesideAndMovesIntoPlaceOnlyOnCommit) {
