@@ -67,9 +67,9 @@ int16_t gammaStep(double m) {
 template <class Tag, bool = kIs16Bit<Tag>>
 struct Darkening;
 
-// 8-bit: the instance's gamma table rounded to bytes, filled before the pixels and stored
-// level by level (entry (v, c) at v * count + c), so neighbouring pixels, whose steps are
-// neighbours, read neighbouring bytes.
+// 8-bit: the instance's gamma table rounded to bytes, filled before the pixels, a curve's 256
+// entries together: a pixel's three lookups index one curve, and neighbouring pixels, whose
+// curves are the same or neighbours, stay within a few cache lines.
 template <class Tag>
 struct Darkening<Tag, false> {
     using Channel = typename Tag::Channel;
@@ -83,16 +83,17 @@ struct Darkening<Tag, false> {
     void prepare(int64_t c, int32_t k, const InstanceBlock* block) {
         for (int32_t v = 0; v < 256; ++v) {
             const float entry = block ? block->vignetteGammaTable[v][k] : vignetteGammaEntry(v, k);
-            entries[v * count + c] = Channel(std::clamp(int32_t(double(entry) + 0.5), 0, 255));
+            entries[c * 256 + v] = Channel(std::clamp(int32_t(double(entry) + 0.5), 0, 255));
         }
     }
 
     // R, G and B through curve c; alpha untouched.
     void darken(Channel* px, int64_t c) const {
         using F = typename Tag::FORMAT;
-        px[F::R] = entries[px[F::R] * count + c];
-        px[F::G] = entries[px[F::G] * count + c];
-        px[F::B] = entries[px[F::B] * count + c];
+        const Channel* curve = entries + c * 256;
+        px[F::R] = curve[px[F::R]];
+        px[F::G] = curve[px[F::G]];
+        px[F::B] = curve[px[F::B]];
     }
 };
 
@@ -355,11 +356,14 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
                 continue;
             }
         }
-        for (int32_t x = 0; x < out.width; ++x, px += 4) {
-            const int16_t curve = row[x < f.cx ? f.cx - x : x - f.cx];
-            if (curve != kUntouched)
+        // Left of the centre the map is read backwards, from it on forwards.
+        const int32_t left = std::min(f.cx, out.width);
+        for (int32_t x = 0; x < left; ++x, px += 4)
+            if (const int16_t curve = row[f.cx - x]; curve != kUntouched)
                 curves.darken(px, curve);
-        }
+        for (int32_t x = left; x < out.width; ++x, px += 4)
+            if (const int16_t curve = row[x - f.cx]; curve != kUntouched)
+                curves.darken(px, curve);
     }
     return STATUS_OK;
 }
