@@ -330,6 +330,8 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
             memo->valid = false;
         TX_PROPAGATE(makePlan<Tag>(f, out.width, out.height, block, made));
         if (memo) {
+            memo->bytes = {};  // the other depth's plan, should the depth have changed, goes too
+            memo->deep = {};
             memo->plan<Element>() = std::move(made);
             memo->key = key;
             memo->valid = true;
