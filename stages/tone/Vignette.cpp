@@ -75,10 +75,11 @@ struct Darkening<Tag, false> {
     using Channel = typename Tag::Channel;
     using Element = Channel;
     Channel* entries;
-    int64_t count;
 
     static int64_t elements(int64_t count) { return count * 256; }
-    Darkening(Element* block, int64_t curveCount) : entries(block), count(curveCount) {}
+    Darkening(Element* block, int64_t) : entries(block) {}
+
+    void prepareLevels() {}
 
     void prepare(int64_t c, int32_t k, const InstanceBlock* block) {
         for (int32_t v = 0; v < 256; ++v) {
@@ -116,12 +117,13 @@ struct Darkening<Tag, true> {
     static int64_t elements(int64_t count) { return count + kLevels; }
     Darkening(Element* block, int64_t curveCount) : exponents(block), logs(block + curveCount) {}
 
-    void prepare(int64_t c, int32_t k, const InstanceBlock*) {
-        exponents[c] = 1.0 / double(float(k + 1) / 1000.0f);
-        if (c == 0)
-            for (int32_t v = 0; v < kLevels; ++v)
-                logs[v] = std::log2(double(v) / kWhite);  // -inf at 0, which the power takes to 0
+    // What every curve reads, filled once per plan.
+    void prepareLevels() {
+        for (int32_t v = 0; v < kLevels; ++v)
+            logs[v] = std::log2(double(v) / kWhite);  // -inf at 0, which the power takes to 0
     }
+
+    void prepare(int64_t c, int32_t k, const InstanceBlock*) { exponents[c] = 1.0 / double(float(k + 1) / 1000.0f); }
 
     // Samples above white (a host out of range) count as white.
     static uint32_t sample(Channel v) { return v < Tag::white ? uint32_t(v) : uint32_t(Tag::white); }
@@ -236,6 +238,7 @@ Status makePlan(const Falloff& f, int32_t width, int32_t height, const InstanceB
     if (!plan.curves)
         return STATUS_NO_RASTER;
     Curves curves(plan.curves.data(), curveCount);
+    curves.prepareLevels();
     for (int32_t k = 0; k < kVignetteSteps; ++k)
         if (curveOf[k] != kUntouched)
             curves.prepare(curveOf[k], k, block);
