@@ -277,29 +277,48 @@ TYPED_TEST(FastPaths, VectorModesAtEverySamplePair) {
     });
 }
 
-// The powers of two taken in lanes lie within their bound of exp2, at every count (the last,
-// partial block included) and at the ends: 0, the smallest normal power and below, minus infinity.
-TEST(FastPathsPowers, Exp2NearIsWithinItsBoundOfExp2) {
+// Every colour sample raised to its pixel's power is the level pow gives, at each width:
+// random samples (past white as well) under the exponents of gamma steps, pixels that exponent
+// 0 leaves alone, and powers that land exactly on a half level (1536 and 2560 cubed over 2^28
+// are 13.5 and 62.5), which only pow itself rounds up.
+template <class Tag>
+void expectRaisedAsPowGives() {
+    constexpr double W = Tag::white;
+    std::vector<double> logs(Tag::white + 1);
+    for (int32_t v = 0; v <= Tag::white; ++v) logs[size_t(v)] = std::log2(v / W);
     std::mt19937 rng(16);
-    std::uniform_real_distribution<double> exponent(-40.0, 0.0);
     atEachWidth([&] {
-        for (int32_t count : {0, 1, 2, 3, 4, 5, 7, 8, 9, 1001}) {
-            std::vector<double> x(size_t(count) + 1, 7.0), out(x.size(), 7.0);
-            const double ends[] = {0.0, -1e-300, -1.0, -0.5, -1022.0, -1021.5, -1023.0, -5000.0,
-                                   -std::numeric_limits<double>::infinity()};
-            for (int32_t k = 0; k < count; ++k)
-                x[size_t(k)] = k < 9 ? ends[k] : exponent(rng) * (k % 7 == 0 ? 30.0 : 1.0);
-            Exp2Near(x.data(), out.data(), count);
-            for (int32_t k = 0; k < count; ++k) {
-                const double exact = std::exp2(x[size_t(k)]);
-                if (x[size_t(k)] < -1022.0)
-                    EXPECT_LE(out[size_t(k)], exact + 1e-300) << x[size_t(k)];
-                else
-                    EXPECT_LE(std::fabs(out[size_t(k)] - exact), 1e-14 * exact) << x[size_t(k)];
+        for (uint32_t width : testWidths()) {
+            AcfPtr<Image> frame = randomFrame<Tag>(width, 3, rng);
+            std::vector<double> exponents(width);
+            for (uint32_t y = 0; y < 3; ++y) {
+                for (double& e : exponents)
+                    e = rng() % 5 == 0 ? 0.0 : rng() % 4 == 0 ? 3.0 : 1.0 / double(float(1 + rng() % 1000) / 1000.0f);
+                for (uint32_t x = 0; x < width; ++x)
+                    if (exponents[x] == 3.0) frame->setChannel(x, y, 1 + rng() % 3, rng() % 2 ? 1536 : 2560);
+                AcfPtr<Image> before = copyOf(*frame.get());
+                const RasterDesc d = descOf(*frame.get());
+                RaiseToPowers<Tag>(reinterpret_cast<uint16_t*>(d.pixels + ptrdiff_t(y) * d.rowBytes), exponents.data(),
+                                   logs.data(), int32_t(width));
+                for (uint32_t x = 0; x < width; ++x)
+                    for (int c = 0; c < 4; ++c) {
+                        const uint32_t v = before->channel(x, y, c), got = frame->channel(x, y, c);
+                        uint32_t want = v;
+                        if (c != 0 && exponents[x] != 0.0)
+                            want = std::min(uint32_t(W * std::pow(std::min<double>(v, W) / W, exponents[x]) + 0.5),
+                                            uint32_t(W));
+                        ASSERT_EQ(got, want) << "width " << width << " pixel " << x << " channel " << c << " from "
+                                             << v << " to the power " << exponents[x];
+                    }
             }
-            EXPECT_EQ(out[size_t(count)], 7.0) << "nothing written past the count";
+            EXPECT_TRUE(frame->guardsIntact());
         }
     });
+}
+
+TEST(FastPathsPowers, SamplesRaisedAreTheLevelsPowGives) {
+    expectRaisedAsPowGives<PIXEL_ARGB14>();
+    expectRaisedAsPowGives<PIXEL_BGRA14>();
 }
 
 // The generator's draws taken in lanes are the draws taken one by one, and leave

@@ -1,9 +1,12 @@
-// 2^x for a run of x at once, for callers that settle values near a rounding boundary with the
-// exact power anyway: each result lies within 1e-14 of the C library's exp2, relative.
+// Powers of 16-bit samples worked out from a table of logarithms in the processor's lanes,
+// exact to the last level: values near a rounding boundary are settled by pow itself.
 #pragma once
 
 #include <cstdint>
 
-// out[k] = 2^x[k] for x[k] <= 0 (minus infinity included); below -1022 the result may be 0.
-// `out` may be `x`.
-void Exp2Near(const double* x, double* out, int32_t count);
+// Pixels of four 16-bit samples raised to a power each: every colour sample v of pixel x whose
+// exponents[x] is not 0 becomes trunc(white (v / white)^e + 0.5), as the C library's pow in
+// double gives it, to the last level; samples past white count as white. Alpha, and pixels
+// whose exponent is 0, stay as they are. `logs[v]` = log2(v / white) for v = 0 .. white.
+template <class Tag>
+void RaiseToPowers(typename Tag::Channel* pixels, const double* exponents, const double* logs, int32_t count);

@@ -101,15 +101,11 @@ struct Darkening<Tag, false> {
 // 16-bit: v' = trunc(16384 (v / 16384)^(1 / g) + 0.5) with the single-precision g of the 8-bit
 // table, the power in double as the C library's pow gives it. A curve per step would be too
 // big to stay in cache and too costly to fill (16385 powers each, few of them read), so each
-// sample is worked out: 2^(log2(v / 16384) / g) from a table of logarithms, which lies within
-// 1e-10 of a level of the power; only where that falls within 1e-7 of a rounding boundary is
-// pow itself asked, so the result is the power's to the last level.
+// sample is worked out from a table of logarithms, exact to the last level.
 template <class Tag>
 struct Darkening<Tag, true> {
     using Channel = typename Tag::Channel;
     static constexpr int32_t kLevels = Tag::white + 1;
-    static constexpr double kWhite = Tag::white;
-    static constexpr double kMargin = 1e-7;
     using Element = double;
     double* exponents;  // 1 / g of each curve
     double* logs;       // log2(v / white) for v = 0 .. white
@@ -120,63 +116,21 @@ struct Darkening<Tag, true> {
     // What every curve reads, filled once per plan.
     void prepareLevels() {
         for (int32_t v = 0; v < kLevels; ++v)
-            logs[v] = std::log2(double(v) / kWhite);  // -inf at 0, which the power takes to 0
+            logs[v] = std::log2(double(v) / double(Tag::white));  // -inf at 0, which the power takes to 0
     }
 
     void prepare(int64_t c, int32_t k, const InstanceBlock*) { exponents[c] = 1.0 / double(float(k + 1) / 1000.0f); }
 
-    // Samples above white (a host out of range) count as white.
-    static uint32_t sample(Channel v) { return v < Tag::white ? uint32_t(v) : uint32_t(Tag::white); }
+    void darken(Channel* px, int64_t c) const { RaiseToPowers<Tag>(px, &exponents[c], logs, 1); }
 
-    // The level of sample i from its power of two, near or exact: pow settles values close to
-    // a rounding boundary.
-    static Channel settled(double power, uint32_t i, double exponent) {
-        // x lies in 0.5 .. white + 0.5, so the conversions below are plain truncations.
-        const double x = kWhite * power + 0.5;
-        int32_t n = int32_t(x);
-        const double fraction = x - double(n);
-        if (fraction < kMargin || fraction > 1.0 - kMargin)
-            n = int32_t(kWhite * std::pow(double(i) / kWhite, exponent) + 0.5);
-        return Channel(n < Tag::white ? n : Tag::white);
-    }
-
-    Channel level(Channel v, double exponent) const {
-        const uint32_t i = sample(v);
-        return settled(std::exp2(logs[i] * exponent), i, exponent);
-    }
-
-    void darken(Channel* px, int64_t c) const {
-        using F = typename Tag::FORMAT;
-        const double exponent = exponents[c];
-        px[F::R] = level(px[F::R], exponent);
-        px[F::G] = level(px[F::G], exponent);
-        px[F::B] = level(px[F::B], exponent);
-    }
-
-    // A row at once, its powers taken together in the processor's lanes (`powers` holds three a
-    // pixel): the same levels as darken gives, as both are the power's to the last level.
-    void darkenRow(Channel* px, const int16_t* curveAt, int32_t centre, int32_t width, double* powers) const {
-        using F = typename Tag::FORMAT;
-        const auto curveOf = [&](int32_t x) { return curveAt[x < centre ? centre - x : x - centre]; };
-        int32_t n = 0;
+    // A row at once, its powers taken together in the processor's lanes (`rowExponents` holds
+    // one a pixel, 0 where the pixel stays): the same levels as darken gives.
+    void darkenRow(Channel* px, const int16_t* curveAt, int32_t centre, int32_t width, double* rowExponents) const {
         for (int32_t x = 0; x < width; ++x) {
-            const int16_t c = curveOf(x);
-            if (c == kUntouched)
-                continue;
-            for (int k : {F::R, F::G, F::B})
-                powers[n++] = logs[sample(px[4 * x + k])] * exponents[c];
+            const int16_t c = curveAt[x < centre ? centre - x : x - centre];
+            rowExponents[x] = c == kUntouched ? 0.0 : exponents[c];
         }
-        Exp2Near(powers, powers, n);
-        n = 0;
-        for (int32_t x = 0; x < width; ++x) {
-            const int16_t c = curveOf(x);
-            if (c == kUntouched)
-                continue;
-            for (int k : {F::R, F::G, F::B}) {
-                Channel& v = px[4 * x + k];
-                v = settled(powers[n++], sample(v), exponents[c]);
-            }
-        }
+        RaiseToPowers<Tag>(px, rowExponents, logs, width);
     }
 };
 
@@ -347,11 +301,11 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
     const int64_t mapWidth = plan->mapWidth;
     Curves curves(plan->curves.data(), plan->curveCount);
 
-    // 16-bit rows take their powers together where the heap gives room for a row of them; the
-    // pixel-by-pixel form gives the same levels.
+    // 16-bit rows take their powers together where the heap gives room for a row of exponents;
+    // the pixel-by-pixel form gives the same levels.
     CallBuffer<double> powers;
     if constexpr (kIs16Bit<Tag>)
-        powers = CallBuffer<double>(size_t(out.width) * 3);
+        powers = CallBuffer<double>(size_t(out.width));
     for (int32_t y = 0; y < out.height; ++y) {
         const int16_t* row = map + int64_t(y < f.cy ? f.cy - y : y - f.cy) * mapWidth;
         Channel* px = rowOf<Tag>(out, y);

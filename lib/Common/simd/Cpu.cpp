@@ -14,7 +14,17 @@ bool detectAvx2() {
     return __builtin_cpu_supports("avx2");
 }
 
+bool detectFma() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("fma");
+}
+
 }  // namespace
+
+bool hasFma() {
+    static const bool detected = detectFma();
+    return detected && hasAvx2();
+}
 
 bool hasAvx2() {
     static const bool detected = detectAvx2();

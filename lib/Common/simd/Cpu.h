@@ -6,6 +6,8 @@ namespace cpu {
 // The processor and the system (which must save the wide registers) support AVX2, and
 // nothing has held the kernels to SSE2.
 bool hasAvx2();
+// hasAvx2(), and the processor fuses multiply and add (every AVX2 processor made so far).
+bool hasFma();
 
 // Holds every kernel to its SSE2 path while set: the tests run both widths on one machine.
 void holdToSse2(bool hold);
