@@ -110,6 +110,29 @@ TYPED_TEST(Fading, RefusedScratchRasterLeavesTheOutput) {
     expectRefusalLeavesTheFrame(f, 1, [&] { return f.run(&FadingStage<TypeParam>, 150.0f); });
 }
 
+// A host that renders in place hands over one image as input and output. The stage's steps
+// still hold: the first blur pass overwrites that image, so the composite's background, the
+// input frame put back, is the first pass's result, as the plain kernels on one image give.
+TYPED_TEST(Fading, AHostRenderingInPlaceGetsTheStepsOnOneImage) {
+    using Tag = TypeParam;
+    for (float amount : {0.0f, 3.0f, 150.0f}) {
+        SCOPED_TRACE(amount);
+        StageFrame f(kLayout<Tag>, 37, 21, 6);
+        AcfPtr<Image> layer(new Image(f.in().shape())), expected = copyOf(f.in());
+        const RasterDesc image = descOf(*expected.get()), scratch = descOf(*layer.get());
+        CopyRows(image, scratch);
+        BoxBlurHorizontalPlain<Tag>(scratch, image, int32_t(amount));
+        ASSERT_EQ(BoxBlurVerticalPlain<Tag>(image, scratch, int32_t(amount)), STATUS_OK);
+        BlendImagesPlain<Tag>(nullptr, BLEND_NORMAL, amount > 100 ? 0.5f : 0.3f, 1.0f, scratch, image, image);
+
+        PluginHost_AVX2_Impl& services = *f.setup.services;
+        services.outputImage = f.setup.input.get();
+        RasterHolder output(services.outputRaster(), &services, false, true);
+        ASSERT_EQ(FadingStage<Tag>(::FrameContext{}, services, f.input, output, amount), STATUS_OK);
+        EXPECT_EQ(snapshot(f.in()), snapshot(*expected.get()));
+    }
+}
+
 // Amounts no host should send blur nothing (the radius conversion saturates below 1): NaN and
 // negative ones composite at 0.3 like amount 0; for infinite and huge ones the opacity is held
 // to 1, and a picture laid over itself at full opacity is the picture.

@@ -8,6 +8,7 @@
 
 #include "host/avx2/PluginRaster_AVX2_Impl.h"
 #include "lib/Common/FloatMath.h"
+#include "lib/Common/Kernels.h"
 #include "lib/Common/Status.h"
 #include "params/ParameterSet.h"
 #include "platform/platform.h"
@@ -20,16 +21,6 @@ PluginRaster_AVX2_Impl* asImpl(PluginRaster_API* raster) { return static_cast<Pl
 uint32_t layoutCode(bool rgb, bool sixteenBit, bool bgra) {
     if (rgb) return sixteenBit ? (bgra ? FORMAT_BGRA14 : FORMAT_ARGB14) : (bgra ? FORMAT_BGRA8 : FORMAT_ARGB8);
     return sixteenBit ? (bgra ? FORMAT_OTHER16_B : FORMAT_OTHER16_A) : (bgra ? FORMAT_OTHER8_B : FORMAT_OTHER8_A);
-}
-
-// Copies the common area of two described images row by row; each advances by its own stride.
-void copyRows(const RasterDesc& from, const RasterDesc& to) {
-    if (!from.pixels || !to.pixels) return;
-    const int64_t rowLength = std::min(int64_t(from.width) * from.bytesPerPixel, int64_t(to.width) * to.bytesPerPixel);
-    const int32_t rows = std::min(from.height, to.height);
-    if (rowLength <= 0) return;
-    for (int32_t y = 0; y < rows; ++y)
-        std::memcpy(to.pixels + int64_t(y) * to.rowBytes, from.pixels + int64_t(y) * from.rowBytes, size_t(rowLength));
 }
 
 void zeroRows(const RasterDesc& d, int32_t top, int32_t bottom, int32_t left, int32_t right) {
@@ -111,7 +102,7 @@ void PluginHost_AVX2_Impl::copyInputToOutput() {
     RasterDesc from, to;
     describeInput(&from);
     describeOutput(&to);
-    copyRows(from, to);
+    CopyRows(from, to);
 }
 
 void PluginHost_AVX2_Impl::copyRect(PluginRaster_API* source, PluginRaster_API* destination, const Rect16& rect,
@@ -141,7 +132,7 @@ void PluginHost_AVX2_Impl::copyImage(PluginRaster_API* source, PluginRaster_API*
     RasterDesc from, to;
     describeRaster(source, &from);
     describeRaster(destination, &to);
-    copyRows(from, to);
+    CopyRows(from, to);
 }
 
 PluginRaster_API* PluginHost_AVX2_Impl::inputRaster(int32_t index) {

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 
 namespace {
 
@@ -14,7 +16,32 @@ int32_t truncatedLevel(double x, int32_t white) {
     return x >= double(white) ? white : int32_t(x);
 }
 
+// The addresses of the first and one past the last byte a raster's rows span (rows may run
+// upwards, with a negative stride).
+std::pair<uintptr_t, uintptr_t> span(const RasterDesc& d) {
+    const int64_t row = int64_t(d.width) * d.bytesPerPixel, last = int64_t(d.height - 1) * d.rowBytes;
+    const uintptr_t base = reinterpret_cast<uintptr_t>(d.pixels);
+    return {base + uintptr_t(std::min<int64_t>(last, 0)), base + uintptr_t(std::max<int64_t>(last, 0) + row)};
+}
+
 }  // namespace
+
+void CopyRows(const RasterDesc& from, const RasterDesc& to) {
+    if (!from.pixels || !to.pixels) return;
+    const int64_t rowLength = std::min(int64_t(from.width) * from.bytesPerPixel, int64_t(to.width) * to.bytesPerPixel);
+    const int32_t rows = std::min(from.height, to.height);
+    if (rowLength <= 0) return;
+    for (int32_t y = 0; y < rows; ++y)
+        std::memcpy(to.pixels + int64_t(y) * to.rowBytes, from.pixels + int64_t(y) * from.rowBytes, size_t(rowLength));
+}
+
+bool SharePixels(const RasterDesc& a, const RasterDesc& b) {
+    if (!a.pixels || !b.pixels || a.width <= 0 || b.width <= 0 || a.height <= 0 || b.height <= 0)
+        return false;
+    const auto [aFirst, aEnd] = span(a);
+    const auto [bFirst, bEnd] = span(b);
+    return aFirst < bEnd && bFirst < aEnd;
+}
 
 template <class Tag>
 void FillRaster(const RasterDesc& raster, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {

@@ -44,6 +44,12 @@ template <class Tag>
 Status BlendImages(PluginHost_API* host, int32_t mode, float topOpacity, float baseOpacity, const RasterDesc& top,
                    const RasterDesc& base, const RasterDesc& destination);
 
+// Copies the common area of two rasters row by row; each advances by its own stride.
+void CopyRows(const RasterDesc& from, const RasterDesc& to);
+
+// Whether the pixel memory of two rasters (their rows and whatever lies between) overlaps.
+bool SharePixels(const RasterDesc& a, const RasterDesc& b);
+
 // Writes one colour, given as bytes in R, G, B, A order (widened in 16-bit rasters).
 template <class Tag>
 void FillRaster(const RasterDesc& raster, uint8_t r, uint8_t g, uint8_t b, uint8_t a);

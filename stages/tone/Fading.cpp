@@ -15,6 +15,12 @@ float fadeOpacity(float amount) {
     return 0.3f;
 }
 
+// Whether `a` can be read in place of a copy of it into `b`: rows of the same pixels.
+bool standsIn(const RasterDesc& a, const RasterDesc& b) {
+    return a.pixels && b.pixels && a.width == b.width && a.height == b.height && a.bytesPerPixel == b.bytesPerPixel &&
+           a.format == b.format;
+}
+
 }  // namespace
 
 template <class Tag>
@@ -24,19 +30,35 @@ Status FadingStage(TX_STAGE_ARGS, float amount) {
     ScratchRaster layer(host, output.raster);
     if (!layer)
         return STATUS_NO_RASTER;
-    host.copyImage(source.raster, layer.raster());
 
-    // The output is only the blur's intermediate here; the source is put back into it below.
-    // A radius below 1 (NaN and out-of-range amounts included) leaves the layer unblurred.
-    const RasterDesc out = output.describe();
+    // The layer is a copy of the input frame, blurred: with the output as the blur's
+    // intermediate, then put back to the input frame for the composite. The host is asked to
+    // describe the rasters of both copies, the same questions in the same order, but rows are
+    // moved only where something reads them: where the blur's passes overwrite the whole layer,
+    // the first reads the input frame itself, and the composite takes the input frame as its
+    // background. A radius below 1 (NaN and out-of-range amounts included) leaves the layer
+    // unblurred.
     const int32_t radius = truncToInt32(double(amount));
-    BoxBlurHorizontal<Tag>(layer.desc(), out, radius);
-    const Status blurred = BoxBlurVertical<Tag>(out, layer.desc(), radius);
-    host.copyInputToOutput();
+    RasterDesc input, scratch;
+    host.describeRaster(source.raster, &input);
+    host.describeRaster(layer.raster(), &scratch);
+    const RasterDesc out = output.describe();
+    // The first pass writes the output, so it cannot read an input that shares its memory.
+    const bool blurInput = radius >= 1 && standsIn(input, scratch) && !SharePixels(input, out);
+    if (!blurInput)
+        CopyRows(input, scratch);
+    BoxBlurHorizontal<Tag>(blurInput ? input : scratch, out, radius);
+    const Status blurred = BoxBlurVertical<Tag>(out, scratch, radius);
+
+    RasterDesc restoreFrom, restoreTo;
+    host.describeInput(&restoreFrom);
+    host.describeOutput(&restoreTo);
+    if (blurred == STATUS_OK && standsIn(restoreFrom, out) && !SharePixels(restoreFrom, out))
+        return BlendImages<Tag>(&host, BLEND_NORMAL, opacity, 1.0f, scratch, restoreFrom, out);
+    CopyRows(restoreFrom, restoreTo);
     // A blur refused its memory ends the stage with the frame put back as it came.
     TX_PROPAGATE(blurred);
-
-    return BlendImages<Tag>(&host, BLEND_NORMAL, opacity, 1.0f, layer.desc(), out, out);
+    return BlendImages<Tag>(&host, BLEND_NORMAL, opacity, 1.0f, scratch, out, out);
 }
 
 template Status FadingStage<PIXEL_ARGB8>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float);
