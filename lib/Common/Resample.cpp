@@ -60,13 +60,16 @@ void sourceCoordinates(int32_t i, float cx, float cy, float c, float s, float Ys
     }
 }
 
+// A five-tap sum as a sample. The placements take it as trunc(sum x 0.2) or trunc(sum / 5.0),
+// in double; for sums of whole samples (below 2^19) both are the integer quotient by 5, as a
+// fifth of a whole number is 0 or at least 0.2 past a whole number, far beyond the rounding.
+inline int32_t average(int32_t sum) { return sum / 5; }
+
 // Places `source` centred in an area of areaWidth x areaHeight whose corner is (areaLeft,
-// areaTop) in the destination grid; only pixels inside `writable` change. `average` turns a
-// five-tap sum into a sample.
-template <class Tag, class Average>
+// areaTop) in the destination grid; only pixels inside `writable` change.
+template <class Tag>
 void placeRotated(const PixelGrid& source, const PixelGrid& destination, int32_t areaLeft, int32_t areaTop,
-                  int32_t areaWidth, int32_t areaHeight, const Window& writable, float sx, float sy, float angle,
-                  Average average) {
+                  int32_t areaWidth, int32_t areaHeight, const Window& writable, float sx, float sy, float angle) {
     using Channel = typename Tag::Channel;
     using F = typename Tag::FORMAT;
     constexpr int64_t kPixelBytes = 4 * sizeof(Channel);
@@ -109,11 +112,19 @@ void placeRotated(const PixelGrid& source, const PixelGrid& destination, int32_t
             if (lane == 0)
                 sourceCoordinates(i, cx, cy, c, s, Ys, Yc, sx, sy, us, vs);
             const int32_t u = us[lane], v = vs[lane];
-            const Channel* centre = pixel(u, v);
-            const Channel* left = pixel(u - 1, v);
-            const Channel* right = pixel(u + 1, v);
-            const Channel* up = pixel(u, v - 1);
-            const Channel* down = pixel(u, v + 1);
+            const Channel *centre, *left, *right, *up, *down;
+            if (u >= 1 && u < lastColumn && v >= 1 && v < lastRow) {
+                // Every tap inside the source: its neighbours by their offsets.
+                const uint8_t* at = source.pixels + v * source.stride + u * kPixelBytes;
+                centre = reinterpret_cast<const Channel*>(at);
+                left = reinterpret_cast<const Channel*>(at - kPixelBytes);
+                right = reinterpret_cast<const Channel*>(at + kPixelBytes);
+                up = reinterpret_cast<const Channel*>(at - source.stride);
+                down = reinterpret_cast<const Channel*>(at + source.stride);
+            } else {
+                centre = pixel(u, v), left = pixel(u - 1, v), right = pixel(u + 1, v);
+                up = pixel(u, v - 1), down = pixel(u, v + 1);
+            }
             for (int k : {F::R, F::G, F::B})
                 out[k] = Channel(average(int32_t(centre[k]) + left[k] + right[k] + up[k] + down[k]));
             out[F::A] = centre[F::A];
@@ -128,8 +139,7 @@ void RotateScaleCopy(const RasterDesc& source, const RasterDesc& destination, fl
     const PixelGrid from{source.pixels, source.rowBytes, source.width, source.height};
     const PixelGrid to{destination.pixels, destination.rowBytes, destination.width, destination.height};
     const Window whole{0, 0, destination.width, destination.height};
-    placeRotated<Tag>(from, to, 0, 0, destination.width, destination.height, whole, sx, sy, angle,
-                      [](int32_t sum) { return int32_t(sum * 0.2); });
+    placeRotated<Tag>(from, to, 0, 0, destination.width, destination.height, whole, sx, sy, angle);
 }
 
 template <class Tag>
@@ -140,12 +150,7 @@ void RotateScaleCopyWindow(const RasterDesc& source, const RasterDesc& destinati
     const Window part{std::max<int32_t>(window.left, 0), std::max<int32_t>(window.top, 0),
                       std::min<int32_t>(window.right, destination.width),
                       std::min<int32_t>(window.bottom, destination.height)};
-    if constexpr (kIs16Bit<Tag>)
-        placeRotated<Tag>(from, to, 0, 0, destination.width, destination.height, part, sx, sy, angle,
-                          [](int32_t sum) { return int32_t(sum / 5.0); });
-    else
-        placeRotated<Tag>(from, to, 0, 0, destination.width, destination.height, part, sx, sy, angle,
-                          [](int32_t sum) { return int32_t(sum * 0.2); });
+    placeRotated<Tag>(from, to, 0, 0, destination.width, destination.height, part, sx, sy, angle);
 }
 
 template <class Tag>
@@ -157,8 +162,7 @@ void TransformResample(const ImageBuffer& source, const ImageBuffer& destination
                           std::min(destination.roiRight, int32_t(destination.mWidth)),
                           std::min(destination.roiBottom, destination.mHeight)};
     placeRotated<Tag>(from, to, destination.roiLeft, destination.roiTop, destination.roiRight - destination.roiLeft,
-                      destination.roiBottom - destination.roiTop, writable, sx, sy, angle,
-                      [](int32_t sum) { return int32_t(sum / 5.0); });
+                      destination.roiBottom - destination.roiTop, writable, sx, sy, angle);
 }
 
 template void RotateScaleCopy<PIXEL_ARGB8>(const RasterDesc&, const RasterDesc&, float, float, float);
