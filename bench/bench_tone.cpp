@@ -118,6 +118,32 @@ void BM_PostContrast(benchmark::State& state) {
     report<Tag>(state, timed, true);
 }
 
+// Flicker then the vignette, at their defaults: the two stages one after the other (range 2
+// is 0), or flicker's tables applied in the vignette's pass (1), as the driver runs them.
+template <class Tag>
+void BM_FlickerThenVignette(benchmark::State& state) {
+    Frame<Tag> f(uint32_t(state.range(0)), uint32_t(state.range(1)));
+    const bool together = state.range(2) != 0;
+    TimedCpu timed;
+    for (auto _ : state) {
+        if (together) {
+            HandedTables tables;
+            FlickerTables<Tag>(::FrameContext{}, *f.services, *f.in, *f.out, 10.0f, tables);
+            benchmark::DoNotOptimize(VignetteAfter<Tag>(::FrameContext{}, *f.services, *f.in, *f.out, 40.0f, 0.7f, tables));
+        } else {
+            FlickerStage<Tag>(::FrameContext{}, *f.services, *f.in, *f.out, 10.0f);
+            benchmark::DoNotOptimize(VignetteStage<Tag>(::FrameContext{}, *f.services, *f.in, *f.out, 40.0f, 0.7f));
+        }
+        f.putBack(state, timed);
+    }
+    report<Tag>(state, timed, true);
+}
+
+void apartOrTogether(benchmark::internal::Benchmark* b) {
+    for (int together : {0, 1}) b->Args({1920, 1080, together})->Args({3840, 2160, together});
+    b->ArgNames({"w", "h", "together"})->Unit(benchmark::kMillisecond);
+}
+
 // Defaults, then heaviest, each on both frame sizes.
 void settings(benchmark::internal::Benchmark* b) {
     for (int heavy : {0, 1}) b->Args({1920, 1080, heavy})->Args({3840, 2160, heavy});
@@ -132,6 +158,8 @@ BENCHMARK_TEMPLATE(BM_Flicker, PIXEL_BGRA8)->Apply(settings);
 BENCHMARK_TEMPLATE(BM_Flicker, PIXEL_BGRA14)->Apply(settings);
 BENCHMARK_TEMPLATE(BM_Vignette, PIXEL_BGRA8)->Apply(settings);
 BENCHMARK_TEMPLATE(BM_Vignette, PIXEL_BGRA14)->Apply(settings);
+BENCHMARK_TEMPLATE(BM_FlickerThenVignette, PIXEL_BGRA8)->Apply(apartOrTogether);
+BENCHMARK_TEMPLATE(BM_FlickerThenVignette, PIXEL_BGRA14)->Apply(apartOrTogether);
 BENCHMARK_TEMPLATE(BM_Displacement, PIXEL_BGRA8)->Apply(settings);
 BENCHMARK_TEMPLATE(BM_Displacement, PIXEL_BGRA14)->Apply(settings);
 BENCHMARK_TEMPLATE(BM_GateWeave, PIXEL_BGRA8)->Apply(settings);

@@ -16,6 +16,7 @@ using rng::RandomUnit;
 
 // The chain in its fixed order. A gate's draws happen whenever its stage's own flag is set,
 // whether or not the stage then runs.
+template <class Tag>
 Status runStages(const StageTable& t, const FrameContext& frame, PluginHost_API& host, RasterHolder& in,
                  RasterHolder& out, const RenderSettings& s) {
     if (s.doFading && t.fading) TX_PROPAGATE(t.fading(frame, host, in, out, float(s.fadeAmount)));
@@ -43,14 +44,20 @@ Status runStages(const StageTable& t, const FrameContext& frame, PluginHost_API&
             TX_PROPAGATE(t.dust(frame, host, in, out, black, white, float(s.dustOpacity), s.blackNumber, s.whiteNumber));
     }
 
+    // Flicker's tables go over the frame in the vignette's pass when the vignette runs: one pass
+    // over the frame instead of two, the same frame.
+    HandedTables flickered;
     if (s.doFlicker) {
         const double u = RandomUnit();
         if (s.flickerAmount != 0 && s.flickerFreq > u && t.flicker)
-            TX_PROPAGATE(t.flicker(frame, host, in, out, float(s.flickerAmount)));
+            TX_PROPAGATE(t.flicker(frame, host, in, out, float(s.flickerAmount), flickered));
     }
 
     if (s.doVignette && s.vignetteSize > 0 && t.vignette)
-        TX_PROPAGATE(t.vignette(frame, host, in, out, float(s.vignetteSize), float(s.vignetteIntensity / 100)));
+        TX_PROPAGATE(
+            t.vignette(frame, host, in, out, float(s.vignetteSize), float(s.vignetteIntensity / 100), flickered));
+    else
+        ApplyHandedTables<Tag>(flickered.frame, flickered);
 
     if (s.doDisplacement && s.displacementAmount > 0 && t.displacement)
         TX_PROPAGATE(t.displacement(frame, host, in, out, float(s.displacementAmount)));
@@ -112,7 +119,7 @@ Status RunPipeline(const FrameContext& frame, PluginHost_API& host) {
     host.copyInputToOutput();
 
     try {
-        TX_PROPAGATE(runStages(stageTable<Tag>(), frame, host, input, output, settings));
+        TX_PROPAGATE(runStages<Tag>(stageTable<Tag>(), frame, host, input, output, settings));
         if (settings.doContrast) postContrast<Tag>(host, output, outDesc, settings.contrastAmount);
         return STATUS_OK;
     } catch (...) {

@@ -24,8 +24,8 @@ StageTable makeTable() {
     t.funk = &FunkStage<Tag>;
     t.splotches = &SplotchesStage<Tag>;
     t.dust = &DustStage<Tag>;
-    t.flicker = &FlickerStage<Tag>;
-    t.vignette = &VignetteStage<Tag>;
+    t.flicker = &FlickerTables<Tag>;
+    t.vignette = &VignetteAfter<Tag>;
     t.displacement = &DisplacementStage<Tag>;
     t.microscratches = &MicroscratchesStage<Tag>;
     t.grain = &GrainStage<Tag>;

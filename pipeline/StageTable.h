@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "lib/Common/ChannelTables.h"
 #include "lib/Common/StageTypes.h"
 
 struct StageTable {
@@ -14,8 +15,10 @@ struct StageTable {
     Status (*funk)(TX_STAGE_ARGS, PluginRaster_API* funkRaster, float opacity);
     Status (*splotches)(TX_STAGE_ARGS, int32_t number, float scale, float transparency);
     Status (*dust)(TX_STAGE_ARGS, bool black, bool white, float opacity, int32_t blackNumber, int32_t whiteNumber);
-    Status (*flicker)(TX_STAGE_ARGS, float amount);
-    Status (*vignette)(TX_STAGE_ARGS, float size, float intensity);
+    // Flicker makes its tables and hands them on; the vignette applies them in its own pass, or
+    // the driver does when the vignette does not run.
+    Status (*flicker)(TX_STAGE_ARGS, float amount, HandedTables& tables);
+    Status (*vignette)(TX_STAGE_ARGS, float size, float intensity, const HandedTables& before);
     Status (*displacement)(TX_STAGE_ARGS, float amount);
     Status (*microscratches)(TX_STAGE_ARGS, int32_t number, float opacity);
     Status (*grain)(TX_STAGE_ARGS, bool colorNoise, float amount, float red, float green, float blue,

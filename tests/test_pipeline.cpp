@@ -53,11 +53,12 @@ Status dustCalled(const ::FrameContext&, PluginHost_API&, RasterHolder&, RasterH
     gCalls += std::string("dust") + (black ? " black" : "") + (white ? " white" : "") + " ";
     return 0;
 }
-Status flickerCalled(const ::FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float amount) {
+Status flickerCalled(const ::FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float amount, HandedTables&) {
     gCalls += "flicker " + std::to_string(amount) + " ";
     return 0;
 }
-Status vignetteCalled(const ::FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float size, float) {
+Status vignetteCalled(const ::FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float size, float,
+                      const HandedTables&) {
     gCalls += "vignette " + std::to_string(size) + " ";
     return 0;
 }

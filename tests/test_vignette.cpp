@@ -5,6 +5,9 @@
 #include <limits>
 
 #include "StageTestSupport.h"
+#include "lib/Common/simd/Cpu.h"
+#include "pipeline/Random.h"
+#include "stages/tone/Flicker.h"
 #include "stages/tone/Vignette.h"
 
 using namespace stage_support;
@@ -218,6 +221,45 @@ TEST(VignetteMemo, EachFrameOfAnInstanceFollowsItsOwnSettings) {
     shared.vignetteMemo->inUse.clear();
     check(small, 30, 0.6f);
     check(small, 55, 0.9f);
+}
+
+// Handed flicker's tables, the stage applies them in its own pass over the frame: the frame is
+// the one flicker and then the stage give, at each vector width and odd widths, 16-bit samples
+// past white included, for settings that darken and for those that leave every pixel.
+TYPED_TEST(Vignette, FlickersTablesInItsPassGiveFlickerThenVignette) {
+    using Tag = TypeParam;
+    const struct {
+        float size, intensity;
+    } settings[] = {{40, 0.7f}, {1, 1.0f}, {35, 0.65f}, {40, 0.0f}, {100, 0.7f}};
+    for (bool narrowest : {false, true}) {
+        SCOPED_TRACE(narrowest ? "held to SSE2" : "widest");
+        cpu::holdToSse2(narrowest);
+        for (uint32_t w : {1u, 6u, 45u, 64u})
+            for (const auto k : settings) {
+                SCOPED_TRACE(testing::Message() << "width " << w << " size " << k.size << " intensity " << k.intensity);
+                StageFrame apart(kLayout<Tag>, w, 23, w), together(kLayout<Tag>, w, 23, w);
+                if (kIs16Bit<Tag>) {
+                    for (StageFrame* f : {&apart, &together}) {
+                        for (uint32_t x = 0; x < w; x += 3) f->in().setChannel(x, x % 23, 1 + x % 3, 20000 + x);
+                        f->start();
+                    }
+                }
+                rng::threadState() = 9;
+                ASSERT_EQ(apart.run(&FlickerStage<Tag>, 60.0f), STATUS_OK);
+                ASSERT_EQ(apart.run(&VignetteStage<Tag>, k.size, k.intensity), STATUS_OK);
+                rng::threadState() = 9;
+                HandedTables tables;
+                ASSERT_EQ(FlickerTables<Tag>(::FrameContext{}, *together.setup.services, together.input, together.output,
+                                             60.0f, tables),
+                          STATUS_OK);
+                ASSERT_EQ(VignetteAfter<Tag>(::FrameContext{}, *together.setup.services, together.input,
+                                             together.output, k.size, k.intensity, tables),
+                          STATUS_OK);
+                EXPECT_EQ(snapshot(together.out()), snapshot(apart.out()));
+                EXPECT_NE(snapshot(together.out()), snapshot(together.in()));
+            }
+    }
+    cpu::holdToSse2(false);
 }
 
 // The same picture in 8 and 16 bits. Both round the same law to their own levels, so each is

@@ -3,7 +3,7 @@
 #include "lib/Common/PixelFormats.h"
 
 template <class Tag>
-int32_t ApplyChannelTables(const RasterDesc& raster, typename Tag::Channel* const tables[3], int32_t white) {
+int32_t ApplyChannelTables(const RasterDesc& raster, const typename Tag::Channel* const tables[3], int32_t white) {
     using F = typename Tag::FORMAT;
     using T = typename Tag::Channel;
     if (!tables[0] || !tables[1] || !tables[2]) return 1;
@@ -30,7 +30,19 @@ int32_t ApplyChannelTables(const RasterDesc& raster, typename Tag::Channel* cons
     return 0;
 }
 
-template int32_t ApplyChannelTables<PIXEL_ARGB8>(const RasterDesc&, uint8_t* const[3], int32_t);
-template int32_t ApplyChannelTables<PIXEL_BGRA8>(const RasterDesc&, uint8_t* const[3], int32_t);
-template int32_t ApplyChannelTables<PIXEL_ARGB14>(const RasterDesc&, uint16_t* const[3], int32_t);
-template int32_t ApplyChannelTables<PIXEL_BGRA14>(const RasterDesc&, uint16_t* const[3], int32_t);
+template <class Tag>
+void ApplyHandedTables(const RasterDesc& raster, const HandedTables& handed) {
+    if (!handed)
+        return;
+    const typename Tag::Channel* const tables[3] = {handed.table<Tag>(0), handed.table<Tag>(1), handed.table<Tag>(2)};
+    ApplyChannelTables<Tag>(raster, tables, handed.white);
+}
+
+template int32_t ApplyChannelTables<PIXEL_ARGB8>(const RasterDesc&, const uint8_t* const[3], int32_t);
+template void ApplyHandedTables<PIXEL_ARGB8>(const RasterDesc&, const HandedTables&);
+template int32_t ApplyChannelTables<PIXEL_BGRA8>(const RasterDesc&, const uint8_t* const[3], int32_t);
+template void ApplyHandedTables<PIXEL_BGRA8>(const RasterDesc&, const HandedTables&);
+template int32_t ApplyChannelTables<PIXEL_ARGB14>(const RasterDesc&, const uint16_t* const[3], int32_t);
+template void ApplyHandedTables<PIXEL_ARGB14>(const RasterDesc&, const HandedTables&);
+template int32_t ApplyChannelTables<PIXEL_BGRA14>(const RasterDesc&, const uint16_t* const[3], int32_t);
+template void ApplyHandedTables<PIXEL_BGRA14>(const RasterDesc&, const HandedTables&);

@@ -31,14 +31,29 @@ typename Tag::Channel exactLevel(int32_t n, double fraction, uint32_t i, double 
     return typename Tag::Channel(n < Tag::white ? n : Tag::white);
 }
 
+// The channel tables a stage before handed over, or none.
 template <class Tag>
-void raisePlain(typename Tag::Channel* px, const double* exponents, const double* logs, int32_t count) {
+struct Before {
+    using Channel = typename Tag::Channel;
+    const Channel* const* tables;
+    uint32_t last;
+
+    // Sample v of channel c (0 R, 1 G, 2 B) through its table.
+    Channel operator()(int c, Channel v) const { return tables ? tables[c][v < last ? v : last] : v; }
+};
+
+template <class Tag>
+void raisePlain(typename Tag::Channel* px, const double* exponents, const double* logs, int32_t count,
+                const Before<Tag>& before) {
     using F = typename Tag::FORMAT;
+    constexpr int channels[3] = {F::R, F::G, F::B};
     for (int32_t x = 0; x < count; ++x, px += 4) {
         const double e = exponents[x];
+        for (int c = 0; c < 3; ++c)
+            px[channels[c]] = before(c, px[channels[c]]);
         if (e == 0.0)
             continue;
-        for (int k : {F::R, F::G, F::B}) {
+        for (int k : channels) {
             const uint32_t i = heldSample<Tag>(px[k]);
             // x lies in 0.5 .. white + 0.5, so the conversions are plain truncations.
             const double level = double(Tag::white) * std::exp2(logs[i] * e) + 0.5;
@@ -86,7 +101,8 @@ inline __attribute__((always_inline)) void exp2Lanes(__m256d (&x)[N]) {
 
 // Four pixels a step, each colour channel's four samples in one vector.
 template <class Tag>
-void raiseInLanes(typename Tag::Channel* px, const double* exponents, const double* logs, int32_t count) {
+void raiseInLanes(typename Tag::Channel* px, const double* exponents, const double* logs, int32_t count,
+                  const Before<Tag>& before) {
     using F = typename Tag::FORMAT;
     const __m256d white = _mm256_set1_pd(double(Tag::white)), half = _mm256_set1_pd(0.5);
     const __m256d low = _mm256_set1_pd(kMargin), high = _mm256_set1_pd(1.0 - kMargin);
@@ -95,15 +111,23 @@ void raiseInLanes(typename Tag::Channel* px, const double* exponents, const doub
     for (; x + 4 <= count; x += 4) {
         const __m256d e = _mm256_loadu_pd(exponents + x);
         const int touched = _mm256_movemask_pd(_mm256_cmp_pd(e, _mm256_setzero_pd(), _CMP_NEQ_UQ));
-        if (touched == 0)
-            continue;
         typename Tag::Channel* p = px + 4 * x;
         constexpr int channels[3] = {F::R, F::G, F::B};
+        if (touched == 0) {
+            if (before.tables)
+                for (int j = 0; j < 4; ++j)
+                    for (int c = 0; c < 3; ++c)
+                        p[4 * j + channels[c]] = before(c, p[4 * j + channels[c]]);
+            continue;
+        }
         uint32_t i[3][4];
         __m256d level[3];
         for (int c = 0; c < 3; ++c) {
-            for (int j = 0; j < 4; ++j)
-                i[c][j] = heldSample<Tag>(p[4 * j + channels[c]]);
+            for (int j = 0; j < 4; ++j) {
+                typename Tag::Channel& v = p[4 * j + channels[c]];
+                v = before(c, v);  // untouched pixels keep this
+                i[c][j] = heldSample<Tag>(v);
+            }
             // Untouched lanes (exponent 0) may make NaN here; their results are not kept.
             level[c] = _mm256_mul_pd(_mm256_setr_pd(logs[i[c][0]], logs[i[c][1]], logs[i[c][2]], logs[i[c][3]]), e);
         }
@@ -130,19 +154,23 @@ void raiseInLanes(typename Tag::Channel* px, const double* exponents, const doub
                                                  : typename Tag::Channel(held[j]);
         }
     }
-    raisePlain<Tag>(px + 4 * x, exponents + x, logs, count - x);
+    raisePlain<Tag>(px + 4 * x, exponents + x, logs, count - x, before);
 }
 
 }  // namespace
 TX_END_AVX2
 
 template <class Tag>
-void RaiseToPowers(typename Tag::Channel* pixels, const double* exponents, const double* logs, int32_t count) {
+void RaiseToPowers(typename Tag::Channel* pixels, const double* exponents, const double* logs, int32_t count,
+                   const typename Tag::Channel* const* before, int32_t beforeWhite) {
+    const Before<Tag> tables{before, uint32_t(beforeWhite)};
     if (cpu::hasFma())
-        raiseInLanes<Tag>(pixels, exponents, logs, count);
+        raiseInLanes<Tag>(pixels, exponents, logs, count, tables);
     else
-        raisePlain<Tag>(pixels, exponents, logs, count);
+        raisePlain<Tag>(pixels, exponents, logs, count, tables);
 }
 
-template void RaiseToPowers<PIXEL_ARGB14>(uint16_t*, const double*, const double*, int32_t);
-template void RaiseToPowers<PIXEL_BGRA14>(uint16_t*, const double*, const double*, int32_t);
+template void RaiseToPowers<PIXEL_ARGB14>(uint16_t*, const double*, const double*, int32_t, const uint16_t* const*,
+                                          int32_t);
+template void RaiseToPowers<PIXEL_BGRA14>(uint16_t*, const double*, const double*, int32_t, const uint16_t* const*,
+                                          int32_t);

@@ -3,6 +3,7 @@
 #include "stages/tone/Flicker.h"
 
 #include <cstddef>
+#include <utility>
 
 #include "lib/Common/CallBuffer.h"
 #include "lib/Common/ImageProc.h"
@@ -17,15 +18,11 @@ namespace {
 // 10 gives 1.1, 100 gives 2.
 double flickerGamma(float amount) { return double(float(double(amount) / 100.0)) + 1.0; }
 
-}  // namespace
-
+// The frame's tables into `handed`; `out` is the output as described before the draw.
 template <class Tag>
-Status FlickerStage(TX_STAGE_ARGS, float amount) {
+Status makeTables(RasterHolder& output, float amount, HandedTables& handed, RasterDesc& out) {
     using Channel = typename Tag::Channel;
-    (void)frame;
-    (void)host;
-    (void)source;
-    const RasterDesc out = output.describe();
+    out = output.describe();
     // The draw changes nothing here; it moves the generator on for the stages after this one.
     rng::RandomUnit();
 
@@ -34,18 +31,47 @@ Status FlickerStage(TX_STAGE_ARGS, float amount) {
         return STATUS_UNSUPPORTED;
     const int32_t white = range->White();
 
-    // Three tables of white + 1 entries, one block from the heap for the call.
+    // Three tables of white + 1 entries, one block from the heap.
     const size_t entries = size_t(white) + 1;
-    CallBuffer<Channel> storage(3 * entries);
+    CallBuffer<uint8_t> storage(3 * entries * sizeof(Channel));
     if (!storage)
         return STATUS_NO_RASTER;
-    Channel* tables[3] = {storage.data(), storage.data() + entries, storage.data() + 2 * entries};
+    Channel* tables[3];
+    for (int c = 0; c < 3; ++c)
+        tables[c] = reinterpret_cast<Channel*>(storage.data()) + size_t(c) * entries;
 
     // The same levels for all three: only the gamma, black and white stay where they are.
     const double gamma = flickerGamma(amount);
     const double levels[3][5] = {{gamma, 0.0, 1.0, 0.0, 1.0}, {gamma, 0.0, 1.0, 0.0, 1.0}, {gamma, 0.0, 1.0, 0.0, 1.0}};
     BuildChannelCurves<Channel>(white, levels, tables);
-    ApplyChannelTables<Tag>(out, tables, white);
+    handed.storage = std::move(storage);
+    for (int c = 0; c < 3; ++c)
+        handed.tables[c] = tables[c];
+    handed.white = white;
+    handed.frame = out;
+    return STATUS_OK;
+}
+
+}  // namespace
+
+template <class Tag>
+Status FlickerTables(TX_STAGE_ARGS, float amount, HandedTables& tables) {
+    (void)frame;
+    (void)host;
+    (void)source;
+    RasterDesc out;
+    return makeTables<Tag>(output, amount, tables, out);
+}
+
+template <class Tag>
+Status FlickerStage(TX_STAGE_ARGS, float amount) {
+    (void)frame;
+    (void)host;
+    (void)source;
+    RasterDesc out;
+    HandedTables tables;
+    TX_PROPAGATE(makeTables<Tag>(output, amount, tables, out));
+    ApplyHandedTables<Tag>(out, tables);
     return STATUS_OK;
 }
 
@@ -53,3 +79,7 @@ template Status FlickerStage<PIXEL_ARGB8>(const FrameContext&, PluginHost_API&, 
 template Status FlickerStage<PIXEL_BGRA8>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float);
 template Status FlickerStage<PIXEL_ARGB14>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float);
 template Status FlickerStage<PIXEL_BGRA14>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float);
+template Status FlickerTables<PIXEL_ARGB8>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, HandedTables&);
+template Status FlickerTables<PIXEL_BGRA8>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, HandedTables&);
+template Status FlickerTables<PIXEL_ARGB14>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, HandedTables&);
+template Status FlickerTables<PIXEL_BGRA14>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, HandedTables&);

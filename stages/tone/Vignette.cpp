@@ -8,6 +8,7 @@
 #include <new>
 
 #include "lib/Common/CallBuffer.h"
+#include "lib/Common/ChannelTables.h"
 #include "lib/Common/InstanceData.h"
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/PowerOfTwo.h"
@@ -88,13 +89,25 @@ struct Darkening<Tag, false> {
         }
     }
 
-    // R, G and B through curve c; alpha untouched.
-    void darken(Channel* px, int64_t c) const {
+    // R, G and B through the tables handed over, with `Tabled`, then through curve c; alpha
+    // untouched.
+    template <bool Tabled>
+    void darken(Channel* px, int64_t c, const Channel* const* before, int32_t) const {
         using F = typename Tag::FORMAT;
         const Channel* curve = entries + c * 256;
-        px[F::R] = curve[px[F::R]];
-        px[F::G] = curve[px[F::G]];
-        px[F::B] = curve[px[F::B]];
+        px[F::R] = curve[Tabled ? before[0][px[F::R]] : px[F::R]];
+        px[F::G] = curve[Tabled ? before[1][px[F::G]] : px[F::G]];
+        px[F::B] = curve[Tabled ? before[2][px[F::B]] : px[F::B]];
+    }
+    // A pixel the vignette leaves: through the tables handed over alone.
+    template <bool Tabled>
+    void pass(Channel* px, const Channel* const* before, int32_t) const {
+        using F = typename Tag::FORMAT;
+        if constexpr (Tabled) {
+            px[F::R] = before[0][px[F::R]];
+            px[F::G] = before[1][px[F::G]];
+            px[F::B] = before[2][px[F::B]];
+        }
     }
 };
 
@@ -121,16 +134,26 @@ struct Darkening<Tag, true> {
 
     void prepare(int64_t c, int32_t k, const InstanceBlock*) { exponents[c] = 1.0 / double(float(k + 1) / 1000.0f); }
 
-    void darken(Channel* px, int64_t c) const { RaiseToPowers<Tag>(px, &exponents[c], logs, 1); }
+    template <bool Tabled>
+    void darken(Channel* px, int64_t c, const Channel* const* before, int32_t white) const {
+        RaiseToPowers<Tag>(px, &exponents[c], logs, 1, Tabled ? before : nullptr, white);
+    }
+    template <bool Tabled>
+    void pass(Channel* px, const Channel* const* before, int32_t white) const {
+        static constexpr double kNone = 0.0;
+        if constexpr (Tabled)
+            RaiseToPowers<Tag>(px, &kNone, logs, 1, before, white);
+    }
 
     // A row at once, its powers taken together in the processor's lanes (`rowExponents` holds
     // one a pixel, 0 where the pixel stays): the same levels as darken gives.
-    void darkenRow(Channel* px, const int16_t* curveAt, int32_t centre, int32_t width, double* rowExponents) const {
+    void darkenRow(Channel* px, const int16_t* curveAt, int32_t centre, int32_t width, double* rowExponents,
+                   const Channel* const* before, int32_t white) const {
         for (int32_t x = 0; x < width; ++x) {
             const int16_t c = curveAt[x < centre ? centre - x : x - centre];
             rowExponents[x] = c == kUntouched ? 0.0 : exponents[c];
         }
-        RaiseToPowers<Tag>(px, rowExponents, logs, width);
+        RaiseToPowers<Tag>(px, rowExponents, logs, width, before, white);
     }
 };
 
@@ -255,10 +278,31 @@ private:
     VignetteMemo* mMemo = nullptr;
 };
 
+
+// Rows through their curves one pixel at a time, and through the tables handed over first with
+// `Tabled`. Left of the centre the map is read backwards, from it on forwards.
+template <bool Tabled, class Tag>
+void darkenByPixel(const Darkening<Tag>& curves, typename Tag::Channel* px, const int16_t* row, int32_t cx,
+                   int32_t width, const typename Tag::Channel* const* before, int32_t white) {
+    const int32_t left = std::min(cx, width);
+    for (int32_t x = 0; x < left; ++x, px += 4) {
+        if (const int16_t curve = row[cx - x]; curve != kUntouched)
+            curves.template darken<Tabled>(px, curve, before, white);
+        else
+            curves.template pass<Tabled>(px, before, white);
+    }
+    for (int32_t x = left; x < width; ++x, px += 4) {
+        if (const int16_t curve = row[x - cx]; curve != kUntouched)
+            curves.template darken<Tabled>(px, curve, before, white);
+        else
+            curves.template pass<Tabled>(px, before, white);
+    }
+}
+
 }  // namespace
 
 template <class Tag>
-Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
+Status VignetteAfter(TX_STAGE_ARGS, float size, float intensity, const HandedTables& handed) {
     using Channel = typename Tag::Channel;
     using Curves = Darkening<Tag>;
     using Element = typename Curves::Element;
@@ -267,10 +311,15 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
     const RasterDesc out = output.describe();
     if (!out.pixels || out.width <= 0 || out.height <= 0)
         return STATUS_OK;
+    // Where the vignette does nothing, or cannot, the tables still go over the frame.
+    const auto tablesOnly = [&](Status status) {
+        ApplyHandedTables<Tag>(out, handed);
+        return status;
+    };
     const Falloff f(out.width, out.height, size, intensity);
     // Every multiplier lies between 1 and 1 - intensity; when that narrows to 1, nothing moves.
     if (float(f.outer) == 1.0f)
-        return STATUS_OK;
+        return tablesOnly(STATUS_OK);
 
     const InstanceData* data = host.instanceData();
     const InstanceBlock* block = data ? data->block : nullptr;
@@ -285,7 +334,8 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
     } else {
         if (memo)
             memo->valid = false;
-        TX_PROPAGATE(makePlan<Tag>(f, out.width, out.height, block, made));
+        if (const Status planned = makePlan<Tag>(f, out.width, out.height, block, made); planned != STATUS_OK)
+            return tablesOnly(planned);
         if (memo) {
             memo->bytes = {};  // the other depth's plan, should the depth have changed, goes too
             memo->deep = {};
@@ -296,10 +346,12 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
         }
     }
     if (plan->curveCount == 0)
-        return STATUS_OK;
+        return tablesOnly(STATUS_OK);
     const int16_t* map = plan->map.data();
     const int64_t mapWidth = plan->mapWidth;
     Curves curves(plan->curves.data(), plan->curveCount);
+    const Channel* const tables[3] = {handed.table<Tag>(0), handed.table<Tag>(1), handed.table<Tag>(2)};
+    const Channel* const* before = handed ? tables : nullptr;
 
     // 16-bit rows take their powers together where the heap gives room for a row of exponents;
     // the pixel-by-pixel form gives the same levels.
@@ -311,23 +363,32 @@ Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
         Channel* px = rowOf<Tag>(out, y);
         if constexpr (kIs16Bit<Tag>) {
             if (powers) {
-                curves.darkenRow(px, row, f.cx, out.width, powers.data());
+                curves.darkenRow(px, row, f.cx, out.width, powers.data(), before, handed.white);
                 continue;
             }
         }
-        // Left of the centre the map is read backwards, from it on forwards.
-        const int32_t left = std::min(f.cx, out.width);
-        for (int32_t x = 0; x < left; ++x, px += 4)
-            if (const int16_t curve = row[f.cx - x]; curve != kUntouched)
-                curves.darken(px, curve);
-        for (int32_t x = left; x < out.width; ++x, px += 4)
-            if (const int16_t curve = row[x - f.cx]; curve != kUntouched)
-                curves.darken(px, curve);
+        if (before)
+            darkenByPixel<true>(curves, px, row, f.cx, out.width, before, handed.white);
+        else
+            darkenByPixel<false>(curves, px, row, f.cx, out.width, before, handed.white);
     }
     return STATUS_OK;
+}
+
+template <class Tag>
+Status VignetteStage(TX_STAGE_ARGS, float size, float intensity) {
+    return VignetteAfter<Tag>(frame, host, source, output, size, intensity, HandedTables{});
 }
 
 template Status VignetteStage<PIXEL_ARGB8>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, float);
 template Status VignetteStage<PIXEL_BGRA8>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, float);
 template Status VignetteStage<PIXEL_ARGB14>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, float);
 template Status VignetteStage<PIXEL_BGRA14>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, float);
+template Status VignetteAfter<PIXEL_ARGB8>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, float,
+                                        const HandedTables&);
+template Status VignetteAfter<PIXEL_BGRA8>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, float,
+                                        const HandedTables&);
+template Status VignetteAfter<PIXEL_ARGB14>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, float,
+                                        const HandedTables&);
+template Status VignetteAfter<PIXEL_BGRA14>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, float,
+                                        const HandedTables&);
