@@ -277,6 +277,21 @@ TEST(VignetteDepth, EightAndSixteenBitsLookTheSame) {
     EXPECT_LE(gap.high, 1L);
 }
 
+// Through the driver with flicker on as well: its gate's draw, then the frame flicker and then
+// the stage give, though the driver hands flicker's tables to the stage's pass.
+TYPED_TEST(Vignette, AfterFlickerInTheChain) {
+    using Tag = TypeParam;
+    ChainFrame chain(kLayout<Tag>, 33, 20, 3,
+                     {{"DoFlicker", 1}, {"FlickerFreq", 1}, {"FlickerAmount", 60}, {"DoVignette", 1}, {"VignetteSize", 30}});
+    rng::threadState() = 1;
+    ASSERT_EQ(chain.render(), STATUS_OK);
+    StageFrame apart(kLayout<Tag>, 33, 20, 3);
+    rng::threadState() = advance(1, 1);
+    ASSERT_EQ(apart.run(&FlickerStage<Tag>, 60.0f), STATUS_OK);
+    ASSERT_EQ(apart.run(&VignetteStage<Tag>, 30.0f, 0.7f), STATUS_OK);
+    EXPECT_EQ(snapshot(chain.out()), snapshot(apart.out()));
+}
+
 // Through the driver at the parameters' defaults (size 40, intensity 70).
 TYPED_TEST(Vignette, DefaultsInTheChain) {
     using Tag = TypeParam;

@@ -278,7 +278,6 @@ private:
     VignetteMemo* mMemo = nullptr;
 };
 
-
 // Rows through their curves one pixel at a time, and through the tables handed over first with
 // `Tabled`. Left of the centre the map is read backwards, from it on forwards.
 template <bool Tabled, class Tag>
@@ -310,7 +309,7 @@ Status VignetteAfter(TX_STAGE_ARGS, float size, float intensity, const HandedTab
     (void)source;
     const RasterDesc out = output.describe();
     if (!out.pixels || out.width <= 0 || out.height <= 0)
-        return STATUS_OK;
+        return STATUS_OK;  // nothing for the tables either
     // Where the vignette does nothing, or cannot, the tables still go over the frame.
     const auto tablesOnly = [&](Status status) {
         ApplyHandedTables<Tag>(out, handed);
@@ -355,15 +354,15 @@ Status VignetteAfter(TX_STAGE_ARGS, float size, float intensity, const HandedTab
 
     // 16-bit rows take their powers together where the heap gives room for a row of exponents;
     // the pixel-by-pixel form gives the same levels.
-    CallBuffer<double> powers;
+    CallBuffer<double> rowExponents;
     if constexpr (kIs16Bit<Tag>)
-        powers = CallBuffer<double>(size_t(out.width));
+        rowExponents = CallBuffer<double>(size_t(out.width));
     for (int32_t y = 0; y < out.height; ++y) {
         const int16_t* row = map + int64_t(y < f.cy ? f.cy - y : y - f.cy) * mapWidth;
         Channel* px = rowOf<Tag>(out, y);
         if constexpr (kIs16Bit<Tag>) {
-            if (powers) {
-                curves.darkenRow(px, row, f.cx, out.width, powers.data(), before, handed.white);
+            if (rowExponents) {
+                curves.darkenRow(px, row, f.cx, out.width, rowExponents.data(), before, handed.white);
                 continue;
             }
         }
