@@ -145,14 +145,18 @@ struct Darkening<Tag, true> {
             RaiseToPowers<Tag>(px, &kNone, logs, 1, before, white);
     }
 
-    // A row at once, its powers taken together in the processor's lanes (`rowExponents` holds
-    // one a pixel, 0 where the pixel stays): the same levels as darken gives.
-    void darkenRow(Channel* px, const int16_t* curveAt, int32_t centre, int32_t width, double* rowExponents,
-                   const Channel* const* before, int32_t white) const {
+    // The exponent of each pixel of a row whose map row is `curveAt`, 0 where the pixel stays.
+    void exponentsOf(const int16_t* curveAt, int32_t centre, int32_t width, double* rowExponents) const {
         for (int32_t x = 0; x < width; ++x) {
             const int16_t c = curveAt[x < centre ? centre - x : x - centre];
             rowExponents[x] = c == kUntouched ? 0.0 : exponents[c];
         }
+    }
+
+    // A row at once, its powers taken together in the processor's lanes: the same levels as
+    // darken gives.
+    void darkenRow(Channel* px, int32_t width, const double* rowExponents, const Channel* const* before,
+                   int32_t white) const {
         RaiseToPowers<Tag>(px, rowExponents, logs, width, before, white);
     }
 };
@@ -357,15 +361,23 @@ Status VignetteAfter(TX_STAGE_ARGS, float size, float intensity, const HandedTab
     CallBuffer<double> rowExponents;
     if constexpr (kIs16Bit<Tag>)
         rowExponents = CallBuffer<double>(size_t(out.width));
+    if constexpr (kIs16Bit<Tag>) {
+        if (rowExponents) {
+            // The rows as far above the centre as below it share a map row, and so their exponents.
+            const int32_t farthest = std::max(f.cy, out.height - 1 - f.cy);
+            for (int32_t d = 0; d <= farthest; ++d) {
+                curves.exponentsOf(map + int64_t(d) * mapWidth, f.cx, out.width, rowExponents.data());
+                if (d > 0 && d <= f.cy)
+                    curves.darkenRow(rowOf<Tag>(out, f.cy - d), out.width, rowExponents.data(), before, handed.white);
+                if (f.cy + d < out.height)
+                    curves.darkenRow(rowOf<Tag>(out, f.cy + d), out.width, rowExponents.data(), before, handed.white);
+            }
+            return STATUS_OK;
+        }
+    }
     for (int32_t y = 0; y < out.height; ++y) {
         const int16_t* row = map + int64_t(y < f.cy ? f.cy - y : y - f.cy) * mapWidth;
         Channel* px = rowOf<Tag>(out, y);
-        if constexpr (kIs16Bit<Tag>) {
-            if (rowExponents) {
-                curves.darkenRow(px, row, f.cx, out.width, rowExponents.data(), before, handed.white);
-                continue;
-            }
-        }
         if (before)
             darkenByPixel<true>(curves, px, row, f.cx, out.width, before, handed.white);
         else
