@@ -114,10 +114,7 @@ void raiseInLanes(typename Tag::Channel* px, const double* exponents, const doub
         typename Tag::Channel* p = px + 4 * x;
         constexpr int channels[3] = {F::R, F::G, F::B};
         if (touched == 0) {
-            if (before.tables)
-                for (int j = 0; j < 4; ++j)
-                    for (int c = 0; c < 3; ++c)
-                        p[4 * j + channels[c]] = before(c, p[4 * j + channels[c]]);
+            raisePlain<Tag>(p, exponents + x, logs, 4, before);  // the tables alone, if any
             continue;
         }
         uint32_t i[3][4];

@@ -18,11 +18,11 @@ namespace {
 // 10 gives 1.1, 100 gives 2.
 double flickerGamma(float amount) { return double(float(double(amount) / 100.0)) + 1.0; }
 
-// The frame's tables into `handed`; `out` is the output as described before the draw.
+// The frame's tables into `handed`, with the output as described before the draw.
 template <class Tag>
-Status makeTables(RasterHolder& output, float amount, HandedTables& handed, RasterDesc& out) {
+Status makeTables(RasterHolder& output, float amount, HandedTables& handed) {
     using Channel = typename Tag::Channel;
-    out = output.describe();
+    const RasterDesc out = output.describe();
     // The draw changes nothing here; it moves the generator on for the stages after this one.
     rng::RandomUnit();
 
@@ -59,8 +59,7 @@ Status FlickerTables(TX_STAGE_ARGS, float amount, HandedTables& tables) {
     (void)frame;
     (void)host;
     (void)source;
-    RasterDesc out;
-    return makeTables<Tag>(output, amount, tables, out);
+    return makeTables<Tag>(output, amount, tables);
 }
 
 template <class Tag>
@@ -68,10 +67,9 @@ Status FlickerStage(TX_STAGE_ARGS, float amount) {
     (void)frame;
     (void)host;
     (void)source;
-    RasterDesc out;
     HandedTables tables;
-    TX_PROPAGATE(makeTables<Tag>(output, amount, tables, out));
-    ApplyHandedTables<Tag>(out, tables);
+    TX_PROPAGATE(makeTables<Tag>(output, amount, tables));
+    ApplyHandedTables<Tag>(tables.frame, tables);
     return STATUS_OK;
 }
 
