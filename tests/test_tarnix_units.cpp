@@ -264,6 +264,26 @@ TEST(TarnixPixels, VectorConversionsMatchThePlainOnesOnEverySample) {
             packPixelsPlain(samples.data(), raw, plain.data(), count);
             packPixels(samples.data(), raw, fast.data(), count);
             ASSERT_TRUE(fast == plain);
+            // A plane at a time: every sample into each slot, over pixels that already hold
+            // values, and every pixel's value of each slot out.
+            for (bool alpha : {false, true}) {
+                const RawFormat planes{true, bgra, true, alpha};
+                for (int plane = 0; plane < planes.planeCount(); ++plane) {
+                    SCOPED_TRACE("plane " + std::to_string(plane) + (alpha ? " of 4" : " of 3"));
+                    const auto* values = reinterpret_cast<const uint16_t*>(samples.data()) + plane;  // every 4th
+                    std::vector<uint16_t> one(count);
+                    for (size_t j = 0; j < count; ++j) one[j] = values[(j * 4) % (pixels * 4)];
+                    plain.assign(samples.begin(), samples.begin() + long(count * 8));
+                    fast = plain;
+                    unpackPlanePlain(one.data(), planes, plane, plain.data(), count);
+                    unpackPlane(one.data(), planes, plane, fast.data(), count);
+                    ASSERT_TRUE(fast == plain);
+                    std::vector<uint16_t> plainOut(count), fastOut(count);
+                    packPlanePlain(samples.data(), planes, plane, plainOut.data(), count);
+                    packPlane(samples.data(), planes, plane, fastOut.data(), count);
+                    ASSERT_TRUE(fastOut == plainOut);
+                }
+            }
         }
     }
 }
@@ -306,6 +326,21 @@ TEST(TarnixRenderPlan, FramesNumbersFormatsAndSizes) {
     EXPECT_EQ(plan.range.count, -1) << "all of it";
     EXPECT_EQ(plan.expected, 100);
     EXPECT_EQ(plan.output.container, Container::Mkv);
+    // 16-bit frames cross as planes from YUV sources, with an alpha plane only where the source
+    // has alpha, and into every output but raw video; RGB sources send rgba64le.
+    const auto pipes = [&](const SourceInfo& from, const std::string& output, const std::string& codec = "") {
+        RenderOptions p = o;
+        p.output = output, p.encode.codec = codec;
+        const RenderPlan made = planRender(p, from);
+        return std::string(made.fromDecoder.ffmpegName()) + " " + made.toEncoder.ffmpegName();
+    };
+    EXPECT_EQ(pipes(video, "out.mkv"), "rgba64le gbrp16le");
+    SourceInfo yuv = video;
+    yuv.yuv = true;
+    EXPECT_EQ(pipes(yuv, "out.mp4"), "gbrp16le gbrp16le");
+    EXPECT_EQ(pipes(yuv, "out.mov", "rawvideo"), "gbrp16le rgba64le");
+    yuv.alpha = true;
+    EXPECT_EQ(pipes(yuv, "out.mov"), "gbrap16le gbrap16le");
 
     // Frames 40 to 49 of a clip that starts at frame number 30: input frames 10 to 19.
     o.depth = 8, o.bgra = false, o.proxy = 1.5, o.startFrame = 30, o.frames = parseFrameSpan("40:49");
@@ -386,7 +421,8 @@ struct PipelineRun {
     std::string written;
 };
 
-PipelineRun pipeFrames(const RawFormat& raw, int width, int height, const std::string& input, const RenderStep& render) {
+PipelineRun pipeFrames(const RawFormat& in, const RawFormat& out, int width, int height, const std::string& input,
+                       const RenderStep& render) {
     char made[] = "/tmp/tarnix-pipeline-XXXXXX";
     EXPECT_TRUE(::mkdtemp(made));
     const std::string dir = made;
@@ -395,7 +431,7 @@ PipelineRun pipeFrames(const RawFormat& raw, int width, int height, const std::s
     {
         ChildProcess decoder({"/bin/sh", "-c", "exec cat '" + dir + "/in'"}, ChildProcess::Stream::Null, ChildProcess::Stream::Pipe);
         ChildProcess encoder({"/bin/sh", "-c", "exec cat > '" + dir + "/out'"}, ChildProcess::Stream::Pipe, ChildProcess::Stream::Null);
-        run.end = runFramePipeline(raw, width, height, decoder, encoder, render, nullptr);
+        run.end = runFramePipeline(in, out, width, height, decoder, encoder, render, nullptr);
         decoder.wait();
         encoder.wait();
     }
@@ -407,45 +443,69 @@ PipelineRun pipeFrames(const RawFormat& raw, int width, int height, const std::s
     return run;
 }
 
+// A frame of `raw` samples into plug-in pixels and back, the plain way: a plane at a time for
+// planar frames.
+void plainIn(const uint8_t* raw, const RawFormat& format, uint8_t* pixels, size_t count) {
+    if (!format.planes) return unpackPixelsPlain(raw, format, pixels, count);
+    for (int plane = 0; plane < format.planeCount(); ++plane)
+        unpackPlanePlain(reinterpret_cast<const uint16_t*>(raw) + plane * count, format, plane, pixels, count);
+}
+void plainOut(const uint8_t* pixels, const RawFormat& format, uint8_t* raw, size_t count) {
+    if (!format.planes) return packPixelsPlain(pixels, format, raw, count);
+    for (int plane = 0; plane < format.planeCount(); ++plane)
+        packPlanePlain(pixels, format, plane, reinterpret_cast<uint16_t*>(raw) + plane * count, count);
+}
+
 }  // namespace
 
 // Frames of more pixels than one conversion piece, an odd number of them in the last piece, more
 // frames than the pool has images: each comes out as the render step made it, in order,
-// converted both ways for 16 bits. The expectation converts whole frames with the plain tables.
+// converted both ways for 16 bits, packed or planar, with and without an alpha plane. The
+// expectation converts whole frames with the plain tables.
 TEST(TarnixFramePipeline, FramesComeOutAsRenderedInOrder) {
     const int width = 181, height = 183;  // 33123 pixels: a piece of 32768 and one of 355
-    ASSERT_GT(size_t(width) * height, kConversionPixels);
+    const size_t pixels = size_t(width) * height;
+    ASSERT_GT(pixels, kConversionPixels);
     const int frames = 8;
-    for (bool deep : {false, true})
-        for (bool bgra : {false, true}) {
-            SCOPED_TRACE(std::string(deep ? "16" : "8") + (bgra ? " bgra" : " argb"));
-            const RawFormat raw{deep, bgra};
-            const size_t frameBytes = rawFrameBytes(raw, width, height), pixels = size_t(width) * height;
-            std::string input(frames * frameBytes, '\0');
-            uint32_t state = 99;
-            for (char& b : input) state = state * 1664525u + 1013904223u, b = char(state >> 24);
-            // The render step marks each frame with its index: the first sample becomes it.
-            const auto mark = [&](refhost::Image& in, refhost::Image& out, int64_t index) -> int32_t {
-                std::memcpy(out.pixels(), in.pixels(), pixels * raw.bytesPerPixel());
-                if (deep) reinterpret_cast<uint16_t*>(out.pixels())[0] = uint16_t(index);
-                else out.pixels()[0] = uint8_t(index);
-                return 0;
-            };
-            const PipelineRun run = pipeFrames(raw, width, height, input, mark);
-            EXPECT_EQ(run.end.frames, frames);
-            EXPECT_FALSE(run.end.decoderCut || run.end.inputEndedMidFrame || run.end.encoderBroke || run.end.rejectedFrame);
-            EXPECT_TRUE(run.end.encoderFed);
-            ASSERT_EQ(run.written.size(), input.size());
-            std::vector<uint8_t> image(frameBytes), expected(frameBytes);
-            for (int f = 0; f < frames; ++f) {
-                const auto* in = reinterpret_cast<const uint8_t*>(input.data()) + size_t(f) * frameBytes;
-                unpackPixelsPlain(in, raw, image.data(), pixels);
-                if (deep) reinterpret_cast<uint16_t*>(image.data())[0] = uint16_t(f);
-                else image[0] = uint8_t(f);
-                packPixelsPlain(image.data(), raw, expected.data(), pixels);
-                ASSERT_TRUE(std::memcmp(expected.data(), run.written.data() + size_t(f) * frameBytes, frameBytes) == 0) << "frame " << f;
-            }
+    std::vector<std::pair<RawFormat, RawFormat>> ways;
+    for (bool bgra : {false, true}) {
+        ways.push_back({{false, bgra}, {false, bgra}});
+        ways.push_back({{true, bgra}, {true, bgra}});
+        for (bool alpha : {false, true}) {
+            const RawFormat planes{true, bgra, true, alpha}, packed{true, bgra};
+            ways.push_back({planes, packed});
+            ways.push_back({packed, planes});
         }
+    }
+    for (const auto& [in, out] : ways) {
+        SCOPED_TRACE(std::string(in.ffmpegName()) + " -> " + out.ffmpegName() + (in.bgra ? " bgra" : " argb"));
+        const size_t inBytes = rawFrameBytes(in, width, height), outBytes = rawFrameBytes(out, width, height);
+        const size_t imageBytes = pixels * (in.deep ? 8 : 4);
+        std::string input(frames * inBytes, '\0');
+        uint32_t state = 99;
+        for (char& b : input) state = state * 1664525u + 1013904223u, b = char(state >> 24);
+        // The render step marks each frame with its index: the first sample becomes it.
+        const auto mark = [&](refhost::Image& from, refhost::Image& to, int64_t index) -> int32_t {
+            std::memcpy(to.pixels(), from.pixels(), imageBytes);
+            if (in.deep) reinterpret_cast<uint16_t*>(to.pixels())[0] = uint16_t(index);
+            else to.pixels()[0] = uint8_t(index);
+            return 0;
+        };
+        const PipelineRun run = pipeFrames(in, out, width, height, input, mark);
+        EXPECT_EQ(run.end.frames, frames);
+        EXPECT_FALSE(run.end.decoderCut || run.end.inputEndedMidFrame || run.end.encoderBroke || run.end.rejectedFrame);
+        EXPECT_TRUE(run.end.encoderFed);
+        ASSERT_EQ(run.written.size(), frames * outBytes);
+        // Whatever the image held before, a frame without an alpha plane leaves it opaque.
+        std::vector<uint8_t> image(imageBytes, 0x5A), expected(outBytes);
+        for (int f = 0; f < frames; ++f) {
+            plainIn(reinterpret_cast<const uint8_t*>(input.data()) + size_t(f) * inBytes, in, image.data(), pixels);
+            if (in.deep) reinterpret_cast<uint16_t*>(image.data())[0] = uint16_t(f);
+            else image[0] = uint8_t(f);
+            plainOut(image.data(), out, expected.data(), pixels);
+            ASSERT_TRUE(std::memcmp(expected.data(), run.written.data() + size_t(f) * outBytes, outBytes) == 0) << "frame " << f;
+        }
+    }
 }
 
 // How a run ends: a refused frame stops it there, a frame cut short at the end is noticed.
@@ -457,7 +517,7 @@ TEST(TarnixFramePipeline, ARefusedFrameOrAShortInputEndsTheRun) {
         std::memcpy(out.pixels(), in.pixels(), frameBytes);
         return index == 2 ? 7 : 0;
     };
-    PipelineRun run = pipeFrames(raw, 16, 8, input, copy);
+    PipelineRun run = pipeFrames(raw, raw, 16, 8, input, copy);
     EXPECT_EQ(run.end.frames, 2);
     ASSERT_TRUE(run.end.rejectedFrame);
     EXPECT_EQ(*run.end.rejectedFrame, 2);
@@ -471,7 +531,7 @@ TEST(TarnixFramePipeline, ARefusedFrameOrAShortInputEndsTheRun) {
         std::memcpy(out.pixels(), in.pixels(), frameBytes);
         return 0;
     };
-    run = pipeFrames(raw, 16, 8, input.substr(0, 2 * frameBytes + 100), pass);
+    run = pipeFrames(raw, raw, 16, 8, input.substr(0, 2 * frameBytes + 100), pass);
     EXPECT_EQ(run.end.frames, 2);
     EXPECT_TRUE(run.end.inputEndedMidFrame);
     EXPECT_FALSE(run.end.decoderCut);
@@ -569,6 +629,9 @@ TEST(TarnixMedia, SequencePatternsAndOutputPlans) {
     EXPECT_NE(argsOf({"libx265", {}}).find("scale=out_color_matrix=bt709"), std::string::npos);
     EXPECT_NE(planOutput("a.mp4", rgb, eight, 63, 47, {}).note.find("even"), std::string::npos);
     EXPECT_TRUE(planOutput("s_%04d.png", rgb, eight, 64, 48, {}).sequence);
+    EXPECT_TRUE(planOutput("a.mp4", rgb, eight, 64, 48, {}).encoderOwnHeap) << "x264";
+    EXPECT_TRUE(planOutput("a.mkv", rgb, eight, 64, 48, {"libx264", {}}).encoderOwnHeap);
+    EXPECT_FALSE(planOutput("a.mov", rgb, eight, 64, 48, {}).encoderOwnHeap);
 
     SourceInfo withAudio = rgb;
     withAudio.audio = true;
@@ -601,17 +664,18 @@ TEST(TarnixProcess, TheReasonIsTheCauseWhole) {
 // Children that frames cross get glibc's heap thresholds, unless the user tuned the heap
 // themselves; the rest of the environment passes through, and other children get it untouched.
 TEST(TarnixProcess, FrameChildrenKeepFrameBlocksOnTheHeapUnlessTheUserSaidOtherwise) {
-    const auto heapOf = [](ChildProcess::Stream out) {
+    const auto heapOf = [](ChildProcess::Stream out, ChildProcess::Heap heap = ChildProcess::Heap::FrameBlocks) {
         ChildProcess child({"/bin/sh", "-c",
                             "printf '%s %s|%s' \"${MALLOC_MMAP_THRESHOLD_-unset}\" \"${MALLOC_TRIM_THRESHOLD_-unset}\" "
                             "\"$TARNIX_PROBE\" >&2"},
-                           ChildProcess::Stream::Null, out);
+                           ChildProcess::Stream::Null, out, heap);
         child.wait();
         return child.reason("");
     };
     ::setenv("TARNIX_PROBE", "kept", 1);
     EXPECT_EQ(heapOf(ChildProcess::Stream::Pipe), "33554432 268435456|kept");
     EXPECT_EQ(heapOf(ChildProcess::Stream::Null), "unset unset|kept");
+    EXPECT_EQ(heapOf(ChildProcess::Stream::Pipe, ChildProcess::Heap::Own), "unset unset|kept");
     for (const char* own : {"GLIBC_TUNABLES", "MALLOC_MMAP_THRESHOLD_", "MALLOC_TRIM_THRESHOLD_"}) {
         SCOPED_TRACE(own);
         ::setenv(own, "65536", 1);

@@ -34,8 +34,27 @@ bool forEachRun(refhost::Image& image, F&& run) {
 
 }  // namespace
 
-bool readFrame(int fd, const RawFormat& raw, refhost::Image& image, size_t& got) {
+bool readFrame(int fd, const RawFormat& raw, refhost::Image& image, size_t& got, uint8_t* staging) {
     got = 0;
+    if (raw.deep && raw.planes) {
+        // Each plane over the whole frame in turn, laid into its slot of every pixel.
+        auto* samples = reinterpret_cast<uint16_t*>(staging);
+        for (int plane = 0; plane < raw.planeCount(); ++plane) {
+            const bool whole = forEachRun(image, [&](uint8_t* pixels, size_t count) {
+                for (size_t done = 0; done < count; done += kConversionPixels) {
+                    const size_t n = std::min(kConversionPixels, count - done);
+                    size_t part = 0;
+                    const bool all = readAll(fd, samples, n * 2, &part);
+                    got += part;
+                    if (!all) return false;
+                    unpackPlane(samples, raw, plane, pixels + done * 8, n);
+                }
+                return true;
+            });
+            if (!whole) return false;
+        }
+        return true;
+    }
     const size_t pixelBytes = raw.bytesPerPixel();
     return forEachRun(image, [&](uint8_t* pixels, size_t count) {
         // 8-bit frames are already in the plug-in's layout: one read loop straight into place.
@@ -54,6 +73,21 @@ bool readFrame(int fd, const RawFormat& raw, refhost::Image& image, size_t& got)
 }
 
 bool writeFrame(int fd, const RawFormat& raw, refhost::Image& image, uint8_t* staging) {
+    if (raw.deep && raw.planes) {
+        auto* samples = reinterpret_cast<uint16_t*>(staging);
+        for (int plane = 0; plane < raw.planeCount(); ++plane) {
+            const bool whole = forEachRun(image, [&](uint8_t* pixels, size_t count) {
+                for (size_t done = 0; done < count; done += kConversionPixels) {
+                    const size_t n = std::min(kConversionPixels, count - done);
+                    packPlane(pixels + done * 8, raw, plane, samples, n);
+                    if (!writeAll(fd, samples, n * 2)) return false;
+                }
+                return true;
+            });
+            if (!whole) return false;
+        }
+        return true;
+    }
     const size_t pixelBytes = raw.bytesPerPixel();
     return forEachRun(image, [&](uint8_t* pixels, size_t count) {
         if (!raw.deep) return writeAll(fd, pixels, count * pixelBytes);
@@ -66,12 +100,13 @@ bool writeFrame(int fd, const RawFormat& raw, refhost::Image& image, uint8_t* st
     });
 }
 
-PipelineEnd runFramePipeline(const RawFormat& raw, int width, int height, ChildProcess& decoder, ChildProcess& encoder,
-                             const RenderStep& render, const PipelineProgress& progress) {
+PipelineEnd runFramePipeline(const RawFormat& fromDecoder, const RawFormat& toEncoder, int width, int height,
+                             ChildProcess& decoder, ChildProcess& encoder, const RenderStep& render,
+                             const PipelineProgress& progress) {
     refhost::ImageSpec shape;
     shape.width = uint32_t(width);
     shape.height = uint32_t(height);
-    shape.layout = layoutFor(raw);
+    shape.layout = layoutFor(fromDecoder);
     std::vector<AcfPtr<refhost::Image>> images;
     FrameQueue<refhost::Image*> freeInputs(kFramesInFlight), freeOutputs(kFramesInFlight);
     FrameQueue<refhost::Image*> decoded(kFramesInFlight), rendered(kFramesInFlight);
@@ -96,9 +131,10 @@ PipelineEnd runFramePipeline(const RawFormat& raw, int width, int height, ChildP
     });
 
     std::thread reader([&] {
+        std::vector<uint8_t> staging(fromDecoder.deep ? kConversionPixels * 2 : 0);
         while (std::optional<refhost::Image*> image = freeInputs.pop()) {
             size_t got = 0;
-            if (!readFrame(decoder.stdoutFd(), raw, **image, got)) {
+            if (!readFrame(decoder.stdoutFd(), fromDecoder, **image, got, staging.data())) {
                 if (got != 0) inputEndedMidFrame = true;
                 break;
             }
@@ -107,9 +143,9 @@ PipelineEnd runFramePipeline(const RawFormat& raw, int width, int height, ChildP
         decoded.close();
     });
     std::thread writer([&] {
-        std::vector<uint8_t> staging(raw.deep ? kConversionPixels * raw.bytesPerPixel() : 0);
+        std::vector<uint8_t> staging(toEncoder.deep ? kConversionPixels * 8 : 0);
         while (std::optional<refhost::Image*> image = rendered.pop()) {
-            if (!writeFrame(encoder.stdinFd(), raw, **image, staging.data())) {
+            if (!writeFrame(encoder.stdinFd(), toEncoder, **image, staging.data())) {
                 encoderBroke = true;  // its own message is read once it has ended
                 stopAll();
                 break;

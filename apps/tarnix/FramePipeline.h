@@ -2,7 +2,8 @@
 // thread, rendered on the calling thread, written into the encoding ffmpeg's pipe by a writer
 // thread. A fixed pool of images goes round through bounded queues, so the three overlap and
 // nothing is allocated per frame. 8-bit frames are read into and written from the images
-// themselves; 16-bit ones are converted a cache-sized piece at a time as they arrive and leave.
+// themselves; 16-bit ones are converted a cache-sized piece at a time as they arrive and leave,
+// and planar ones a plane at a time.
 #pragma once
 
 #include <cstdint>
@@ -44,12 +45,15 @@ using PipelineProgress = std::function<void(int64_t frames, const PipelineClock&
 // Runs until the decoder's output ends, the render step refuses a frame, the encoder stops
 // taking frames or a signal arrives; closes the encoder's input at the end, and kills the
 // decoder (and on a signal the encoder) when it stops early.
-PipelineEnd runFramePipeline(const RawFormat& raw, int width, int height, ChildProcess& decoder, ChildProcess& encoder,
-                             const RenderStep& render, const PipelineProgress& progress);
+// The frames cross the pipes as `fromDecoder` and `toEncoder` say, both of the same depth and order.
+PipelineEnd runFramePipeline(const RawFormat& fromDecoder, const RawFormat& toEncoder, int width, int height,
+                             ChildProcess& decoder, ChildProcess& encoder, const RenderStep& render,
+                             const PipelineProgress& progress);
 
 // One frame of raw.ffmpegName() pixels from `fd` into `image`, converted on the way; false at
-// the end of the stream, with the bytes of the unfinished frame in `got`.
-bool readFrame(int fd, const RawFormat& raw, refhost::Image& image, size_t& got);
+// the end of the stream, with the bytes of the unfinished frame in `got`. `staging` holds
+// kConversionPixels samples of a plane for 16-bit frames.
+bool readFrame(int fd, const RawFormat& raw, refhost::Image& image, size_t& got, uint8_t* staging);
 // `image` converted into raw.ffmpegName() pixels and written to `fd`; `staging` holds
 // kConversionPixels pixels for 16-bit frames. False when the reader has gone.
 bool writeFrame(int fd, const RawFormat& raw, refhost::Image& image, uint8_t* staging);

@@ -67,8 +67,16 @@ struct RawFormat {
     // 16-bit frames of either order travel as RGBA and are reordered here: ffmpeg has no
     // 16-bit ARGB layout, and its conversions to and from bgra64le move the colour samples of
     // frames with alpha by up to about 65 of 65535.
-    const char* ffmpegName() const { return deep ? "rgba64le" : (bgra ? "bgra" : "argb"); }
-    size_t bytesPerPixel() const { return deep ? 8 : 4; }
+    // Or as planes, G, B, R and, with `alpha`, A: ffmpeg converts YUV to and from planar RGB
+    // several times faster than to and from rgba64le.
+    bool planes = false;
+    bool alpha = true;
+    const char* ffmpegName() const {
+        if (!deep) return bgra ? "bgra" : "argb";
+        return planes ? (alpha ? "gbrap16le" : "gbrp16le") : "rgba64le";
+    }
+    size_t bytesPerPixel() const { return deep ? (planes && !alpha ? 6 : 8) : 4; }
+    int planeCount() const { return planes ? (alpha ? 4 : 3) : 1; }
 };
 
 enum class Container { Mp4, Mov, Mkv, Png, Tiff };
@@ -89,6 +97,8 @@ struct OutputPlan {
     bool audio = false;
     std::vector<std::string> audioArgs;
     std::string note;  // something the user should know (audio re-encoded, size padded)
+    bool keepsPipeLayout = false;  // raw video: the frames as they cross the pipe
+    bool encoderOwnHeap = false;   // its encoder runs with glibc's heap as it comes
 };
 
 // What OUTPUT's name and the encoding choices alone decide (container, muxer, image or

@@ -34,6 +34,14 @@ const std::array<uint16_t, 65536>& fromPluginTable() {
 // inverse's mirror, so packing reads from the same places.
 constexpr int kRgbaToBgra[4] = {2, 1, 0, 3};
 constexpr int kRgbaToArgb[4] = {1, 2, 3, 0};
+// The RGBA channel of each plane: G, B, R, A.
+constexpr int kPlaneChannel[4] = {1, 2, 0, 3};
+
+// Where a plane's samples sit within an image pixel, and where its alpha sits.
+int slotOf(const RawFormat& format, int plane) { return (format.bgra ? kRgbaToBgra : kRgbaToArgb)[kPlaneChannel[plane]]; }
+int alphaSlot(const RawFormat& format) { return (format.bgra ? kRgbaToBgra : kRgbaToArgb)[3]; }
+// Plane 0 of a frame without an alpha plane also makes its pixels opaque.
+bool makesOpaque(const RawFormat& format, int plane) { return plane == 0 && !format.alpha; }
 
 // Whole pixels are loaded before any is stored, so `in` may be `out`.
 void unpackPlain(const uint8_t* in, const int* place, uint8_t* out, size_t count) {
@@ -54,6 +62,21 @@ void packPlain(const uint8_t* in, const int* place, uint8_t* out, size_t count) 
         for (int c = 0; c < 4; ++c) v[c] = table[p[place[c]]];
         std::memcpy(out, v, 8);
     }
+}
+
+void unpackPlaneTable(const uint16_t* samples, int slot, int opaqueSlot, uint8_t* pixels, size_t count) {
+    const auto& table = toPluginTable();
+    auto* out = reinterpret_cast<uint16_t*>(pixels);
+    for (size_t i = 0; i < count; ++i) {
+        out[4 * i + size_t(slot)] = table[samples[i]];
+        if (opaqueSlot >= 0) out[4 * i + size_t(opaqueSlot)] = uint16_t(kPluginWhite16);
+    }
+}
+
+void packPlaneTable(const uint8_t* pixels, int slot, uint16_t* samples, size_t count) {
+    const auto& table = fromPluginTable();
+    const auto* in = reinterpret_cast<const uint16_t*>(pixels);
+    for (size_t i = 0; i < count; ++i) samples[i] = table[in[4 * i + size_t(slot)]];
 }
 
 #if defined(__SSE2__)
@@ -106,9 +129,85 @@ void packSse2(const uint8_t* in, uint8_t* out, size_t count) {
     }
 }
 
+// Eight samples of a plane a step: converted side by side, then each spread over its pixel's
+// four lanes and laid into its slot of two pixels at a time; the other lanes keep the pixels' own
+// values, or take white in the alpha slot when the plane makes the pixels opaque.
+void unpackPlaneSse2(const uint16_t* samples, int slot, int opaqueSlot, uint8_t* pixels, size_t count) {
+    const __m128i zero = _mm_setzero_si128();
+    uint16_t keep[8] = {}, into[8] = {}, white[8] = {};
+    for (int half = 0; half < 2; ++half) {
+        into[4 * half + slot] = 0xFFFF;
+        if (opaqueSlot >= 0) white[4 * half + opaqueSlot] = uint16_t(kPluginWhite16);
+        for (int c = 0; c < 4; ++c)
+            if (c != slot && c != opaqueSlot) keep[4 * half + c] = 0xFFFF;
+    }
+    const __m128i keepMask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keep));
+    const __m128i intoMask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(into));
+    const __m128i whiteLanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(white));
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i));
+        const __m128i p = _mm_packs_epi32(toPlugin32(_mm_unpacklo_epi16(v, zero)), toPlugin32(_mm_unpackhi_epi16(v, zero)));
+        const __m128i pairs[2] = {_mm_unpacklo_epi16(p, p), _mm_unpackhi_epi16(p, p)};  // p0 p0 p1 p1 ...
+        for (int k = 0; k < 4; ++k) {
+            const __m128i twice = pairs[k / 2];
+            const __m128i spread = k % 2 ? _mm_unpackhi_epi32(twice, twice) : _mm_unpacklo_epi32(twice, twice);
+            auto* at = reinterpret_cast<__m128i*>(pixels + (i + 2 * size_t(k)) * 8);
+            const __m128i old = _mm_loadu_si128(at);
+            _mm_storeu_si128(at, _mm_or_si128(_mm_or_si128(_mm_and_si128(old, keepMask), _mm_and_si128(spread, intoMask)), whiteLanes));
+        }
+    }
+    unpackPlaneTable(samples + i, slot, opaqueSlot, pixels + i * 8, count - i);
+}
+
+// Eight pixels' samples of one slot a step: each pixel's 64 bits shifted down to its slot,
+// gathered into 32-bit lanes and rounded as the packed conversion does.
+void packPlaneSse2(const uint8_t* pixels, int slot, uint16_t* samples, size_t count) {
+    const __m128i centre = _mm_set1_epi16(int16_t(0x8000));
+    const __m128i low16 = _mm_set_epi32(0, 0xFFFF, 0, 0xFFFF);
+    const __m128i shift = _mm_cvtsi32_si128(16 * slot);
+    const auto pair = [&](const uint8_t* at) {  // s0 s1 as 32-bit lanes 0 and 1
+        const __m128i v = _mm_and_si128(_mm_srl_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), shift), low16);
+        return _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 1, 2, 0));
+    };
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const uint8_t* at = pixels + i * 8;
+        const __m128i low = _mm_unpacklo_epi64(pair(at), pair(at + 16));
+        const __m128i high = _mm_unpacklo_epi64(pair(at + 32), pair(at + 48));
+        const __m128i packed = _mm_packs_epi32(fromPlugin32(low), fromPlugin32(high));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(samples + i), _mm_xor_si128(packed, centre));
+    }
+    packPlaneTable(pixels + i * 8, slot, samples + i, count - i);
+}
+
 #endif
 
 }  // namespace
+
+void unpackPlanePlain(const uint16_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count) {
+    unpackPlaneTable(samples, slotOf(format, plane), makesOpaque(format, plane) ? alphaSlot(format) : -1, pixels, count);
+}
+
+void packPlanePlain(const uint8_t* pixels, const RawFormat& format, int plane, uint16_t* samples, size_t count) {
+    packPlaneTable(pixels, slotOf(format, plane), samples, count);
+}
+
+void unpackPlane(const uint16_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count) {
+#if defined(__SSE2__)
+    unpackPlaneSse2(samples, slotOf(format, plane), makesOpaque(format, plane) ? alphaSlot(format) : -1, pixels, count);
+#else
+    unpackPlanePlain(samples, format, plane, pixels, count);
+#endif
+}
+
+void packPlane(const uint8_t* pixels, const RawFormat& format, int plane, uint16_t* samples, size_t count) {
+#if defined(__SSE2__)
+    packPlaneSse2(pixels, slotOf(format, plane), samples, count);
+#else
+    packPlanePlain(pixels, format, plane, samples, count);
+#endif
+}
 
 refhost::PixelLayout layoutFor(const RawFormat& raw) {
     using refhost::PixelLayout;

@@ -41,7 +41,8 @@ void pipeOrThrow(int fds[2], bool frames = false) {
 // a packet per frame page-faults through every frame: on a 1080p transcode to raw video through
 // tarnix that was 12 to 19 % of all CPU at 8 bit and 20 to 26 % at 16 bit. Only glibc reads
 // these variables. (The same settings given as GLIBC_TUNABLES made LeakSanitizer's tracer crash
-// as an AddressSanitizer-built tarnix exited under its end-to-end tests; these do not.)
+// as an AddressSanitizer-built tarnix exited under its end-to-end tests; these do not.) x264 is
+// the exception: under them its heap grows by a frame every frame, each one faulted in afresh.
 std::vector<std::string> frameChildEnvironment() {
     static const char* const kOwn[] = {"GLIBC_TUNABLES=", "MALLOC_MMAP_THRESHOLD_=", "MALLOC_TRIM_THRESHOLD_="};
     std::vector<std::string> env;
@@ -78,7 +79,7 @@ std::string findOnPath(const std::string& program) {
     return "";
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, Stream in, Stream out) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, Stream in, Stream out, Heap heap) {
     int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
     if (in == Stream::Pipe) pipeOrThrow(inPipe, true);
     if (out == Stream::Pipe) pipeOrThrow(outPipe, true);
@@ -89,7 +90,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, Stream in, Stre
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    const bool frames = in == Stream::Pipe || out == Stream::Pipe;
+    const bool frames = (in == Stream::Pipe || out == Stream::Pipe) && heap == Heap::FrameBlocks;
     const std::vector<std::string> env = frames ? frameChildEnvironment() : std::vector<std::string>{};
     std::vector<char*> envp;
     for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));

@@ -47,11 +47,12 @@ void runRender(const RenderOptions& o) {
     std::unique_ptr<refhost::EffectInstance> effect = host.newEffect();
     for (const Setting& s : look) applySetting(s, *effect);
 
-    ChildProcess decoder(decoderCommand(tools, source, plan.raw, plan.range, plan.width, plan.height),
+    ChildProcess decoder(decoderCommand(tools, source, plan.fromDecoder, plan.range, plan.width, plan.height),
                          ChildProcess::Stream::Null, ChildProcess::Stream::Pipe);
-    ChildProcess encoder(encoderCommand(tools, plan.output, &source, plan.raw, plan.width, plan.height, source.frameRate,
+    ChildProcess encoder(encoderCommand(tools, plan.output, &source, plan.toEncoder, plan.width, plan.height, source.frameRate,
                                         plan.range, output.target(), plan.firstFileNumber),
-                         ChildProcess::Stream::Pipe, ChildProcess::Stream::Null);
+                         ChildProcess::Stream::Pipe, ChildProcess::Stream::Null,
+                         plan.output.encoderOwnHeap ? ChildProcess::Heap::Own : ChildProcess::Heap::FrameBlocks);
 
     const auto render = [&](refhost::Image& input, refhost::Image& out, int64_t index) -> int32_t {
         refhost::RenderCall call;
@@ -64,7 +65,7 @@ void runRender(const RenderOptions& o) {
     Progress progress(!o.quiet, plan.expected);
     const auto began = std::chrono::steady_clock::now();
     RenderEnding ending;
-    ending.pipeline = runFramePipeline(plan.raw, plan.width, plan.height, decoder, encoder, render,
+    ending.pipeline = runFramePipeline(plan.fromDecoder, plan.toEncoder, plan.width, plan.height, decoder, encoder, render,
                                        [&](int64_t frames, const PipelineClock& clock) {
                                            progress.update(frames, clock.rendering, clock.waitingForFfmpeg());
                                        });

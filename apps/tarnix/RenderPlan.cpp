@@ -71,6 +71,15 @@ RenderPlan planRender(const RenderOptions& o, const SourceInfo& source) {
     if (o.frames.last) plan.range.count = last - first + 1;
 
     plan.output = planOutput(o.output, source, plan.raw, plan.width, plan.height, o.encode);
+    plan.fromDecoder = plan.toEncoder = plan.raw;
+    if (plan.raw.deep) {
+        // 16-bit frames cross as planes where ffmpeg gives the same samples that way: from YUV
+        // sources (RGB and grey ones come as they are; palette ones would come differently),
+        // and into every output but raw video, which keeps the pipe's layout.
+        plan.fromDecoder.planes = source.yuv;
+        plan.toEncoder.planes = !plan.output.keepsPipeLayout;
+        plan.fromDecoder.alpha = plan.toEncoder.alpha = source.alpha;
+    }
     if (plan.output.image && !plan.output.sequence) {
         const int64_t available = source.frameCount < 0 ? -1 : source.frameCount - plan.range.first;
         if (plan.range.count < 0 && available == 1) plan.range.count = 1;

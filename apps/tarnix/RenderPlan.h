@@ -44,7 +44,8 @@ struct RenderOptions {
 std::pair<int32_t, int32_t> proxyScale(double factor);
 
 struct RenderPlan {
-    RawFormat raw;
+    RawFormat raw;                     // the frames' depth and channel order
+    RawFormat fromDecoder, toEncoder;  // the same, as they cross each pipe
     int width = 0, height = 0;  // as rendered
     std::pair<int32_t, int32_t> scale{1, 1};
     int64_t firstFrame = 0;     // the frame number of the first frame rendered
