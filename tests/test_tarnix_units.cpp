@@ -266,24 +266,26 @@ TEST(TarnixPixels, VectorConversionsMatchThePlainOnesOnEverySample) {
             ASSERT_TRUE(fast == plain);
             // A plane at a time: every sample into each slot, over pixels that already hold
             // values, and every pixel's value of each slot out.
-            for (bool alpha : {false, true}) {
-                const RawFormat planes{true, bgra, true, alpha};
-                for (int plane = 0; plane < planes.planeCount(); ++plane) {
-                    SCOPED_TRACE("plane " + std::to_string(plane) + (alpha ? " of 4" : " of 3"));
-                    const auto* values = reinterpret_cast<const uint16_t*>(samples.data()) + plane;  // every 4th
-                    std::vector<uint16_t> one(count);
-                    for (size_t j = 0; j < count; ++j) one[j] = values[(j * 4) % (pixels * 4)];
-                    plain.assign(samples.begin(), samples.begin() + long(count * 8));
-                    fast = plain;
-                    unpackPlanePlain(one.data(), planes, plane, plain.data(), count);
-                    unpackPlane(one.data(), planes, plane, fast.data(), count);
-                    ASSERT_TRUE(fast == plain);
-                    std::vector<uint16_t> plainOut(count), fastOut(count);
-                    packPlanePlain(samples.data(), planes, plane, plainOut.data(), count);
-                    packPlane(samples.data(), planes, plane, fastOut.data(), count);
-                    ASSERT_TRUE(fastOut == plainOut);
+            for (bool deep : {false, true})
+                for (bool alpha : {false, true}) {
+                    const RawFormat planes{deep, bgra, true, alpha};
+                    const size_t sampleBytes = deep ? 2 : 1;
+                    for (int plane = 0; plane < planes.planeCount(); ++plane) {
+                        SCOPED_TRACE("plane " + std::to_string(plane) + (alpha ? " of 4" : " of 3") + (deep ? " 16" : " 8"));
+                        const uint8_t* values = samples.data() + plane * 2 + 1;  // every 16-bit value's high byte too
+                        std::vector<uint8_t> one(count * sampleBytes);
+                        for (size_t j = 0; j < one.size(); ++j) one[j] = values[(j * 4) % (pixels * 8 - 8)];
+                        plain.assign(samples.begin(), samples.begin() + long(count * 4 * sampleBytes));
+                        fast = plain;
+                        unpackPlanePlain(one.data(), planes, plane, plain.data(), count);
+                        unpackPlane(one.data(), planes, plane, fast.data(), count);
+                        ASSERT_TRUE(fast == plain);
+                        std::vector<uint8_t> plainOut(count * sampleBytes), fastOut(count * sampleBytes);
+                        packPlanePlain(samples.data(), planes, plane, plainOut.data(), count);
+                        packPlane(samples.data(), planes, plane, fastOut.data(), count);
+                        ASSERT_TRUE(fastOut == plainOut);
+                    }
                 }
-            }
         }
     }
 }
@@ -337,10 +339,18 @@ TEST(TarnixRenderPlan, FramesNumbersFormatsAndSizes) {
     EXPECT_EQ(pipes(video, "out.mkv"), "rgba64le gbrp16le");
     SourceInfo yuv = video;
     yuv.yuv = true;
-    EXPECT_EQ(pipes(yuv, "out.mp4"), "gbrp16le gbrp16le");
+    for (const char* planar : {"yuv420p", "yuvj422p", "yuv444p10le", "yuv440p12be"}) {
+        yuv.pixelFormat = planar;
+        EXPECT_EQ(pipes(yuv, "out.mp4"), "gbrp16le gbrp16le") << planar;
+    }
     EXPECT_EQ(pipes(yuv, "out.mov", "rawvideo"), "gbrp16le rgba64le");
-    yuv.alpha = true;
+    yuv.pixelFormat = "p010le";
+    EXPECT_EQ(pipes(yuv, "out.mp4"), "rgba64le gbrp16le") << "semi-planar";
+    yuv.pixelFormat = "yuva444p10le", yuv.alpha = true;
     EXPECT_EQ(pipes(yuv, "out.mov"), "gbrap16le gbrap16le");
+    o.depth = 8;
+    EXPECT_EQ(pipes(yuv, "out.mov"), "gbrap bgra") << "8-bit frames leave packed";
+    o.depth.reset();
 
     // Frames 40 to 49 of a clip that starts at frame number 30: input frames 10 to 19.
     o.depth = 8, o.bgra = false, o.proxy = 1.5, o.startFrame = 30, o.frames = parseFrameSpan("40:49");
@@ -447,13 +457,15 @@ PipelineRun pipeFrames(const RawFormat& in, const RawFormat& out, int width, int
 // planar frames.
 void plainIn(const uint8_t* raw, const RawFormat& format, uint8_t* pixels, size_t count) {
     if (!format.planes) return unpackPixelsPlain(raw, format, pixels, count);
+    const size_t planeBytes = count * (format.deep ? 2 : 1);
     for (int plane = 0; plane < format.planeCount(); ++plane)
-        unpackPlanePlain(reinterpret_cast<const uint16_t*>(raw) + plane * count, format, plane, pixels, count);
+        unpackPlanePlain(raw + size_t(plane) * planeBytes, format, plane, pixels, count);
 }
 void plainOut(const uint8_t* pixels, const RawFormat& format, uint8_t* raw, size_t count) {
     if (!format.planes) return packPixelsPlain(pixels, format, raw, count);
+    const size_t planeBytes = count * (format.deep ? 2 : 1);
     for (int plane = 0; plane < format.planeCount(); ++plane)
-        packPlanePlain(pixels, format, plane, reinterpret_cast<uint16_t*>(raw) + plane * count, count);
+        packPlanePlain(pixels, format, plane, raw + size_t(plane) * planeBytes, count);
 }
 
 }  // namespace
@@ -475,6 +487,7 @@ TEST(TarnixFramePipeline, FramesComeOutAsRenderedInOrder) {
             const RawFormat planes{true, bgra, true, alpha}, packed{true, bgra};
             ways.push_back({planes, packed});
             ways.push_back({packed, planes});
+            ways.push_back({{false, bgra, true, alpha}, {false, bgra}});
         }
     }
     for (const auto& [in, out] : ways) {

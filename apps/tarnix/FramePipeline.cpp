@@ -36,18 +36,18 @@ bool forEachRun(refhost::Image& image, F&& run) {
 
 bool readFrame(int fd, const RawFormat& raw, refhost::Image& image, size_t& got, uint8_t* staging) {
     got = 0;
-    if (raw.deep && raw.planes) {
+    if (raw.planes) {
         // Each plane over the whole frame in turn, laid into its slot of every pixel.
-        auto* samples = reinterpret_cast<uint16_t*>(staging);
+        const size_t sampleBytes = raw.deep ? 2 : 1, pixelBytes = 4 * sampleBytes;
         for (int plane = 0; plane < raw.planeCount(); ++plane) {
             const bool whole = forEachRun(image, [&](uint8_t* pixels, size_t count) {
                 for (size_t done = 0; done < count; done += kConversionPixels) {
                     const size_t n = std::min(kConversionPixels, count - done);
                     size_t part = 0;
-                    const bool all = readAll(fd, samples, n * 2, &part);
+                    const bool all = readAll(fd, staging, n * sampleBytes, &part);
                     got += part;
                     if (!all) return false;
-                    unpackPlane(samples, raw, plane, pixels + done * 8, n);
+                    unpackPlane(staging, raw, plane, pixels + done * pixelBytes, n);
                 }
                 return true;
             });
@@ -73,14 +73,14 @@ bool readFrame(int fd, const RawFormat& raw, refhost::Image& image, size_t& got,
 }
 
 bool writeFrame(int fd, const RawFormat& raw, refhost::Image& image, uint8_t* staging) {
-    if (raw.deep && raw.planes) {
-        auto* samples = reinterpret_cast<uint16_t*>(staging);
+    if (raw.planes) {
+        const size_t sampleBytes = raw.deep ? 2 : 1, pixelBytes = 4 * sampleBytes;
         for (int plane = 0; plane < raw.planeCount(); ++plane) {
             const bool whole = forEachRun(image, [&](uint8_t* pixels, size_t count) {
                 for (size_t done = 0; done < count; done += kConversionPixels) {
                     const size_t n = std::min(kConversionPixels, count - done);
-                    packPlane(pixels + done * 8, raw, plane, samples, n);
-                    if (!writeAll(fd, samples, n * 2)) return false;
+                    packPlane(pixels + done * pixelBytes, raw, plane, staging, n);
+                    if (!writeAll(fd, staging, n * sampleBytes)) return false;
                 }
                 return true;
             });
@@ -131,7 +131,7 @@ PipelineEnd runFramePipeline(const RawFormat& fromDecoder, const RawFormat& toEn
     });
 
     std::thread reader([&] {
-        std::vector<uint8_t> staging(fromDecoder.deep ? kConversionPixels * 2 : 0);
+        std::vector<uint8_t> staging(fromDecoder.deep || fromDecoder.planes ? kConversionPixels * 2 : 0);
         while (std::optional<refhost::Image*> image = freeInputs.pop()) {
             size_t got = 0;
             if (!readFrame(decoder.stdoutFd(), fromDecoder, **image, got, staging.data())) {
@@ -143,7 +143,7 @@ PipelineEnd runFramePipeline(const RawFormat& fromDecoder, const RawFormat& toEn
         decoded.close();
     });
     std::thread writer([&] {
-        std::vector<uint8_t> staging(toEncoder.deep ? kConversionPixels * 8 : 0);
+        std::vector<uint8_t> staging(toEncoder.deep || toEncoder.planes ? kConversionPixels * 8 : 0);
         while (std::optional<refhost::Image*> image = rendered.pop()) {
             if (!writeFrame(encoder.stdinFd(), toEncoder, **image, staging.data())) {
                 encoderBroke = true;  // its own message is read once it has ended

@@ -52,10 +52,10 @@ PipelineEnd runFramePipeline(const RawFormat& fromDecoder, const RawFormat& toEn
 
 // One frame of raw.ffmpegName() pixels from `fd` into `image`, converted on the way; false at
 // the end of the stream, with the bytes of the unfinished frame in `got`. `staging` holds
-// kConversionPixels samples of a plane for 16-bit frames.
+// kConversionPixels 16-bit samples, for planar frames.
 bool readFrame(int fd, const RawFormat& raw, refhost::Image& image, size_t& got, uint8_t* staging);
 // `image` converted into raw.ffmpegName() pixels and written to `fd`; `staging` holds
-// kConversionPixels pixels for 16-bit frames. False when the reader has gone.
+// kConversionPixels pixels for 16-bit and planar frames. False when the reader has gone.
 bool writeFrame(int fd, const RawFormat& raw, refhost::Image& image, uint8_t* staging);
 // Pixels converted per piece: 256 KiB of 16-bit pixels, which stay in the cache between the
 // pipe's copy and the conversion.

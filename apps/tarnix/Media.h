@@ -68,14 +68,14 @@ struct RawFormat {
     // 16-bit ARGB layout, and its conversions to and from bgra64le move the colour samples of
     // frames with alpha by up to about 65 of 65535.
     // Or as planes, G, B, R and, with `alpha`, A: ffmpeg converts YUV to and from planar RGB
-    // several times faster than to and from rgba64le.
+    // faster than to and from packed pixels, several times so at 16 bits.
     bool planes = false;
     bool alpha = true;
     const char* ffmpegName() const {
-        if (!deep) return bgra ? "bgra" : "argb";
-        return planes ? (alpha ? "gbrap16le" : "gbrp16le") : "rgba64le";
+        if (planes) return deep ? (alpha ? "gbrap16le" : "gbrp16le") : (alpha ? "gbrap" : "gbrp");
+        return deep ? "rgba64le" : (bgra ? "bgra" : "argb");
     }
-    size_t bytesPerPixel() const { return deep ? (planes && !alpha ? 6 : 8) : 4; }
+    size_t bytesPerPixel() const { return size_t(deep ? 2 : 1) * (planes && !alpha ? 3 : 4); }
     int planeCount() const { return planes ? (alpha ? 4 : 3) : 1; }
 };
 

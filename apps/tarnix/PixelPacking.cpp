@@ -79,6 +79,17 @@ void packPlaneTable(const uint8_t* pixels, int slot, uint16_t* samples, size_t c
     for (size_t i = 0; i < count; ++i) samples[i] = table[in[4 * i + size_t(slot)]];
 }
 
+void unpackBytePlane(const uint8_t* samples, int slot, int opaqueSlot, uint8_t* pixels, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        pixels[4 * i + size_t(slot)] = samples[i];
+        if (opaqueSlot >= 0) pixels[4 * i + size_t(opaqueSlot)] = 255;
+    }
+}
+
+void packBytePlane(const uint8_t* pixels, int slot, uint8_t* samples, size_t count) {
+    for (size_t i = 0; i < count; ++i) samples[i] = pixels[4 * i + size_t(slot)];
+}
+
 #if defined(__SSE2__)
 
 // Two pixels a vector: the channels reordered within each pixel's four 16-bit lanes (both
@@ -160,6 +171,33 @@ void unpackPlaneSse2(const uint16_t* samples, int slot, int opaqueSlot, uint8_t*
     unpackPlaneTable(samples + i, slot, opaqueSlot, pixels + i * 8, count - i);
 }
 
+// The same for bytes, sixteen a step.
+void unpackBytePlaneSse2(const uint8_t* samples, int slot, int opaqueSlot, uint8_t* pixels, size_t count) {
+    uint8_t keep[16] = {}, into[16] = {}, white[16] = {};
+    for (int pixel = 0; pixel < 4; ++pixel) {
+        into[4 * pixel + slot] = 0xFF;
+        if (opaqueSlot >= 0) white[4 * pixel + opaqueSlot] = 0xFF;
+        for (int c = 0; c < 4; ++c)
+            if (c != slot && c != opaqueSlot) keep[4 * pixel + c] = 0xFF;
+    }
+    const __m128i keepMask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keep));
+    const __m128i intoMask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(into));
+    const __m128i whiteLanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(white));
+    size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i));
+        const __m128i pairs[2] = {_mm_unpacklo_epi8(v, v), _mm_unpackhi_epi8(v, v)};  // s0 s0 s1 s1 ...
+        for (int k = 0; k < 4; ++k) {
+            const __m128i twice = pairs[k / 2];
+            const __m128i spread = k % 2 ? _mm_unpackhi_epi16(twice, twice) : _mm_unpacklo_epi16(twice, twice);
+            auto* at = reinterpret_cast<__m128i*>(pixels + (i + 4 * size_t(k)) * 4);
+            const __m128i old = _mm_loadu_si128(at);
+            _mm_storeu_si128(at, _mm_or_si128(_mm_or_si128(_mm_and_si128(old, keepMask), _mm_and_si128(spread, intoMask)), whiteLanes));
+        }
+    }
+    unpackBytePlane(samples + i, slot, opaqueSlot, pixels + i * 4, count - i);
+}
+
 // Eight pixels' samples of one slot a step: each pixel's 64 bits shifted down to its slot,
 // gathered into 32-bit lanes and rounded as the packed conversion does.
 void packPlaneSse2(const uint8_t* pixels, int slot, uint16_t* samples, size_t count) {
@@ -185,28 +223,33 @@ void packPlaneSse2(const uint8_t* pixels, int slot, uint16_t* samples, size_t co
 
 }  // namespace
 
-void unpackPlanePlain(const uint16_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count) {
-    unpackPlaneTable(samples, slotOf(format, plane), makesOpaque(format, plane) ? alphaSlot(format) : -1, pixels, count);
+void unpackPlanePlain(const uint8_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count) {
+    const int slot = slotOf(format, plane), opaque = makesOpaque(format, plane) ? alphaSlot(format) : -1;
+    if (format.deep) unpackPlaneTable(reinterpret_cast<const uint16_t*>(samples), slot, opaque, pixels, count);
+    else unpackBytePlane(samples, slot, opaque, pixels, count);
 }
 
-void packPlanePlain(const uint8_t* pixels, const RawFormat& format, int plane, uint16_t* samples, size_t count) {
-    packPlaneTable(pixels, slotOf(format, plane), samples, count);
+void packPlanePlain(const uint8_t* pixels, const RawFormat& format, int plane, uint8_t* samples, size_t count) {
+    if (format.deep) packPlaneTable(pixels, slotOf(format, plane), reinterpret_cast<uint16_t*>(samples), count);
+    else packBytePlane(pixels, slotOf(format, plane), samples, count);
 }
 
-void unpackPlane(const uint16_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count) {
+void unpackPlane(const uint8_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count) {
 #if defined(__SSE2__)
-    unpackPlaneSse2(samples, slotOf(format, plane), makesOpaque(format, plane) ? alphaSlot(format) : -1, pixels, count);
+    const int slot = slotOf(format, plane), opaque = makesOpaque(format, plane) ? alphaSlot(format) : -1;
+    if (format.deep) unpackPlaneSse2(reinterpret_cast<const uint16_t*>(samples), slot, opaque, pixels, count);
+    else unpackBytePlaneSse2(samples, slot, opaque, pixels, count);
 #else
     unpackPlanePlain(samples, format, plane, pixels, count);
 #endif
 }
 
-void packPlane(const uint8_t* pixels, const RawFormat& format, int plane, uint16_t* samples, size_t count) {
+void packPlane(const uint8_t* pixels, const RawFormat& format, int plane, uint8_t* samples, size_t count) {
 #if defined(__SSE2__)
-    packPlaneSse2(pixels, slotOf(format, plane), samples, count);
-#else
-    packPlanePlain(pixels, format, plane, samples, count);
+    // 8-bit frames leave as packed pixels; their planes have only the plain way.
+    if (format.deep) return packPlaneSse2(pixels, slotOf(format, plane), reinterpret_cast<uint16_t*>(samples), count);
 #endif
+    packPlanePlain(pixels, format, plane, samples, count);
 }
 
 refhost::PixelLayout layoutFor(const RawFormat& raw) {

@@ -36,12 +36,13 @@ void packPixels(const uint8_t* pixels, const RawFormat& format, uint8_t* raw, si
 void unpackPixelsPlain(const uint8_t* raw, const RawFormat& format, uint8_t* pixels, size_t count);
 void packPixelsPlain(const uint8_t* pixels, const RawFormat& format, uint8_t* raw, size_t count);
 
-// One plane of a planar 16-bit frame (0 G, 1 B, 2 R, 3 A) in and out of a run of `count`
-// pixels. Unpacking plane 0 of a frame without an alpha plane makes the pixels opaque.
-void unpackPlane(const uint16_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count);
-void packPlane(const uint8_t* pixels, const RawFormat& format, int plane, uint16_t* samples, size_t count);
-void unpackPlanePlain(const uint16_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count);
-void packPlanePlain(const uint8_t* pixels, const RawFormat& format, int plane, uint16_t* samples, size_t count);
+// One plane of a planar frame (0 G, 1 B, 2 R, 3 A; bytes, or 16-bit samples for deep frames)
+// in and out of a run of `count` pixels. Unpacking plane 0 of a frame without an alpha plane
+// makes the pixels opaque.
+void unpackPlane(const uint8_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count);
+void packPlane(const uint8_t* pixels, const RawFormat& format, int plane, uint8_t* samples, size_t count);
+void unpackPlanePlain(const uint8_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count);
+void packPlanePlain(const uint8_t* pixels, const RawFormat& format, int plane, uint8_t* samples, size_t count);
 
 // `raw` holds one frame of raw.ffmpegName() pixels, rows packed.
 void unpackFrame(const uint8_t* raw, const RawFormat& format, refhost::Image& image);

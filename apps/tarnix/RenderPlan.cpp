@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <numeric>
+#include <regex>
 
 #include "apps/tarnix/Failure.h"
 
@@ -18,6 +19,12 @@ std::optional<int64_t> parseFrameNumber(const std::string& text) {
     const long long v = std::strtoll(text.c_str(), &end, 10);
     if (*end != 0) throw Failure(Exit::Usage, "--frames: \"" + text + "\" is not a frame number");
     return v;
+}
+
+// yuv420p, yuvj422p, yuva444p10le and the like.
+bool planarYuv(const std::string& pixelFormat) {
+    static const std::regex planar("yuv[aj]?4[0-4][0-4]p(9|10|12|14|16)?(le|be)?");
+    return std::regex_match(pixelFormat, planar);
 }
 
 }  // namespace
@@ -71,15 +78,14 @@ RenderPlan planRender(const RenderOptions& o, const SourceInfo& source) {
     if (o.frames.last) plan.range.count = last - first + 1;
 
     plan.output = planOutput(o.output, source, plan.raw, plan.width, plan.height, o.encode);
+    // Frames cross as planes where ffmpeg gives the same samples that way: from planar YUV
+    // sources (not from semi-planar ones such as p010le, which come out otherwise at 8 bits),
+    // and at 16 bits into every output but raw video, which keeps the pipe's layout. 8-bit
+    // frames leave as they are, which is what the encoders' conversions take fastest.
     plan.fromDecoder = plan.toEncoder = plan.raw;
-    if (plan.raw.deep) {
-        // 16-bit frames cross as planes where ffmpeg gives the same samples that way: from YUV
-        // sources (RGB and grey ones come as they are; palette ones would come differently),
-        // and into every output but raw video, which keeps the pipe's layout.
-        plan.fromDecoder.planes = source.yuv;
-        plan.toEncoder.planes = !plan.output.keepsPipeLayout;
-        plan.fromDecoder.alpha = plan.toEncoder.alpha = source.alpha;
-    }
+    plan.fromDecoder.planes = planarYuv(source.pixelFormat);
+    plan.toEncoder.planes = plan.raw.deep && !plan.output.keepsPipeLayout;
+    plan.fromDecoder.alpha = plan.toEncoder.alpha = source.alpha;
     if (plan.output.image && !plan.output.sequence) {
         const int64_t available = source.frameCount < 0 ? -1 : source.frameCount - plan.range.first;
         if (plan.range.count < 0 && available == 1) plan.range.count = 1;
