@@ -642,9 +642,6 @@ TEST(TarnixMedia, SequencePatternsAndOutputPlans) {
     EXPECT_NE(argsOf({"libx265", {}}).find("scale=out_color_matrix=bt709"), std::string::npos);
     EXPECT_NE(planOutput("a.mp4", rgb, eight, 63, 47, {}).note.find("even"), std::string::npos);
     EXPECT_TRUE(planOutput("s_%04d.png", rgb, eight, 64, 48, {}).sequence);
-    EXPECT_TRUE(planOutput("a.mp4", rgb, eight, 64, 48, {}).encoderOwnHeap) << "x264";
-    EXPECT_TRUE(planOutput("a.mkv", rgb, eight, 64, 48, {"libx264", {}}).encoderOwnHeap);
-    EXPECT_FALSE(planOutput("a.mov", rgb, eight, 64, 48, {}).encoderOwnHeap);
 
     SourceInfo withAudio = rgb;
     withAudio.audio = true;
@@ -674,27 +671,23 @@ TEST(TarnixProcess, TheReasonIsTheCauseWhole) {
     EXPECT_EQ(reasonOf(""), "it said nothing");
 }
 
-// Children that frames cross get glibc's heap thresholds, unless the user tuned the heap
+// Children that frames cross get huge pages for glibc's heap, unless the user tuned the heap
 // themselves; the rest of the environment passes through, and other children get it untouched.
-TEST(TarnixProcess, FrameChildrenKeepFrameBlocksOnTheHeapUnlessTheUserSaidOtherwise) {
-    const auto heapOf = [](ChildProcess::Stream out, ChildProcess::Heap heap = ChildProcess::Heap::FrameBlocks) {
-        ChildProcess child({"/bin/sh", "-c",
-                            "printf '%s %s|%s' \"${MALLOC_MMAP_THRESHOLD_-unset}\" \"${MALLOC_TRIM_THRESHOLD_-unset}\" "
-                            "\"$TARNIX_PROBE\" >&2"},
-                           ChildProcess::Stream::Null, out, heap);
+TEST(TarnixProcess, FrameChildrenGetHugePagesUnlessTheUserTunedTheHeap) {
+    const auto heapOf = [](ChildProcess::Stream out) {
+        ChildProcess child({"/bin/sh", "-c", "printf '%s|%s' \"${GLIBC_TUNABLES-unset}\" \"$TARNIX_PROBE\" >&2"},
+                           ChildProcess::Stream::Null, out);
         child.wait();
         return child.reason("");
     };
     ::setenv("TARNIX_PROBE", "kept", 1);
-    EXPECT_EQ(heapOf(ChildProcess::Stream::Pipe), "33554432 268435456|kept");
-    EXPECT_EQ(heapOf(ChildProcess::Stream::Null), "unset unset|kept");
-    EXPECT_EQ(heapOf(ChildProcess::Stream::Pipe, ChildProcess::Heap::Own), "unset unset|kept");
+    EXPECT_EQ(heapOf(ChildProcess::Stream::Pipe), "glibc.malloc.hugetlb=1|kept");
+    EXPECT_EQ(heapOf(ChildProcess::Stream::Null), "unset|kept");
     for (const char* own : {"GLIBC_TUNABLES", "MALLOC_MMAP_THRESHOLD_", "MALLOC_TRIM_THRESHOLD_"}) {
         SCOPED_TRACE(own);
         ::setenv(own, "65536", 1);
         const std::string got = heapOf(ChildProcess::Stream::Pipe);
-        EXPECT_EQ(got.find("33554432"), std::string::npos) << got;
-        EXPECT_EQ(got.find("268435456"), std::string::npos) << got;
+        EXPECT_EQ(got.find("hugetlb"), std::string::npos) << got;
         ::unsetenv(own);
     }
     ::unsetenv("TARNIX_PROBE");

@@ -143,8 +143,6 @@ OutputPlan planOutput(const std::string& path, const SourceInfo& source, const R
         if (!c.transfer.empty()) tags += ":color_trc=" + c.transfer;
         filters.push_back(tags);
     }
-    // x264 under the frame children's heap settings faulted in some 10 ms more a 1080p frame.
-    plan.encoderOwnHeap = v.size() > 1 && (v[1] == "libx264" || v[1] == "libx264rgb");
     if (!filters.empty()) {
         std::string chain;
         for (const std::string& f : filters) chain += (chain.empty() ? "" : ",") + f;

@@ -98,7 +98,6 @@ struct OutputPlan {
     std::vector<std::string> audioArgs;
     std::string note;  // something the user should know (audio re-encoded, size padded)
     bool keepsPipeLayout = false;  // raw video: the frames as they cross the pipe
-    bool encoderOwnHeap = false;   // its encoder runs with glibc's heap as it comes
 };
 
 // What OUTPUT's name and the encoding choices alone decide (container, muxer, image or

@@ -27,7 +27,7 @@ constexpr uint16_t fromPluginRange(uint32_t p) {
 refhost::PixelLayout layoutFor(const RawFormat& raw);
 size_t rawFrameBytes(const RawFormat& raw, int width, int height);
 
-// A run of `count` pixels, from raw.ffmpegName() samples into the plug-in's layout and back.
+// A run of `count` pixels, from packed raw.ffmpegName() samples into the plug-in's layout and back.
 // `raw` and `pixels` may be the same memory: a frame read straight into its image is
 // converted where it lies. 16-bit samples go through SSE2 where the build has it.
 void unpackPixels(const uint8_t* raw, const RawFormat& format, uint8_t* pixels, size_t count);
@@ -44,7 +44,7 @@ void packPlane(const uint8_t* pixels, const RawFormat& format, int plane, uint8_
 void unpackPlanePlain(const uint8_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count);
 void packPlanePlain(const uint8_t* pixels, const RawFormat& format, int plane, uint8_t* samples, size_t count);
 
-// `raw` holds one frame of raw.ffmpegName() pixels, rows packed.
+// `raw` holds one frame of raw.ffmpegName() pixels, rows packed; packed formats only.
 void unpackFrame(const uint8_t* raw, const RawFormat& format, refhost::Image& image);
 void packFrame(const refhost::Image& image, const RawFormat& format, uint8_t* raw);
 

@@ -36,13 +36,10 @@ void pipeOrThrow(int fds[2], bool frames = false) {
 }
 
 // The environment of a child that frames cross: ours, and unless the user tuned glibc's heap
-// themselves, glibc told to serve frame-sized blocks from its heap and keep them there. By
-// default it maps large blocks afresh or trims the heap after them, so an ffmpeg that allocates
-// a packet per frame page-faults through every frame: on a 1080p transcode to raw video through
-// tarnix that was 12 to 19 % of all CPU at 8 bit and 20 to 26 % at 16 bit. Only glibc reads
-// these variables. (The same settings given as GLIBC_TUNABLES made LeakSanitizer's tracer crash
-// as an AddressSanitizer-built tarnix exited under its end-to-end tests; these do not.) x264 is
-// the exception: under them its heap grows by a frame every frame, each one faulted in afresh.
+// themselves, glibc told to back its blocks with huge pages. An ffmpeg that allocates a packet
+// per frame gets fresh memory for most frames, which then faults in 2 MiB at a time instead of
+// 4 KiB. Keeping frame-sized blocks on the heap instead (its mmap and trim thresholds) saved
+// less on raw video and cost x264 more, as its heap then grew by a frame every frame.
 std::vector<std::string> frameChildEnvironment() {
     static const char* const kOwn[] = {"GLIBC_TUNABLES=", "MALLOC_MMAP_THRESHOLD_=", "MALLOC_TRIM_THRESHOLD_="};
     std::vector<std::string> env;
@@ -51,10 +48,7 @@ std::vector<std::string> frameChildEnvironment() {
         env.emplace_back(*e);
         for (const char* prefix : kOwn) own = own || env.back().rfind(prefix, 0) == 0;
     }
-    if (!own) {
-        env.push_back("MALLOC_MMAP_THRESHOLD_=33554432");
-        env.push_back("MALLOC_TRIM_THRESHOLD_=268435456");
-    }
+    if (!own) env.push_back("GLIBC_TUNABLES=glibc.malloc.hugetlb=1");
     return env;
 }
 
@@ -79,7 +73,7 @@ std::string findOnPath(const std::string& program) {
     return "";
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, Stream in, Stream out, Heap heap) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, Stream in, Stream out) {
     int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
     if (in == Stream::Pipe) pipeOrThrow(inPipe, true);
     if (out == Stream::Pipe) pipeOrThrow(outPipe, true);
@@ -90,7 +84,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, Stream in, Stre
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    const bool frames = (in == Stream::Pipe || out == Stream::Pipe) && heap == Heap::FrameBlocks;
+    const bool frames = in == Stream::Pipe || out == Stream::Pipe;
     const std::vector<std::string> env = frames ? frameChildEnvironment() : std::vector<std::string>{};
     std::vector<char*> envp;
     for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));

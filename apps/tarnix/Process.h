@@ -18,13 +18,10 @@ std::string findOnPath(const std::string& program);
 class ChildProcess {
 public:
     enum class Stream { Null, Pipe };
-    // A child that frames cross keeps frame-sized blocks on its heap (see Process.cpp) unless
-    // it is known to page-fault more that way.
-    enum class Heap { FrameBlocks, Own };
 
     // argv[0] is the program's full path. Call from the main thread only: the child is
     // killed when the thread that started it ends.
-    ChildProcess(const std::vector<std::string>& argv, Stream in, Stream out, Heap heap = Heap::FrameBlocks);
+    ChildProcess(const std::vector<std::string>& argv, Stream in, Stream out);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

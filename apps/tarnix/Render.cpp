@@ -51,8 +51,7 @@ void runRender(const RenderOptions& o) {
                          ChildProcess::Stream::Null, ChildProcess::Stream::Pipe);
     ChildProcess encoder(encoderCommand(tools, plan.output, &source, plan.toEncoder, plan.width, plan.height, source.frameRate,
                                         plan.range, output.target(), plan.firstFileNumber),
-                         ChildProcess::Stream::Pipe, ChildProcess::Stream::Null,
-                         plan.output.encoderOwnHeap ? ChildProcess::Heap::Own : ChildProcess::Heap::FrameBlocks);
+                         ChildProcess::Stream::Pipe, ChildProcess::Stream::Null);
 
     const auto render = [&](refhost::Image& input, refhost::Image& out, int64_t index) -> int32_t {
         refhost::RenderCall call;
