@@ -32,28 +32,36 @@ bool forEachRun(refhost::Image& image, F&& run) {
     return true;
 }
 
+// Every plane of a planar frame in turn, over the image's runs a conversion piece at a time:
+// piece(plane, pixels, count), false to stop.
+template <class F>
+bool forEachPlanePiece(refhost::Image& image, const RawFormat& raw, F&& piece) {
+    const size_t pixelBytes = raw.deep ? 8 : 4;
+    for (int plane = 0; plane < raw.planeCount(); ++plane) {
+        const bool whole = forEachRun(image, [&](uint8_t* pixels, size_t count) {
+            for (size_t done = 0; done < count; done += kConversionPixels)
+                if (!piece(plane, pixels + done * pixelBytes, std::min(kConversionPixels, count - done))) return false;
+            return true;
+        });
+        if (!whole) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool readFrame(int fd, const RawFormat& raw, refhost::Image& image, size_t& got, uint8_t* staging) {
     got = 0;
     if (raw.planes) {
         // Each plane over the whole frame in turn, laid into its slot of every pixel.
-        const size_t sampleBytes = raw.deep ? 2 : 1, pixelBytes = 4 * sampleBytes;
-        for (int plane = 0; plane < raw.planeCount(); ++plane) {
-            const bool whole = forEachRun(image, [&](uint8_t* pixels, size_t count) {
-                for (size_t done = 0; done < count; done += kConversionPixels) {
-                    const size_t n = std::min(kConversionPixels, count - done);
-                    size_t part = 0;
-                    const bool all = readAll(fd, staging, n * sampleBytes, &part);
-                    got += part;
-                    if (!all) return false;
-                    unpackPlane(staging, raw, plane, pixels + done * pixelBytes, n);
-                }
-                return true;
-            });
-            if (!whole) return false;
-        }
-        return true;
+        const size_t sampleBytes = raw.deep ? 2 : 1;
+        return forEachPlanePiece(image, raw, [&](int plane, uint8_t* pixels, size_t n) {
+            size_t part = 0;
+            const bool all = readAll(fd, staging, n * sampleBytes, &part);
+            got += part;
+            if (all) unpackPlane(staging, raw, plane, pixels, n);
+            return all;
+        });
     }
     const size_t pixelBytes = raw.bytesPerPixel();
     return forEachRun(image, [&](uint8_t* pixels, size_t count) {
@@ -74,19 +82,11 @@ bool readFrame(int fd, const RawFormat& raw, refhost::Image& image, size_t& got,
 
 bool writeFrame(int fd, const RawFormat& raw, refhost::Image& image, uint8_t* staging) {
     if (raw.planes) {
-        const size_t sampleBytes = raw.deep ? 2 : 1, pixelBytes = 4 * sampleBytes;
-        for (int plane = 0; plane < raw.planeCount(); ++plane) {
-            const bool whole = forEachRun(image, [&](uint8_t* pixels, size_t count) {
-                for (size_t done = 0; done < count; done += kConversionPixels) {
-                    const size_t n = std::min(kConversionPixels, count - done);
-                    packPlane(pixels + done * pixelBytes, raw, plane, staging, n);
-                    if (!writeAll(fd, staging, n * sampleBytes)) return false;
-                }
-                return true;
-            });
-            if (!whole) return false;
-        }
-        return true;
+        const size_t sampleBytes = raw.deep ? 2 : 1;
+        return forEachPlanePiece(image, raw, [&](int plane, uint8_t* pixels, size_t n) {
+            packPlane(pixels, raw, plane, staging, n);
+            return writeAll(fd, staging, n * sampleBytes);
+        });
     }
     const size_t pixelBytes = raw.bytesPerPixel();
     return forEachRun(image, [&](uint8_t* pixels, size_t count) {

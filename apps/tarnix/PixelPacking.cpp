@@ -140,62 +140,46 @@ void packSse2(const uint8_t* in, uint8_t* out, size_t count) {
     }
 }
 
-// Eight samples of a plane a step: converted side by side, then each spread over its pixel's
-// four lanes and laid into its slot of two pixels at a time; the other lanes keep the pixels' own
-// values, or take white in the alpha slot when the plane makes the pixels opaque.
-void unpackPlaneSse2(const uint16_t* samples, int slot, int opaqueSlot, uint8_t* pixels, size_t count) {
-    const __m128i zero = _mm_setzero_si128();
-    uint16_t keep[8] = {}, into[8] = {}, white[8] = {};
-    for (int half = 0; half < 2; ++half) {
-        into[4 * half + slot] = 0xFFFF;
-        if (opaqueSlot >= 0) white[4 * half + opaqueSlot] = uint16_t(kPluginWhite16);
-        for (int c = 0; c < 4; ++c)
-            if (c != slot && c != opaqueSlot) keep[4 * half + c] = 0xFFFF;
-    }
-    const __m128i keepMask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keep));
-    const __m128i intoMask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(into));
-    const __m128i whiteLanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(white));
-    size_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i));
-        const __m128i p = _mm_packs_epi32(toPlugin32(_mm_unpacklo_epi16(v, zero)), toPlugin32(_mm_unpackhi_epi16(v, zero)));
-        const __m128i pairs[2] = {_mm_unpacklo_epi16(p, p), _mm_unpackhi_epi16(p, p)};  // p0 p0 p1 p1 ...
-        for (int k = 0; k < 4; ++k) {
-            const __m128i twice = pairs[k / 2];
-            const __m128i spread = k % 2 ? _mm_unpackhi_epi32(twice, twice) : _mm_unpacklo_epi32(twice, twice);
-            auto* at = reinterpret_cast<__m128i*>(pixels + (i + 2 * size_t(k)) * 8);
-            const __m128i old = _mm_loadu_si128(at);
-            _mm_storeu_si128(at, _mm_or_si128(_mm_or_si128(_mm_and_si128(old, keepMask), _mm_and_si128(spread, intoMask)), whiteLanes));
-        }
-    }
-    unpackPlaneTable(samples + i, slot, opaqueSlot, pixels + i * 8, count - i);
-}
-
-// The same for bytes, sixteen a step.
-void unpackBytePlaneSse2(const uint8_t* samples, int slot, int opaqueSlot, uint8_t* pixels, size_t count) {
+// A vector of a plane's samples a step (eight 16-bit ones, converted side by side, or sixteen
+// bytes), each spread over its pixel's four lanes and laid into its slot of the pixels the
+// vector holds; the other lanes keep the pixels' own values, or take white in the alpha slot
+// when the plane makes the pixels opaque.
+template <bool Deep>
+void unpackPlaneSse2(const uint8_t* samples, int slot, int opaqueSlot, uint8_t* pixels, size_t count) {
+    constexpr size_t kSampleBytes = Deep ? 2 : 1, kPixelBytes = 4 * kSampleBytes, kStep = 16 / kSampleBytes;
+    constexpr uint16_t kWhite = Deep ? uint16_t(kPluginWhite16) : 0xFF;
     uint8_t keep[16] = {}, into[16] = {}, white[16] = {};
-    for (int pixel = 0; pixel < 4; ++pixel) {
-        into[4 * pixel + slot] = 0xFF;
-        if (opaqueSlot >= 0) white[4 * pixel + opaqueSlot] = 0xFF;
-        for (int c = 0; c < 4; ++c)
-            if (c != slot && c != opaqueSlot) keep[4 * pixel + c] = 0xFF;
+    for (size_t b = 0; b < 16; ++b) {
+        const int c = int(b % kPixelBytes / kSampleBytes);
+        const uint8_t whiteByte = uint8_t(kWhite >> (8 * (b % kSampleBytes)));
+        (c == slot ? into : c == opaqueSlot ? white : keep)[b] = c == opaqueSlot ? whiteByte : 0xFF;
     }
     const __m128i keepMask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keep));
     const __m128i intoMask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(into));
     const __m128i whiteLanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(white));
     size_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i));
-        const __m128i pairs[2] = {_mm_unpacklo_epi8(v, v), _mm_unpackhi_epi8(v, v)};  // s0 s0 s1 s1 ...
+    for (; i + kStep <= count; i += kStep) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i * kSampleBytes));
+        if constexpr (Deep) {
+            const __m128i zero = _mm_setzero_si128();
+            v = _mm_packs_epi32(toPlugin32(_mm_unpacklo_epi16(v, zero)), toPlugin32(_mm_unpackhi_epi16(v, zero)));
+        }
+        // Each sample twice, then four times: a pixel's worth.
+        const __m128i pairs[2] = {Deep ? _mm_unpacklo_epi16(v, v) : _mm_unpacklo_epi8(v, v),
+                                  Deep ? _mm_unpackhi_epi16(v, v) : _mm_unpackhi_epi8(v, v)};
         for (int k = 0; k < 4; ++k) {
-            const __m128i twice = pairs[k / 2];
-            const __m128i spread = k % 2 ? _mm_unpackhi_epi16(twice, twice) : _mm_unpacklo_epi16(twice, twice);
-            auto* at = reinterpret_cast<__m128i*>(pixels + (i + 4 * size_t(k)) * 4);
+            const __m128i t = pairs[k / 2];
+            const __m128i spread = Deep ? (k % 2 ? _mm_unpackhi_epi32(t, t) : _mm_unpacklo_epi32(t, t))
+                                        : (k % 2 ? _mm_unpackhi_epi16(t, t) : _mm_unpacklo_epi16(t, t));
+            auto* at = reinterpret_cast<__m128i*>(pixels + (i + size_t(k) * kStep / 4) * kPixelBytes);
             const __m128i old = _mm_loadu_si128(at);
             _mm_storeu_si128(at, _mm_or_si128(_mm_or_si128(_mm_and_si128(old, keepMask), _mm_and_si128(spread, intoMask)), whiteLanes));
         }
     }
-    unpackBytePlane(samples + i, slot, opaqueSlot, pixels + i * 4, count - i);
+    if constexpr (Deep)
+        unpackPlaneTable(reinterpret_cast<const uint16_t*>(samples) + i, slot, opaqueSlot, pixels + i * kPixelBytes, count - i);
+    else
+        unpackBytePlane(samples + i, slot, opaqueSlot, pixels + i * kPixelBytes, count - i);
 }
 
 // Eight pixels' samples of one slot a step: each pixel's 64 bits shifted down to its slot,
@@ -237,8 +221,7 @@ void packPlanePlain(const uint8_t* pixels, const RawFormat& format, int plane, u
 void unpackPlane(const uint8_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count) {
 #if defined(__SSE2__)
     const int slot = slotOf(format, plane), opaque = makesOpaque(format, plane) ? alphaSlot(format) : -1;
-    if (format.deep) unpackPlaneSse2(reinterpret_cast<const uint16_t*>(samples), slot, opaque, pixels, count);
-    else unpackBytePlaneSse2(samples, slot, opaque, pixels, count);
+    (format.deep ? unpackPlaneSse2<true> : unpackPlaneSse2<false>)(samples, slot, opaque, pixels, count);
 #else
     unpackPlanePlain(samples, format, plane, pixels, count);
 #endif
