@@ -130,7 +130,10 @@ OutputPlan planOutput(const std::string& path, const SourceInfo& source, const R
         filters.push_back("setsar=" + source.sampleAspect.text());
     if (yuvOutput) {
         const ColourChoice c = colourFor(source);
-        const std::string scale = "scale=out_color_matrix=" + c.scaleMatrix + ":out_range=tv";
+        // YUV keeps chroma at half width (or less): area averages each pair of samples, as
+        // ffmpeg does for packed RGB by default. Its default bicubic filter on planar RGB blurred
+        // colour edges (about 1 dB less PSNR on a test pattern) and cost no less.
+        const std::string scale = "scale=out_color_matrix=" + c.scaleMatrix + ":out_range=tv:flags=area";
         // The matrix conversion must happen before the format is fixed.
         const auto format = std::find_if(filters.begin(), filters.end(), [](const std::string& f) { return f.rfind("format=", 0) == 0; });
         if (!plan.keepsPipeLayout) filters.insert(format, scale);
