@@ -131,7 +131,7 @@ PipelineEnd runFramePipeline(const RawFormat& fromDecoder, const RawFormat& toEn
     });
 
     std::thread reader([&] {
-        std::vector<uint8_t> staging(fromDecoder.deep || fromDecoder.planes ? kConversionPixels * 2 : 0);
+        std::vector<uint8_t> staging(fromDecoder.planes ? kConversionPixels * 2 : 0);
         while (std::optional<refhost::Image*> image = freeInputs.pop()) {
             size_t got = 0;
             if (!readFrame(decoder.stdoutFd(), fromDecoder, **image, got, staging.data())) {
