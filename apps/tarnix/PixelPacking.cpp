@@ -37,11 +37,12 @@ constexpr int kRgbaToArgb[4] = {1, 2, 3, 0};
 // The RGBA channel of each plane: G, B, R, A.
 constexpr int kPlaneChannel[4] = {1, 2, 0, 3};
 
-// Where a plane's samples sit within an image pixel, and where its alpha sits.
+// Where a plane's samples sit within an image pixel.
 int slotOf(const RawFormat& format, int plane) { return (format.bgra ? kRgbaToBgra : kRgbaToArgb)[kPlaneChannel[plane]]; }
-int alphaSlot(const RawFormat& format) { return (format.bgra ? kRgbaToBgra : kRgbaToArgb)[3]; }
-// Plane 0 of a frame without an alpha plane also makes its pixels opaque.
-bool makesOpaque(const RawFormat& format, int plane) { return plane == 0 && !format.alpha; }
+// The alpha slot that plane 0 of a frame without an alpha plane makes opaque; -1 for the rest.
+int opaqueSlotOf(const RawFormat& format, int plane) {
+    return plane == 0 && !format.alpha ? (format.bgra ? kRgbaToBgra : kRgbaToArgb)[3] : -1;
+}
 
 // Whole pixels are loaded before any is stored, so `in` may be `out`.
 void unpackPlain(const uint8_t* in, const int* place, uint8_t* out, size_t count) {
@@ -208,7 +209,7 @@ void packPlaneSse2(const uint8_t* pixels, int slot, uint16_t* samples, size_t co
 }  // namespace
 
 void unpackPlanePlain(const uint8_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count) {
-    const int slot = slotOf(format, plane), opaque = makesOpaque(format, plane) ? alphaSlot(format) : -1;
+    const int slot = slotOf(format, plane), opaque = opaqueSlotOf(format, plane);
     if (format.deep) unpackPlaneTable(reinterpret_cast<const uint16_t*>(samples), slot, opaque, pixels, count);
     else unpackBytePlane(samples, slot, opaque, pixels, count);
 }
@@ -220,7 +221,7 @@ void packPlanePlain(const uint8_t* pixels, const RawFormat& format, int plane, u
 
 void unpackPlane(const uint8_t* samples, const RawFormat& format, int plane, uint8_t* pixels, size_t count) {
 #if defined(__SSE2__)
-    const int slot = slotOf(format, plane), opaque = makesOpaque(format, plane) ? alphaSlot(format) : -1;
+    const int slot = slotOf(format, plane), opaque = opaqueSlotOf(format, plane);
     (format.deep ? unpackPlaneSse2<true> : unpackPlaneSse2<false>)(samples, slot, opaque, pixels, count);
 #else
     unpackPlanePlain(samples, format, plane, pixels, count);

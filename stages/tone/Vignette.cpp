@@ -358,10 +358,8 @@ Status VignetteAfter(TX_STAGE_ARGS, float size, float intensity, const HandedTab
 
     // 16-bit rows take their powers together where the heap gives room for a row of exponents;
     // the pixel-by-pixel form gives the same levels.
-    CallBuffer<double> rowExponents;
-    if constexpr (kIs16Bit<Tag>)
-        rowExponents = CallBuffer<double>(size_t(out.width));
     if constexpr (kIs16Bit<Tag>) {
+        CallBuffer<double> rowExponents(size_t(out.width));
         if (rowExponents) {
             // The rows as far above the centre as below it share a map row, and so their exponents.
             const int32_t farthest = std::max(f.cy, out.height - 1 - f.cy);
