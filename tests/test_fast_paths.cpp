@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "StageTestSupport.h"
@@ -344,8 +345,9 @@ TEST(FastPathsRandom, FilledDrawsAreTheSequence) {
 
 // Handed the settings behind its tables, the noise pass works its samples out in lanes where
 // the processor has AVX2; the layer must be the tables' own, for settings in and far out of
-// range, either kind of noise, any width and 16-bit samples past white. Tables built from other
-// settings than those handed over keep the per-sample form.
+// range, either kind of noise, any width and 16-bit samples past white, with the curves worked
+// out in both forms the lanes have. Tables built from other settings than those handed over keep
+// the per-sample form.
 TYPED_TEST(FastPaths, GrainNoiseInLanesIsThePerSampleForm) {
     using Tag = TypeParam;
     using Channel = typename Tag::Channel;
@@ -362,9 +364,10 @@ TYPED_TEST(FastPaths, GrainNoiseInLanesIsThePerSampleForm) {
     if (cpu::hasAvx2()) {
         ASSERT_TRUE(grain_noise::prepareLanes<Tag>(k, 191, defaults, curves, weights.data())) << "the defaults' tables";
     }
+    std::set<grain_noise::CurveForm> forms;
     for (int trial = 0; trial < 60; ++trial) {
         grain_noise::Shaping shaping;
-        // 1.6 % and 12.8 % give 8-bit curves that only the double-precision form reproduces.
+        // 1.6 % and 12.8 % give 8-bit curves that the single-precision form misses.
         for (float& s : shaping.strengths) s = pick({0, 100, 28.22f, 35.54f, 1.6f, 12.8f, 150, -20}, 0, 100);
         shaping.suppressBlack = pick({0, 1, 20, 100, 300, -5, kNaN, 1e10f}, 0, 100);
         shaping.suppressWhite = pick({0, 10, 100, float(W) - 1, float(W), 1e6f, -1e10f}, 0, 100);
@@ -387,7 +390,12 @@ TYPED_TEST(FastPaths, GrainNoiseInLanesIsThePerSampleForm) {
         expectSame(*lanes.get(), *plain.get());
         if (cpu::hasAvx2() && trial % 6 == 5) {
             EXPECT_FALSE(grain_noise::prepareLanes<Tag>(k, 10, handed, curves, weights.data()));
+        } else if (cpu::hasAvx2() && grain_noise::prepareLanes<Tag>(k, 10, handed, curves, weights.data())) {
+            forms.insert(k.curveForm);
         }
+    }
+    if (cpu::hasAvx2()) {
+        EXPECT_EQ(forms.size(), 2u) << "curves in floats and in fixed point";
     }
 }
 

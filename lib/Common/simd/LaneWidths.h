@@ -4,9 +4,9 @@
 // here, named for what it does to the lanes, and inlined where a kernel uses it.
 //
 // Integer vectors (I) hold 16-bit or 32-bit lanes, as each operation says: a plain name works on
-// 16-bit lanes, a name ending in 32 on 32-bit ones; single-precision vectors (F) take names
-// ending in Float, double-precision ones (D, the wide width only) in Double, and the conversions
-// between them (toFloat, truncate, ...) work on 32-bit lanes. The bit operations take lanes of
+// 16-bit lanes, a name ending in 32 on 32-bit ones (64 on 64-bit ones); single-precision
+// vectors (F) take names ending in Float, and the conversions between them (toFloat, truncate,
+// ...) work on 32-bit lanes. The bit operations take lanes of
 // any size. A block is kBlockPixels neighbouring pixels held in two vectors, 8-bit samples
 // widened, in memory order; a sample's 16-bit lane modulo 4 is its channel position. A pixel is
 // four neighbouring lanes: 64 bits of 16-bit lanes, 128 of 32-bit or float ones.
@@ -233,7 +233,6 @@ namespace simd {
 struct Avx2Lanes {
     using I = __m256i;
     using F = __m256;
-    using D = __m256d;
     using Count = __m128i;
     static constexpr int kLanes = 16, kBlockPixels = 8;
     struct Block {
@@ -316,7 +315,6 @@ struct Avx2Lanes {
     static I set32(int32_t v) { return _mm256_set1_epi32(v); }
     static I set64(int64_t v) { return _mm256_set1_epi64x(v); }
     static F setFloat(float v) { return _mm256_set1_ps(v); }
-    static D setDouble(double v) { return _mm256_set1_pd(v); }
     static I zero() { return _mm256_setzero_si256(); }
     static F zeroFloat() { return _mm256_setzero_ps(); }
     static I evenLanes32() { return _mm256_set_epi32(0, -1, 0, -1, 0, -1, 0, -1); }
@@ -383,9 +381,13 @@ struct Avx2Lanes {
     static I shiftRight32(I a, int n) { return _mm256_srli_epi32(a, n); }
     static I shiftRight32(I a, Count count) { return _mm256_srl_epi32(a, count); }
     static I mulEven32(I a, I b) { return _mm256_mul_epu32(a, b); }
+    static I add64(I a, I b) { return _mm256_add_epi64(a, b); }
+    // The even 32-bit lanes of `even` with the odd ones of `odd`.
+    static I evenOddLanes32(I even, I odd) { return _mm256_blend_epi32(even, odd, 0xAA); }
     static I shiftRight64(I a, Count count) { return _mm256_srl_epi64(a, count); }
     static I shiftRight64By32(I a) { return _mm256_srli_epi64(a, 32); }
     static I shiftLeft64By32(I a) { return _mm256_slli_epi64(a, 32); }
+    static I shiftLeft64(I a, Count count) { return _mm256_sll_epi64(a, count); }
 
     // ---- Floats ----
 
@@ -402,18 +404,6 @@ struct Avx2Lanes {
     static F maxFloat(F a, F b) { return _mm256_max_ps(a, b); }
     // Lanes of `ifSet` where `mask` (32-bit lanes) has its top bit set, of `ifClear` elsewhere.
     static F selectFloat(I mask, F ifSet, F ifClear) { return _mm256_blendv_ps(ifClear, ifSet, _mm256_castsi256_ps(mask)); }
-
-    // ---- Doubles: four a vector, from and back to eight 32-bit lanes ----
-
-    // 32-bit lanes 0-3, and 4-7.
-    static D lowToDouble(I v) { return _mm256_cvtepi32_pd(_mm256_castsi256_si128(v)); }
-    static D highToDouble(I v) { return _mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1)); }
-    static D addDouble(D a, D b) { return _mm256_add_pd(a, b); }
-    static D mulDouble(D a, D b) { return _mm256_mul_pd(a, b); }
-    // Both toward zero, into lanes 0-3 and 4-7.
-    static I truncateDoubles(D low, D high) {
-        return _mm256_set_m128i(_mm256_cvttpd_epi32(high), _mm256_cvttpd_epi32(low));
-    }
 
     // ---- Pixels along a line (here four of 16-bit lanes, or two of 32-bit lanes a vector) ----
 

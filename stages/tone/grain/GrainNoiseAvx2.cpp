@@ -4,6 +4,8 @@
 #include "stages/tone/grain/GrainNoiseLanes.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "lib/Common/PixelFormats.h"
@@ -72,7 +74,9 @@ public:
           blackSpan_(V::setFloat(k.blackSpan)), whiteSpan_(V::setFloat(k.whiteSpan)) {
         for (int c = 0; c < 3; ++c) {
             slope_[c] = V::setFloat(k.slope[c]), intercept_[c] = V::setFloat(k.intercept[c]);
-            slopeD_[c] = V::setDouble(k.slopeD[c]), interceptD_[c] = V::setDouble(k.interceptD[c]);
+            fixedSlope_[c] = V::set32(int32_t(k.fixedSlope[c]));
+            fixedIntercept_[c] = kIs16Bit<Tag> ? V::set64(int64_t(k.fixedIntercept[c]))
+                                               : V::set32(int32_t(uint32_t(k.fixedIntercept[c])));
             lowEnd_[c] = V::setFloat(k.lowEnd[c]), highEnd_[c] = V::setFloat(k.highEnd[c]);
         }
     }
@@ -84,13 +88,19 @@ public:
     }
 
     // Channel c's curve entry for indices t, held to the table's ends, as floats.
-    template <bool DoubleCurves>
+    template <CurveForm Form>
     V::F mapped(int c, V::I t) const {
         V::F inside;
-        if constexpr (DoubleCurves) {
-            const V::D low = V::addDouble(V::mulDouble(V::lowToDouble(t), slopeD_[c]), interceptD_[c]);
-            const V::D high = V::addDouble(V::mulDouble(V::highToDouble(t), slopeD_[c]), interceptD_[c]);
-            inside = V::toFloat(V::truncateDoubles(low, high));
+        if constexpr (Form == CurveForm::Fixed && kIs16Bit<Tag>) {
+            // Each 64-bit sum's bits from the binary point up are the entry: shifted down to
+            // the even lanes, up to the odd ones.
+            const V::I even = V::add64(V::mulEven32(t, fixedSlope_[c]), fixedIntercept_[c]);
+            const V::I odd = V::add64(V::mulEven32(V::shiftRight64By32(t), fixedSlope_[c]), fixedIntercept_[c]);
+            inside = V::toFloat(V::evenOddLanes32(V::shiftRight64(even, V::shiftCount(kFixedShift<Tag>)),
+                                                  V::shiftLeft64(odd, V::shiftCount(32 - kFixedShift<Tag>))));
+        } else if constexpr (Form == CurveForm::Fixed) {
+            const V::I sum = V::add32(V::mulLow32(t, fixedSlope_[c]), fixedIntercept_[c]);
+            inside = V::toFloat(V::shiftRight32(sum, kFixedShift<Tag>));
         } else {
             inside = V::truncateFloat(V::addFloat(V::mulFloat(V::toFloat(t), slope_[c]), intercept_[c]));
         }
@@ -131,9 +141,9 @@ public:
 
     // Channel c's samples of eight pixels from their draw indices and the picture's pixels,
     // held to 0..W but not yet truncated.
-    template <int c, bool DoubleCurves>
+    template <int c, CurveForm Form>
     V::F sample(V::I index, const V::I (&picture)[2]) const {
-        return held(mapped<DoubleCurves>(c, index), weight(channel<positionOf(c)>(picture)));
+        return held(mapped<Form>(c, index), weight(channel<positionOf(c)>(picture)));
     }
     // The three channels' samples as the layer's pixels, over `layer` (opaque, colours 0).
     static void put(const V::F (&samples)[3], V::I (&layer)[2]) {
@@ -206,7 +216,7 @@ private:
     V::I black_, fadeFrom_;
     V::F blackSpan_, whiteSpan_;
     V::F slope_[3], intercept_[3], lowEnd_[3], highEnd_[3];
-    V::D slopeD_[3], interceptD_[3];
+    V::I fixedSlope_[3], fixedIntercept_[3];
 };
 
 // The generator's lanes: vector c holds the states of channel c's draws (or of every channel's
@@ -240,22 +250,22 @@ private:
 
 // A group's samples, channel by channel, from the generator's next draws: one draw per
 // channel with colour noise, else one for all three.
-template <class Tag, bool Colour, bool DoubleCurves>
+template <class Tag, bool Colour, CurveForm Form>
 void groupSamples(const Lanes<Tag>& lanes, Generator<Tag, Colour>& generator, const V::I (&pixels)[2],
                   V::F (&samples)[3]) {
     if constexpr (Colour) {
-        samples[0] = lanes.template sample<0, DoubleCurves>(lanes.indexOf(generator.draws(0)), pixels);
-        samples[1] = lanes.template sample<1, DoubleCurves>(lanes.indexOf(generator.draws(1)), pixels);
-        samples[2] = lanes.template sample<2, DoubleCurves>(lanes.indexOf(generator.draws(2)), pixels);
+        samples[0] = lanes.template sample<0, Form>(lanes.indexOf(generator.draws(0)), pixels);
+        samples[1] = lanes.template sample<1, Form>(lanes.indexOf(generator.draws(1)), pixels);
+        samples[2] = lanes.template sample<2, Form>(lanes.indexOf(generator.draws(2)), pixels);
     } else {
         const V::I index = lanes.indexOf(generator.draws(0));
-        samples[0] = lanes.template sample<0, DoubleCurves>(index, pixels);
-        samples[1] = lanes.template sample<1, DoubleCurves>(index, pixels);
-        samples[2] = lanes.template sample<2, DoubleCurves>(index, pixels);
+        samples[0] = lanes.template sample<0, Form>(index, pixels);
+        samples[1] = lanes.template sample<1, Form>(index, pixels);
+        samples[2] = lanes.template sample<2, Form>(index, pixels);
     }
 }
 
-template <class Tag, bool Colour, bool DoubleCurves>
+template <class Tag, bool Colour, CurveForm Form>
 void rowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, const RasterDesc& layer, int32_t width,
             int32_t first, int32_t end) {
     using L = Lanes<Tag>;
@@ -272,7 +282,7 @@ void rowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, 
             V::I pixels[2], result[2];
             V::F samples[3];
             L::loadSome(in + 4 * x, count, pixels);
-            groupSamples<Tag, Colour, DoubleCurves>(lanes, generator, pixels, samples);
+            groupSamples<Tag, Colour, Form>(lanes, generator, pixels, samples);
             L::opaque(result);
             L::put(samples, result);
             if (count == 8) {
@@ -288,17 +298,53 @@ void rowsOf(const LaneConstants& k, uint32_t& state, const RasterDesc& picture, 
 }
 
 // Every entry of channel c's curve inside the ends, as the lanes make it.
-template <class Tag, bool DoubleCurves>
+template <class Tag, CurveForm Form>
 bool curvesMatch(const Lanes<Tag>& lanes, const typename Tag::Channel* const curves[3]) {
     alignas(32) int32_t entries[8];
     for (int c = 0; c < 3; ++c)
         for (int32_t t = 1; t < Tag::white; t += 8) {
             const V::I index = V::add32(V::set32(t), V::laneNumbers32());
-            V::store32(entries, V::truncate(lanes.template mapped<DoubleCurves>(c, index)));
+            V::store32(entries, V::truncate(lanes.template mapped<Form>(c, index)));
             for (int32_t i = 0; i < 8 && t + i < Tag::white; ++i)
                 if (entries[i] != int32_t(curves[c][t + i]))
                     return false;
         }
+    return true;
+}
+
+// Fixed-point constants for each channel's entries inside the ends: for a slope within two
+// steps of the double slope, the intercepts that give every entry are an interval (each entry
+// bounds it from both sides); the smallest one is taken. False when no slope has one, or the
+// 8-bit sums would not stay within 32 bits.
+template <class Tag>
+bool fitFixed(LaneConstants& k, const typename Tag::Channel* const curves[3]) {
+    constexpr int shift = kFixedShift<Tag>;
+    constexpr int64_t one = int64_t(1) << shift;
+    constexpr int64_t sumLimit = kIs16Bit<Tag> ? INT64_MAX : int64_t(1) << 32;
+    for (int c = 0; c < 3; ++c) {
+        const double nearest = std::nearbyint(k.slopeD[c] * double(one));
+        if (!(nearest >= 0.0 && nearest < 4294967296.0))
+            return false;
+        bool fitted = false;
+        for (const int64_t step : {0, -1, 1, -2, 2}) {
+            const int64_t slope = int64_t(nearest) + step;
+            if (slope < 0 || slope > int64_t(UINT32_MAX))
+                continue;
+            int64_t low = 0, high = INT64_MAX;
+            for (int32_t t = 1; t < Tag::white; ++t) {
+                const int64_t entry = curves[c][t];
+                low = std::max(low, entry * one - t * slope);
+                high = std::min(high, (entry + 1) * one - 1 - t * slope);
+            }
+            if (low <= high && int64_t(Tag::white - 1) * slope + low < sumLimit) {
+                k.fixedSlope[c] = uint32_t(slope), k.fixedIntercept[c] = uint64_t(low);
+                fitted = true;
+                break;
+            }
+        }
+        if (!fitted)
+            return false;
+    }
     return true;
 }
 
@@ -333,7 +379,7 @@ bool prepareLanes(LaneConstants& k, int32_t amplitude, const Shaping& shaping, c
         const double half = double(white) / 2.0;
         const double f = half - double(shaping.strengths[c] / 100.0f) * half;
         const double slope = (double(white) - f) / double(white) - f / double(white);
-        k.slopeD[c] = slope, k.interceptD[c] = f + 0.5;
+        k.slopeD[c] = slope;
         k.slope[c] = float(slope), k.intercept[c] = float(f + 0.5);
         k.lowEnd[c] = float(curves[c][0]), k.highEnd[c] = float(curves[c][white]);
     }
@@ -353,17 +399,20 @@ bool prepareLanes(LaneConstants& k, int32_t amplitude, const Shaping& shaping, c
             if (std::memcmp(&w[i], &weights[p + i], sizeof(float)) != 0)
                 return false;
     }
-    k.doubleCurves = !curvesMatch<Tag, false>(lanes, curves);
-    return !k.doubleCurves || curvesMatch<Tag, true>(lanes, curves);
+    k.curveForm = CurveForm::Float;
+    if (curvesMatch<Tag, CurveForm::Float>(lanes, curves))
+        return true;
+    k.curveForm = CurveForm::Fixed;
+    return fitFixed<Tag>(k, curves) && curvesMatch<Tag, CurveForm::Fixed>(L(k), curves);
 }
 
 template <class Tag>
 void laneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
               const RasterDesc& layer, int32_t width, int32_t first, int32_t end) {
-    if (colorNoise)
-        (k.doubleCurves ? rowsOf<Tag, true, true> : rowsOf<Tag, true, false>)(k, state, picture, layer, width, first, end);
-    else
-        (k.doubleCurves ? rowsOf<Tag, false, true> : rowsOf<Tag, false, false>)(k, state, picture, layer, width, first, end);
+    using Rows = void (*)(const LaneConstants&, uint32_t&, const RasterDesc&, const RasterDesc&, int32_t, int32_t, int32_t);
+    constexpr Rows colour[2] = {rowsOf<Tag, true, CurveForm::Float>, rowsOf<Tag, true, CurveForm::Fixed>};
+    constexpr Rows grey[2] = {rowsOf<Tag, false, CurveForm::Float>, rowsOf<Tag, false, CurveForm::Fixed>};
+    (colorNoise ? colour : grey)[size_t(k.curveForm)](k, state, picture, layer, width, first, end);
 }
 
 #define GRAIN_NOISE_LANES(Tag)                                                                                      \

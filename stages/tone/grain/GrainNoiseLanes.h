@@ -24,17 +24,27 @@ struct Shaping {
     float suppressBlack, suppressWhite;
 };
 
+enum class CurveForm : uint8_t { Float, Fixed };
+
+// The binary point of the fixed-point curves: 8-bit sums stay within 32 bits, 16-bit ones are
+// worked in 64; either way a slope of 1 fits its 32 bits.
+template <class Tag>
+constexpr int kFixedShift = kIs16Bit<Tag> ? 31 : 23;
+
 // Everything the lanes need, fixed for a call.
 struct LaneConstants {
     // A draw's curve index v mod m - n + grey, its quotient by m taken as (v * magic) >> shift
     // (exact for 15-bit draws); magic 0 where m exceeds every draw.
     uint32_t modulus, magic;
     int32_t shift, toIndex;
-    // Curve entries inside the ends: trunc(t * slope + intercept), in single precision or,
-    // where that misses an entry, in double.
-    bool doubleCurves;
+    // Curve entries inside the ends: trunc(t * slope + intercept) in single precision; where
+    // that misses an entry, (t * fixedSlope + fixedIntercept) >> kFixedShift, with constants
+    // fitted to the entries around the slope in double.
+    CurveForm curveForm;
     float slope[3], intercept[3];
-    double slopeD[3], interceptD[3];
+    double slopeD[3];
+    uint32_t fixedSlope[3] = {};
+    uint64_t fixedIntercept[3] = {};
     float lowEnd[3], highEnd[3];  // the entries at 0 and white
     // Weights: p < black: p / blackSpan; p > fadeFrom: (white - p) / whiteSpan; else 1.
     int32_t black, fadeFrom;
