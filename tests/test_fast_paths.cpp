@@ -207,6 +207,8 @@ TYPED_TEST(FastPaths, CompositeRectMatchesThePlainKernel) {
 // 2, a random one, the width and height and past them, on frames of every height from one row
 // (an odd count leaves the horizontal pass a row without a partner), samples past white
 // included (sums up to the narrow sum's limit). The vertical pass also gives the same status.
+// Both passes by rows give each row of the two plain passes by the time they hand it over, in
+// order, and use no more of their ring than its first 2r + 4 rows.
 TYPED_TEST(FastPaths, BoxBlurPassesMatchThePlainPasses) {
     using Tag = TypeParam;
     std::mt19937 rng(14);
@@ -224,6 +226,39 @@ TYPED_TEST(FastPaths, BoxBlurPassesMatchThePlainPasses) {
                 EXPECT_EQ(BoxBlurVertical<Tag>(descOf(*source.get()), descOf(*fastBack.get()), radius),
                           BoxBlurVerticalPlain<Tag>(descOf(*source.get()), descOf(*plainBack.get()), radius));
                 expectSame(*fastBack.get(), *plainBack.get());
+
+                AcfPtr<Image> both = randomFrame<Tag>(w, h, rng);
+                ASSERT_EQ(BoxBlurVerticalPlain<Tag>(descOf(*plain.get()), descOf(*both.get()), radius), STATUS_OK);
+                AcfPtr<Image> ring = randomFrame<Tag>(w, h, rng), rows = randomFrame<Tag>(w, h, rng);
+                AcfPtr<Image> ringBefore = copyOf(*ring.get());
+                struct Check {
+                    Image *rows, *both;
+                    uint32_t width;
+                    int32_t done = 0;
+                    bool inOrder = true, ready = true;
+                    static void row(void* context, int32_t y) {
+                        auto* self = static_cast<Check*>(context);
+                        self->inOrder = self->inOrder && y == self->done++;
+                        for (uint32_t x = 0; x < self->width; ++x)
+                            for (int c = 0; c < 4; ++c)
+                                self->ready = self->ready && self->rows->channel(x, y, c) == self->both->channel(x, y, c);
+                    }
+                } check{rows.get(), both.get(), w};
+                Status status = -1;
+                const bool taken = BoxBlurByRows<Tag>(descOf(*source.get()), descOf(*ring.get()), descOf(*rows.get()),
+                                                      radius, BlurRowDone{&check, &Check::row}, status);
+                ASSERT_EQ(taken, cpu::hasAvx2() && radius >= 1);
+                if (taken) {
+                    EXPECT_EQ(status, STATUS_OK);
+                    EXPECT_TRUE(check.inOrder && check.ready);
+                    EXPECT_EQ(check.done, int32_t(h));
+                    expectSame(*rows.get(), *both.get());
+                    const uint32_t used = std::min<uint32_t>(2 * std::min<uint32_t>(uint32_t(radius), h) + 4, h);
+                    for (uint32_t y = used; y < h; ++y)
+                        for (uint32_t x = 0; x < w; ++x)
+                            for (int c = 0; c < 4; ++c) ASSERT_EQ(ring->channel(x, y, c), ringBefore->channel(x, y, c));
+                    EXPECT_TRUE(ring->guardsIntact() && rows->guardsIntact());
+                }
             }
         }
     });

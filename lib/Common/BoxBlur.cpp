@@ -197,7 +197,8 @@ void horizontalPass(const RasterDesc& from, const RasterDesc& to, int32_t width,
 }
 
 // The column sums of the window centred on row 0 (r + 1 copies of row 0, rows 1..inside, and
-// the last row for the rest), 32 samples at a time held in registers down the rows.
+// the last row for the rest, read only when the window reaches past it), 32 samples at a time
+// held in registers down the rows.
 template <class Tag>
 void startingColumnSums(const RasterDesc& from, int32_t* sum, int32_t samples, int64_t radius, int32_t inside,
                         int32_t height) {
@@ -215,15 +216,17 @@ void startingColumnSums(const RasterDesc& from, int32_t* sum, int32_t samples, i
             for (int k = 0; k < 4; ++k)
                 columns[k] = _mm256_add_epi32(columns[k], samplesAt<Tag>(row + 8 * k));
         }
-        for (int k = 0; k < 4; ++k)
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(sum + i + 8 * k),
-                                _mm256_add_epi32(columns[k], _mm256_mullo_epi32(samplesAt<Tag>(last + i + 8 * k), lastCopies)));
+        for (int k = 0; k < 4; ++k) {
+            if (radius > inside)
+                columns[k] = _mm256_add_epi32(columns[k], _mm256_mullo_epi32(samplesAt<Tag>(last + i + 8 * k), lastCopies));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(sum + i + 8 * k), columns[k]);
+        }
     }
     for (; i < samples; ++i) {
         int32_t column = int32_t(first[i]) * int32_t(radius + 1);
         for (int32_t y = 1; y <= inside; ++y)
             column += rowOf<Tag>(from, y)[i];
-        sum[i] = column + int32_t(last[i]) * int32_t(radius - inside);
+        sum[i] = radius > inside ? column + int32_t(last[i]) * int32_t(radius - inside) : column;
     }
 }
 
@@ -257,6 +260,39 @@ void verticalRow(const typename Tag::Channel* entering, const typename Tag::Chan
     for (; i < samples; ++i) {
         out[i] = Channel(double(sum[i]) * reciprocal);
         sum[i] += int32_t(entering[i]) - int32_t(leaving[i]);
+    }
+}
+
+// Both passes a row at a time: horizontal rows made in pairs into the ring just before the
+// vertical sums first need them, each vertical row handed on as soon as it is written. The
+// ring holds the rows from the one leaving the window to the pair just made: 2r + 4 suffice.
+template <class Tag>
+void blurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterDesc& to, int32_t width, int32_t height,
+                int64_t radius, int32_t* sum, const BlurRowDone& done) {
+    const __m256d reciprocal = _mm256_set1_pd(1.0 / double(2 * radius + 1));
+    const int32_t across = int32_t(std::min<int64_t>(radius, width));
+    const int32_t down = int32_t(std::min<int64_t>(radius, height));
+    const int32_t ringRows = int32_t(std::min<int64_t>(2 * int64_t(down) + 4, height));
+    const auto slot = [&](int32_t y) { return rowOf<Tag>(ring, y % ringRows); };
+    int32_t made = 0;
+    const auto makeThrough = [&](int32_t y) {
+        for (; made <= y; made += 2) {
+            const int32_t b = std::min(made + 1, height - 1);
+            horizontalRowPair<Tag>(rowOf<Tag>(from, made), rowOf<Tag>(from, b), slot(made), slot(b), width, radius, across,
+                                   reciprocal);
+        }
+    };
+    // The first window's rows sit in the ring at their own row numbers; a window reaching past
+    // the last row has it among them.
+    const int32_t inside = int32_t(std::min<int64_t>(radius, height - 1));
+    makeThrough(inside);
+    startingColumnSums<Tag>(ring, sum, 4 * width, radius, inside, height);
+    const double scale = 1.0 / double(2 * radius + 1);
+    for (int32_t y = 0; y < height; ++y) {
+        const int32_t entering = std::min(y + down + 1, height - 1), leaving = std::max(y - down, 0);
+        makeThrough(entering);
+        verticalRow<Tag>(slot(entering), slot(leaving), rowOf<Tag>(to, y), sum, 4 * width, scale);
+        done.row(done.context, y);
     }
 }
 
@@ -470,6 +506,23 @@ void BoxBlurHorizontal(const RasterDesc& from, const RasterDesc& to, int32_t rad
 }
 
 template <class Tag>
+bool BoxBlurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterDesc& to, int32_t radius,
+                   const BlurRowDone& done, Status& status) {
+    const int32_t width = from.width, height = from.height;
+    const auto sameSize = [&](const RasterDesc& d) { return d.width == width && d.height == height; };
+    if (radius < 1 || width <= 0 || height <= 0 || !sameSize(ring) || !sameSize(to) || !from.pixels || !ring.pixels ||
+        !to.pixels || !fitsNarrowSum<Tag>(2 * int64_t(radius) + 1) || !cpu::hasAvx2() ||
+        !separate<Tag>(from, ring, width, height) || !separate<Tag>(from, to, width, height) ||
+        !separate<Tag>(ring, to, width, height))
+        return false;
+    CallBuffer<int32_t> sums(size_t(4) * size_t(width));
+    status = sums ? STATUS_OK : STATUS_NO_RASTER;
+    if (sums)
+        wide_lanes::blurByRows<Tag>(from, ring, to, width, height, radius, sums.data(), done);
+    return true;
+}
+
+template <class Tag>
 void BoxBlurHorizontalPlain(const RasterDesc& from, const RasterDesc& to, int32_t radius) {
     boxBlurHorizontal<Tag>(from, to, radius, false);
 }
@@ -492,6 +545,13 @@ template void BoxBlurHorizontalPlain<PIXEL_ARGB8>(const RasterDesc&, const Raste
 template void BoxBlurHorizontalPlain<PIXEL_BGRA8>(const RasterDesc&, const RasterDesc&, int32_t);
 template void BoxBlurHorizontalPlain<PIXEL_ARGB14>(const RasterDesc&, const RasterDesc&, int32_t);
 template void BoxBlurHorizontalPlain<PIXEL_BGRA14>(const RasterDesc&, const RasterDesc&, int32_t);
+#define TX_BOX_BLUR_BY_ROWS(Tag) \
+    template bool BoxBlurByRows<Tag>(const RasterDesc&, const RasterDesc&, const RasterDesc&, int32_t, const BlurRowDone&, Status&);
+TX_BOX_BLUR_BY_ROWS(PIXEL_ARGB8)
+TX_BOX_BLUR_BY_ROWS(PIXEL_BGRA8)
+TX_BOX_BLUR_BY_ROWS(PIXEL_ARGB14)
+TX_BOX_BLUR_BY_ROWS(PIXEL_BGRA14)
+#undef TX_BOX_BLUR_BY_ROWS
 template Status BoxBlurVertical<PIXEL_ARGB8>(const RasterDesc&, const RasterDesc&, int32_t);
 template Status BoxBlurVertical<PIXEL_BGRA8>(const RasterDesc&, const RasterDesc&, int32_t);
 template Status BoxBlurVertical<PIXEL_ARGB14>(const RasterDesc&, const RasterDesc&, int32_t);

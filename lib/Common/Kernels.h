@@ -74,6 +74,22 @@ void BoxBlurHorizontal(const RasterDesc& from, const RasterDesc& to, int32_t rad
 template <class Tag>
 Status BoxBlurVertical(const RasterDesc& from, const RasterDesc& to, int32_t radius);
 
+// Called once row y of a blur's destination holds its values, rows in order.
+struct BlurRowDone {
+    void* context;
+    void (*row)(void* context, int32_t y);
+};
+
+// The full blur of `from` into `to`, the rows `to` would hold after BoxBlurHorizontal(from ->
+// B) and BoxBlurVertical(B -> to), a row at a time: the horizontal pass runs just ahead of the
+// vertical one, through the first rows of `ring` (at most 2r + 4), so that the rows in work
+// stay in the caches. Only where the processor has AVX2, the three rasters have the same size
+// and share no byte, and r is at least 1: false otherwise, with nothing touched. Else `status`
+// is 0, or 4 with nothing written and no row done when the heap refuses the row of sums.
+template <class Tag>
+bool BoxBlurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterDesc& to, int32_t radius,
+                   const BlurRowDone& done, Status& status);
+
 // Places `source` centred in `destination`, scaled by (sx, sy) and rotated by `angle`
 // degrees, with a five-tap cross filter. A placement larger than the destination is cut at
 // its edges. TransformResample (ImageBuffer.h) is the 16-bit form on ImageBuffers.

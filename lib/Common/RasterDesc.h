@@ -34,6 +34,19 @@ struct RasterDesc {
     bool notRGB = false;  // set by the host binding; the core does not read it
 };
 
+// The row of `raster` found at `pixels`, as a raster of its own.
+inline RasterDesc rowView(const RasterDesc& raster, uint8_t* pixels) {
+    RasterDesc row = raster;
+    row.pixels = pixels;
+    row.height = 1;
+    return row;
+}
+
+// Row y of `raster`, as a raster of its own.
+inline RasterDesc rowView(const RasterDesc& raster, int32_t y) {
+    return rowView(raster, raster.pixels + int64_t(y) * raster.rowBytes);
+}
+
 // A rectangle of the host-side copy and clear operations and of CompositeRect:
 // bottom and right exclusive for CompositeRect, bottom inclusive for clear and copy.
 struct Rect16 {

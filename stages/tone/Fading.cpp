@@ -21,6 +21,24 @@ bool standsIn(const RasterDesc& a, const RasterDesc& b) {
            a.format == b.format;
 }
 
+// The composite a row at a time, each row as soon as the blur has written it into the output:
+// the blurred row laid over the input frame's row, into the same output row. The host is
+// offered the composite once, before the first row, as the whole-frame composite offers it.
+template <class Tag>
+struct FadeRows {
+    PluginHost_API* host;
+    RasterDesc blurred, base;
+    float opacity;
+
+    static void row(void* context, int32_t y) {
+        auto* self = static_cast<FadeRows*>(context);
+        if (y == 0)
+            self->host->hostComposites(BLEND_NORMAL);
+        const RasterDesc out = rowView(self->blurred, y);
+        BlendImages<Tag>(nullptr, BLEND_NORMAL, self->opacity, 1.0f, out, rowView(self->base, y), out);
+    }
+};
+
 }  // namespace
 
 template <class Tag>
@@ -43,16 +61,30 @@ Status FadingStage(TX_STAGE_ARGS, float amount) {
     host.describeRaster(source.raster, &input);
     host.describeRaster(layer.raster(), &scratch);
     const RasterDesc out = output.describe();
+    // The blur asks the host nothing, so the frames the composite reads can be described first.
+    RasterDesc restoreFrom, restoreTo;
+    host.describeInput(&restoreFrom);
+    host.describeOutput(&restoreTo);
     // The first pass writes the output, so it cannot read an input that shares its memory.
     const bool blurInput = radius >= 1 && standsIn(input, scratch) && !SharePixels(input, out);
+
+    // Where the input, the layer and the output are alike and apart, the blurred rows go
+    // straight into the output, each laid over its input row there and then; the layer's
+    // first rows serve the blur as its working rows.
+    if (blurInput && standsIn(restoreFrom, out) && standsIn(input, out) && !SharePixels(restoreFrom, out)) {
+        FadeRows<Tag> rows{&host, out, restoreFrom, opacity};
+        Status blurred = STATUS_OK;
+        if (BoxBlurByRows<Tag>(input, scratch, out, radius, BlurRowDone{&rows, &FadeRows<Tag>::row}, blurred)) {
+            if (blurred != STATUS_OK)
+                CopyRows(restoreFrom, restoreTo);
+            return blurred;
+        }
+    }
+
     if (!blurInput)
         CopyRows(input, scratch);
     BoxBlurHorizontal<Tag>(blurInput ? input : scratch, out, radius);
     const Status blurred = BoxBlurVertical<Tag>(out, scratch, radius);
-
-    RasterDesc restoreFrom, restoreTo;
-    host.describeInput(&restoreFrom);
-    host.describeOutput(&restoreTo);
     if (blurred == STATUS_OK && standsIn(restoreFrom, out) && !SharePixels(restoreFrom, out))
         return BlendImages<Tag>(&host, BLEND_NORMAL, opacity, 1.0f, scratch, restoreFrom, out);
     CopyRows(restoreFrom, restoreTo);

@@ -332,14 +332,6 @@ private:
     bool inLanes_ = false;
 };
 
-// One row of a raster, found at `pixels`, as a raster of its own.
-inline RasterDesc rowView(const RasterDesc& raster, uint8_t* pixels) {
-    RasterDesc row = raster;
-    row.pixels = pixels;
-    row.height = 1;
-    return row;
-}
-
 // The stage's work on either side of the softening, a row at a time: noise before it, the
 // blend after it. The host is offered the blend once, before the first row, as a whole-frame
 // blend would offer it.
@@ -359,7 +351,7 @@ struct GrainRows {
         auto* self = static_cast<GrainRows*>(context);
         if (y == 0)
             self->host->hostComposites(BLEND_HARD_LIGHT);
-        const RasterDesc picture = rowView(self->picture, self->picture.pixels + ptrdiff_t(y) * self->picture.rowBytes);
+        const RasterDesc picture = rowView(self->picture, y);
         const Status blended =
             BlendImages<Tag>(nullptr, BLEND_HARD_LIGHT, kLayerOpacity, 1.0f, rowView(self->layer, row), picture, picture);
         // The first row that fails is the stage's status, as one blend of the whole frame would give it.
