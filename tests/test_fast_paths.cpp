@@ -1,6 +1,7 @@
 // Every vector path against the plain kernel beside it, bit for bit: random frames of the four
 // formats, widths 1..37 and a few hundred, padded rows, 16-bit samples past white, and the
 // cases that must fall back to the plain kernel.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -362,6 +363,30 @@ void expectRaisedAsPowGives() {
 TEST(FastPathsPowers, SamplesRaisedAreTheLevelsPowGives) {
     expectRaisedAsPowGives<PIXEL_ARGB14>();
     expectRaisedAsPowGives<PIXEL_BGRA14>();
+}
+
+// The margin that sends a power to pow itself holds for every level the vignette can raise:
+// every 16-bit sample under the exponent of each of its thousand gamma steps.
+TEST(FastPathsPowers, EveryLevelUnderEveryGammaStep) {
+    using Tag = PIXEL_BGRA14;
+    constexpr int32_t levels = Tag::white + 1;
+    std::vector<double> logs(levels), exponents(levels);
+    for (int32_t v = 0; v < levels; ++v) logs[size_t(v)] = std::log2(double(v) / double(Tag::white));
+    std::vector<uint16_t> pixels(4 * size_t(levels));
+    for (int32_t step = 1; step <= 1000; ++step) {
+        const double e = 1.0 / double(float(step) / 1000.0f);
+        for (int32_t v = 0; v < levels; ++v) {
+            std::fill_n(&pixels[4 * size_t(v)], 4, uint16_t(v));
+            exponents[size_t(v)] = e;
+        }
+        RaiseToPowers<Tag>(pixels.data(), exponents.data(), logs.data(), levels);
+        for (int32_t v = 0; v < levels; ++v) {
+            const auto want = uint16_t(std::min(int32_t(Tag::white * std::pow(double(v) / Tag::white, e) + 0.5), Tag::white));
+            ASSERT_EQ(pixels[4 * size_t(v) + Tag::FORMAT::R], want) << v << " to the power " << e;
+            ASSERT_EQ(pixels[4 * size_t(v) + Tag::FORMAT::G], want) << v << " to the power " << e;
+            ASSERT_EQ(pixels[4 * size_t(v) + Tag::FORMAT::B], want) << v << " to the power " << e;
+        }
+    }
 }
 
 // The generator's draws taken in lanes are the draws taken one by one, and leave
