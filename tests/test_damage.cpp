@@ -284,76 +284,55 @@ TYPED_TEST(Damage, FunkLayerIsTheGrimeTextureInTheFormatsChannels) {
 }
 
 // The window: x0 = round(u1 (2048 - W)), then y0 = round(u2 (2048 - H)), each one step back
-// unless at 0, overlaid at the opacity.
+// unless at 0, overlaid at the opacity. Frame 1 draws 41 and 18467: on 200 x 120, x0 =
+// round(41 / 32767 x 1848) = 2 and y0 = round(18467 / 32767 x 1928) = 1087, so the window's
+// corner is (1, 1086); on 1448 x 2, x0 = round(41 / 32767 x 600) = 1 steps back to 0, and a
+// frame 2048 wide has x0 = 0 and stays there. One instance renders each size's frames, n and
+// -n alike, and n again.
 TYPED_TEST(Damage, FunkWindowFollowsTheFrameNumber) {
     using Tag = TypeParam;
-    // Frame 1 draws 41 and 18467: on 200 x 120, x0 = round(41 / 32767 x 1848) = 2 and
-    // y0 = round(18467 / 32767 x 1928) = 1087, so the window's corner is (1, 1086). A frame
-    // 2048 wide has x0 = 0 and its window starts at column 0.
+    const auto corner = [](int32_t frame, int32_t width, int32_t height) {
+        Draws d = reseeded(frame);
+        const auto start = [&](int32_t extent) {
+            const int32_t s = int32_t(std::floor(d.unit() * (2048 - extent) + 0.5));
+            return int16_t(s >= 1 ? s - 1 : s);
+        };
+        const int16_t left = start(width);
+        return std::array<int16_t, 2>{left, start(height)};
+    };
+    EXPECT_EQ(corner(1, 200, 120), (std::array<int16_t, 2>{1, 1086}));
+    EXPECT_EQ(corner(1, 1448, 2), (std::array<int16_t, 2>{0, 1152}));
+    EXPECT_EQ(corner(1, 2048, 3), (std::array<int16_t, 2>{0, 1152}));
     struct Case {
         uint32_t width, height;
-        int32_t frame;
-        int16_t left, top;
+        double opacity;
+        std::vector<int32_t> frames;
     };
-    for (const Case& c : {Case{200, 120, 1, 1, 1086}, Case{200, 120, -1, 1, 1086}, Case{2048, 3, 1, 0, 1152}}) {
-        SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << ", frame " << c.frame);
+    for (const Case& c : {Case{200, 120, 0.6, {1, -1}}, Case{1448, 2, 0.6, {1}}, Case{2048, 3, 0.6, {1}},
+                          Case{120, 90, 0.25, {0, 77, 123457, -123457, 123457}}}) {
         StageFrame f(kLayout<Tag>, c.width, c.height);
         ASSERT_EQ(PrepareFunkRaster<Tag>(*f.setup.services, f.output), 0);
         RasterDesc funk;
         f.setup.services->describeRaster(f.data.global->funkRaster, &funk);
         const int16_t w = int16_t(c.width), h = int16_t(c.height);
-        AcfPtr<Image> expected = copyOf(f.out());
-        ASSERT_EQ(CompositeRect<Tag>(nullptr, BLEND_OVERLAY, funk, descOf(*expected.get()),
-                                     Rect16{c.top, c.left, int16_t(c.top + h), int16_t(c.left + w)}, Rect16{0, 0, h, w}, 0.6),
-                  0);
-        f.setup.services->mFrameNumber = c.frame;
-        EXPECT_EQ(f.run(&FunkStage<Tag>, f.data.global->funkRaster, 0.6f), 0);
-        EXPECT_EQ(snapshot(f.out()), snapshot(*expected.get()));
-        EXPECT_NE(snapshot(f.out()), snapshot(f.in()));
-    }
-    // The general window against the generator, and the same output for n, again n and -n.
-    StageFrame f(kLayout<Tag>, 120, 90);
-    ASSERT_EQ(PrepareFunkRaster<Tag>(*f.setup.services, f.output), 0);
-    RasterDesc funk;
-    f.setup.services->describeRaster(f.data.global->funkRaster, &funk);
-    for (int32_t frame : {0, 77, 123457, -123457, 123457}) {
-        Draws d = reseeded(frame);
-        const auto start = [](double u, int32_t extent) {
-            const int32_t s = int32_t(std::floor(u * (2048 - extent) + 0.0 + 0.5));
-            return int16_t(s >= 1 ? s - 1 : s);
-        };
-        const int16_t left = start(d.unit(), 120), top = start(d.unit(), 90);
-        AcfPtr<Image> expected = copyOf(f.out());
-        CompositeRect<Tag>(nullptr, BLEND_OVERLAY, funk, descOf(*expected.get()),
-                           Rect16{top, left, int16_t(top + 90), int16_t(left + 120)}, Rect16{0, 0, 90, 120}, 0.25);
-        f.setup.services->mFrameNumber = frame;
-        EXPECT_EQ(f.run(&FunkStage<Tag>, f.data.global->funkRaster, 0.25f), 0);
-        EXPECT_EQ(snapshot(f.out()), snapshot(*expected.get())) << "frame " << frame;
-        f.start();
+        for (int32_t frame : c.frames) {
+            SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << ", frame " << frame);
+            const auto [left, top] = corner(frame, w, h);
+            f.start();
+            AcfPtr<Image> expected = copyOf(f.out());
+            ASSERT_EQ(CompositeRect<Tag>(nullptr, BLEND_OVERLAY, funk, descOf(*expected.get()),
+                                         Rect16{top, left, int16_t(top + h), int16_t(left + w)}, Rect16{0, 0, h, w}, c.opacity),
+                      0);
+            f.setup.services->mFrameNumber = frame;
+            EXPECT_EQ(f.run(&FunkStage<Tag>, f.data.global->funkRaster, float(c.opacity)), 0);
+            EXPECT_EQ(snapshot(f.out()), snapshot(*expected.get()));
+            EXPECT_NE(snapshot(f.out()), snapshot(f.in()));
+        }
     }
 }
 
-// Same frame and settings, same damage; frames f and -f alike; the next frame differs.
-TYPED_TEST(Damage, DustAndSplotchesRepeatPerFrame) {
-    using Tag = TypeParam;
-    StageFrame f(kLayout<Tag>, 96, 64);
-    const auto render = [&](int32_t frame, bool dust) {
-        f.start();
-        f.setup.services->mFrameNumber = frame;
-        EXPECT_EQ(dust ? f.run(&DustStage<Tag>, true, true, 0.8f, 40, 40) : f.run(&SplotchesStage<Tag>, 4, 0.4f, 0.9f), 0);
-        return snapshot(f.out());
-    };
-    for (bool dust : {true, false}) {
-        SCOPED_TRACE(dust ? "dust" : "splotches");
-        const std::vector<uint32_t> first = render(31, dust);
-        EXPECT_NE(first, snapshot(f.in()));
-        EXPECT_EQ(render(31, dust), first);
-        EXPECT_EQ(render(-31, dust), first);
-        EXPECT_NE(render(32, dust), first);
-    }
-}
-
-// Every speck where its frame's draws put it. Frame 1 draws 41, 18467, 6334, 26500, 19169, so
+// Every speck where its frame's draws put it, one instance rendering frames one after another,
+// one of them twice in a row, the first again as its negative. Frame 1 draws 41, 18467, 6334, 26500, 19169, so
 // on a 90 x 60 frame at full scale its first dark speck is texture round(41 / 32767 x 119 + 1)
 // = 1 turned by round(18467 / 32767 x 400) = 225 degrees, 6334 / 32767 x 1.3 + 0.2 = 0.4513
 // of its size, 14 pixels, with its corner at floor(26500 / 32767 x 104 - 14 + 0.5) = 70 and
@@ -370,12 +349,13 @@ TYPED_TEST(Damage, DustSpecksWhereTheFramesDrawsPutThem) {
         EXPECT_EQ(t.y, 29.0f);
     }
     bool drew = false;
-    for (const auto& scale : {std::array{1, 1, 1, 1}, std::array{1, 2, 3, 1}})
-        for (int32_t frame : {1, -4711, 250000, 9}) {
+    for (const auto& scale : {std::array{1, 1, 1, 1}, std::array{1, 2, 3, 1}}) {
+        StageFrame f(kLayout<Tag>, 90, 60);
+        setScale(f, scale);
+        PluginHost_API& host = *f.setup.services;
+        for (int32_t frame : {1, -4711, -4711, 250000, 9, -1}) {
             SCOPED_TRACE(::testing::Message() << "frame " << frame << ", horizontal scale 1/" << scale[1]);
-            StageFrame f(kLayout<Tag>, 90, 60);
-            setScale(f, scale);
-            PluginHost_API& host = *f.setup.services;
+            f.start();
             AcfPtr<Image> expected = copyOf(f.out());
             Draws d = reseeded(frame);
             for (bool dark : {true, false})
@@ -390,20 +370,22 @@ TYPED_TEST(Damage, DustSpecksWhereTheFramesDrawsPutThem) {
             drew = drew || snapshot(f.out()) != snapshot(f.in());
             expectInRange(f.out());
         }
+    }
     EXPECT_TRUE(drew);
 }
 
 // Every splotch where its frame's draws put it, its width and height from the horizontal and
-// the vertical render scale.
+// the vertical render scale; one instance as for dust.
 TYPED_TEST(Damage, SplotchesWhereTheFramesDrawsPutThem) {
     using Tag = TypeParam;
     bool drew = false;
-    for (const auto& scale : {std::array{1, 1, 1, 1}, std::array{1, 2, 3, 4}})
-        for (int32_t frame : {1, -812, 4242}) {
+    for (const auto& scale : {std::array{1, 1, 1, 1}, std::array{1, 2, 3, 4}}) {
+        StageFrame f(kLayout<Tag>, 160, 100);
+        setScale(f, scale);
+        PluginHost_API& host = *f.setup.services;
+        for (int32_t frame : {1, 1, -812, 4242, -1}) {
             SCOPED_TRACE(::testing::Message() << "frame " << frame << ", scale terms " << scale[1] << " " << scale[3]);
-            StageFrame f(kLayout<Tag>, 160, 100);
-            setScale(f, scale);
-            PluginHost_API& host = *f.setup.services;
+            f.start();
             AcfPtr<Image> expected = copyOf(f.out());
             Draws d = reseeded(frame);
             for (int i = 0; i < 3; ++i) {
@@ -415,6 +397,7 @@ TYPED_TEST(Damage, SplotchesWhereTheFramesDrawsPutThem) {
             EXPECT_EQ(snapshot(f.out()), snapshot(*expected.get()));
             drew = drew || snapshot(f.out()) != snapshot(f.in());
         }
+    }
     EXPECT_TRUE(drew);
 }
 
