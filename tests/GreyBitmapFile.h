@@ -21,6 +21,17 @@ inline std::vector<uint8_t> readFile(const std::filesystem::path& path) {
 inline uint32_t le16(const std::vector<uint8_t>& b, size_t at) { return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8; }
 inline uint32_t le32(const std::vector<uint8_t>& b, size_t at) { return le16(b, at) | le16(b, at + 2) << 16; }
 
+// The texture sets as files in resources/: ids, sizes and the storage form each is kept in
+// (8-bit with a linear grey palette, RLE8 for the funk grime, 24-bit grey for dust).
+struct FileSet {
+    const char* name;
+    int firstId, count, width, height, bitCount, compression;
+};
+inline constexpr FileSet kTextureFiles[] = {{"splotches", 11001, 20, 400, 400, 8, 0},
+                                            {"funk", 12001, 1, 2048, 2048, 8, 1},
+                                            {"dust", 13001, 120, 32, 32, 24, 0},
+                                            {"scratch strips", 14001, 48, 6, 1440, 8, 0}};
+
 // A decoded greyscale bitmap, row 0 at the top.
 struct Bitmap {
     int width = 0, height = 0, bitCount = 0, compression = -1;

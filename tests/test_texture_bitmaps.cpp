@@ -13,13 +13,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "GreyBitmapFile.h"
 #include "platform.h"
 
 #if defined(_WIN32)
@@ -28,54 +27,16 @@
 
 namespace {
 
-enum class Storage { Palettised, Rle8, TrueColour };
+using grey_bitmap::FileSet;
+using grey_bitmap::le32;
 
-struct Set {
-    const char* name;
-    int32_t firstId;
-    int32_t count;
-    int32_t width;
-    int32_t height;
-    Storage storage;
-};
-
-// Splotches, funk, dust, scratch strips: 189 bitmaps.
-constexpr Set kSets[] = {
-    {"splotches", 11001, 20, 400, 400, Storage::Palettised},
-    {"funk", 12001, 1, 2048, 2048, Storage::Rle8},
-    {"dust", 13001, 120, 32, 32, Storage::TrueColour},
-    {"scratch strips", 14001, 48, 6, 1440, Storage::Palettised},
-};
-
-void forEachBitmap(const std::function<void(const Set&, int32_t id)>& visit) {
-    for (const Set& set : kSets)
+void forEachBitmap(const std::function<void(const FileSet&, int32_t id)>& visit) {
+    for (const FileSet& set : grey_bitmap::kTextureFiles)
         for (int32_t id = set.firstId; id < set.firstId + set.count; ++id) visit(set, id);
 }
 
-std::vector<uint8_t> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 std::vector<uint8_t> textureFile(int32_t id) {
-    return readFile(std::string(TARNIX_RESOURCES_DIR) + "/" + std::to_string(id) + ".bmp");
-}
-
-uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-
-// An uncompressed file's pixels read the plain way: at its own offset, rows padded to 4 bytes,
-// grey levels through its colour table. B, G, R, 0 per pixel, bottom row first.
-std::vector<uint8_t> plainPixels(const std::vector<uint8_t>& file) {
-    const uint32_t offset = le32(&file[10]);
-    const size_t width = le32(&file[18]), height = le32(&file[22]), bytes = file[28] / 8;
-    const size_t stride = (width * bytes + 3) / 4 * 4;
-    std::vector<uint8_t> rows;
-    for (size_t y = 0; y < height; ++y)
-        for (size_t x = 0; x < width; ++x) {
-            const size_t at = offset + y * stride + x * bytes;
-            const size_t colour = bytes == 1 ? 54 + 4 * size_t(file.at(at)) : at;
-            rows.insert(rows.end(), {file.at(colour), file.at(colour + 1), file.at(colour + 2), 0});
-        }
-    return rows;
+    return grey_bitmap::readFile(std::string(TARNIX_RESOURCES_DIR) + "/" + std::to_string(id) + ".bmp");
 }
 
 uint64_t fnv1a(const uint8_t* bytes, size_t size) {
@@ -84,31 +45,19 @@ uint64_t fnv1a(const uint8_t* bytes, size_t size) {
     return h;
 }
 
+// The rows are B, G, R, 0 per pixel, bottom row first, each the file's grey level as our own
+// reader of the files has it.
 TEST(TextureBitmaps, EachDecodesAtItsSetSizeToTheFilesPixels) {
-    forEachBitmap([](const Set& set, int32_t id) {
-        const std::vector<uint8_t> file = textureFile(id);
-        ASSERT_GE(file.size(), 54u) << "resources/" << id << ".bmp is missing";
-        // The storage form the set is kept in.
-        const int bits = file[28];
-        const uint32_t compression = le32(&file[30]);
-        EXPECT_EQ(bits, set.storage == Storage::TrueColour ? 24 : 8) << id;
-        EXPECT_EQ(compression, set.storage == Storage::Rle8 ? 1u : 0u) << id;
-
+    forEachBitmap([](const FileSet& set, int32_t id) {
+        grey_bitmap::Bitmap file;
+        ASSERT_EQ(grey_bitmap::decode(textureFile(id), file), "") << "resources/" << id << ".bmp";
+        ASSERT_EQ(std::pair(file.width, file.height), std::pair(set.width, set.height)) << id;
         platform::BitmapRows bitmap;
         ASSERT_TRUE(platform::decodeBitmap(id, set.width, set.height, nullptr, bitmap)) << set.name << " " << id;
-        const size_t bytes = size_t(set.width) * size_t(set.height) * 4;
-        if (set.storage == Storage::Rle8) {
-            // Its exact rows are compared with the system's between the two builds; here, what
-            // holds of any greyscale picture: B = G = R, the fourth byte 0.
-            size_t bad = 0;
-            for (size_t i = 0; i < bytes; i += 4)
-                bad += bitmap.rows[i] != bitmap.rows[i + 1] || bitmap.rows[i] != bitmap.rows[i + 2] || bitmap.rows[i + 3] != 0;
-            EXPECT_EQ(bad, 0u) << id;
-        } else {
-            const std::vector<uint8_t> plain = plainPixels(file);
-            ASSERT_EQ(plain.size(), bytes) << id;
-            EXPECT_EQ(std::memcmp(bitmap.rows, plain.data(), bytes), 0) << set.name << " " << id;
-        }
+        std::vector<uint8_t> plain;
+        for (int y = set.height - 1; y >= 0; --y)
+            for (int x = 0; x < set.width; ++x) plain.insert(plain.end(), {file.at(x, y), file.at(x, y), file.at(x, y), 0});
+        EXPECT_EQ(std::memcmp(bitmap.rows, plain.data(), plain.size()), 0) << set.name << " " << id;
         platform::releaseBitmap(bitmap);
     });
 }
@@ -124,10 +73,10 @@ BOOL CALLBACK noteBitmap(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR ids) {
 TEST(TextureBitmaps, ModuleCarriesExactlyTheFilesInEnglish) {
     std::set<int32_t> carried, expected;
     EnumResourceNamesW(gModule, MAKEINTRESOURCEW(2) /* RT_BITMAP */, noteBitmap, LONG_PTR(&carried));
-    forEachBitmap([&](const Set&, int32_t id) { expected.insert(id); });
+    forEachBitmap([&](const FileSet&, int32_t id) { expected.insert(id); });
     EXPECT_EQ(carried, expected);
     // Each resource is its file less the 14-byte file header, in language 1033.
-    forEachBitmap([](const Set&, int32_t id) {
+    forEachBitmap([](const FileSet&, int32_t id) {
         HRSRC found = FindResourceExW(gModule, MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(id), 1033);
         ASSERT_NE(found, nullptr) << id;
         const std::vector<uint8_t> file = textureFile(id);
@@ -138,24 +87,24 @@ TEST(TextureBitmaps, ModuleCarriesExactlyTheFilesInEnglish) {
 }
 #else
 TEST(TextureBitmaps, ModuleCarriesExactlyTheFilesWhole) {
-    const std::vector<uint8_t> module = readFile(TARNIX_MODULE_PATH);
+    const std::vector<uint8_t> module = grey_bitmap::readFile(TARNIX_MODULE_PATH);
     ASSERT_FALSE(module.empty());
     // Every place that starts like a bitmap file: "BM", a file size that fits, 4 reserved zero
     // bytes, a 40-byte header of one plane.
     std::vector<size_t> starts;
     for (size_t i = 0; i + 54 <= module.size(); ++i) {
         const uint8_t* p = &module[i];
-        if (p[0] == 'B' && p[1] == 'M' && le32(p + 6) == 0 && le32(p + 14) == 40 && p[26] == 1 && p[27] == 0 &&
-            le32(p + 2) >= 54 && le32(p + 2) <= module.size() - i)
+        if (p[0] == 'B' && p[1] == 'M' && le32(module, i + 6) == 0 && le32(module, i + 14) == 40 && p[26] == 1 && p[27] == 0 &&
+            le32(module, i + 2) >= 54 && le32(module, i + 2) <= module.size() - i)
             starts.push_back(i);
     }
     EXPECT_EQ(starts.size(), 189u);
     // Each file found whole at one of them, no two at the same.
     std::set<size_t> matched;
-    forEachBitmap([&](const Set&, int32_t id) {
+    forEachBitmap([&](const FileSet&, int32_t id) {
         const std::vector<uint8_t> file = textureFile(id);
         const auto at = std::find_if(starts.begin(), starts.end(), [&](size_t start) {
-            return !matched.count(start) && le32(&module[start + 2]) == file.size() &&
+            return !matched.count(start) && le32(module, start + 2) == file.size() &&
                    std::memcmp(&module[start], file.data(), file.size()) == 0;
         });
         ASSERT_NE(at, starts.end()) << "resources/" << id << ".bmp is not in the module";
@@ -175,7 +124,7 @@ int digest(const char* module, const char* path) {
     FILE* out = std::fopen(path, "wb");
     if (!out) return 1;
     int failed = 0;
-    forEachBitmap([&](const Set& set, int32_t id) {
+    forEachBitmap([&](const FileSet& set, int32_t id) {
         platform::BitmapRows bitmap;
         if (!platform::decodeBitmap(id, set.width, set.height, nullptr, bitmap)) {
             std::fprintf(stderr, "bitmap %d cannot be decoded\n", int(id));

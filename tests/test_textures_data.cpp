@@ -25,21 +25,13 @@ using namespace grey_bitmap;
 
 const fs::path kResources = TARNIX_RESOURCES_DIR;
 
-struct TextureSet {
-    const char* name;
-    int firstId, count, width, height, bitCount, compression;
-};
-
-constexpr TextureSet kSplotches{"splotches", 11001, 20, 400, 400, 8, 0};
-constexpr TextureSet kFunk{"funk", 12001, 1, 2048, 2048, 8, 1};
-constexpr TextureSet kDust{"dust", 13001, 120, 32, 32, 24, 0};
-constexpr TextureSet kStrips{"scratch strips", 14001, 48, 6, 1440, 8, 0};
-constexpr TextureSet kSets[] = {kSplotches, kFunk, kDust, kStrips};
+constexpr const FileSet &kSplotches = kTextureFiles[0], &kFunk = kTextureFiles[1], &kDust = kTextureFiles[2],
+                        &kStrips = kTextureFiles[3];
 
 fs::path pathOf(const fs::path& dir, int id) { return dir / (std::to_string(id) + ".bmp"); }
 
 // Every member of a set, decoded and checked against the set's storage form.
-std::vector<Bitmap> loadSet(const TextureSet& set) {
+std::vector<Bitmap> loadSet(const FileSet& set) {
     std::vector<Bitmap> members;
     for (int id = set.firstId; id < set.firstId + set.count; ++id) {
         const fs::path path = pathOf(kResources, id);
@@ -95,7 +87,7 @@ bool borderIs(const Bitmap& m, uint8_t value) {
 
 TEST(TextureData, EveryMemberInItsStorageFormAndNothingElse) {
     int members = 0;
-    for (const TextureSet& set : kSets) {
+    for (const FileSet& set : kTextureFiles) {
         const auto loaded = loadSet(set);
         members += int(loaded.size());
         // A generator that gave two members the same seed would leave the set smaller than it looks.
@@ -189,7 +181,7 @@ TEST(TextureData, GeneratorRemakesTheCommittedFiles) {
     fs::create_directories(out);
     const std::string command = std::string("\"") + TEXTURE_GENERATOR + "\" \"" + out.string() + "\"";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    for (const TextureSet& set : kSets)
+    for (const FileSet& set : kTextureFiles)
         for (int id = set.firstId; id < set.firstId + set.count; ++id)
             EXPECT_TRUE(readFile(pathOf(out, id)) == readFile(pathOf(kResources, id))) << id << ".bmp differs from what the generator makes";
     fs::remove_all(out);
