@@ -134,11 +134,7 @@ TEST_P(HostRaster, ScratchRastersComeFromTheHostMemoryService) {
     status = 0;
     EXPECT_EQ(f.services->allocateRaster(11, 7, DEPTH_8BIT, &status), nullptr);
     EXPECT_LT(status, 0);
-    faults().reset();
-    // Byte counts past what a 32-bit size can say are refused before asking the host.
-    EXPECT_EQ(f.services->allocateRaster(65536, 65536, DEPTH_16BIT, &status), nullptr);
-    EXPECT_EQ(f.services->allocateRaster(-4, 10, DEPTH_8BIT, &status), nullptr);
-    EXPECT_EQ(memory.totalAllocations(), 1);
+    faults().reset();  // sizes the host is never asked for: test_host_limits
 }
 
 INSTANTIATE_TEST_SUITE_P(AllLayouts, HostRaster, ::testing::ValuesIn(kAllLayouts));
