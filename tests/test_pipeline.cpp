@@ -1,5 +1,6 @@
 // The frame's road through the dispatcher and the driver: pass-through, unsupported
 // formats, stage failures and exceptions, the random draws of every gate, post contrast.
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -126,37 +127,22 @@ TEST(PipelineDispatch, UnrenderedFormatsLeaveTheOutputAlone) {
     EXPECT_EQ(f.output->channel(0, 0, 0), 1u);
 }
 
-TEST(PipelineDispatch, GatesDrawExactlyTheirShare) {
-    struct Case {
-        const char* what;
-        std::vector<std::pair<int, double>> settings;
-        int draws;
-    } cases[] = {
-        {"nothing on", {}, 0},
-        {"funk at opacity 0", {{4, 1}, {6, 0.0}}, 0},
-        {"flicker with amount 0", {{22, 1}, {25, 0}, {24, 1.0}}, 1},
-        {"all three gates", {{8, 1}, {13, 0.0}, {15, 1}, {20, 0.0}, {22, 1}, {25, 0}}, 4},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        PipelineRun run(PixelLayout::BGRA8);
-        for (auto [slot, v] : c.settings) run.set(slot, v);
-        rng::threadState() = 12345;
-        EXPECT_EQ(run.render(), STATUS_OK);
-        EXPECT_EQ(rng::threadState(), advance(12345, c.draws));
-    }
-}
-
 // Each gate at its edge. A draw compares strictly, so the generator's 32767 (exactly 1.0) keeps
 // splotches at frequency 100 and dust and flicker at frequency 1 away, while 32766 lets them
 // in; each dust kind has its own draw. A size or amount of 0 (or below) keeps vignette and
-// displacement away, however small a positive one lets them in.
+// displacement away, however small a positive one lets them in. Flicker's gate draws even when
+// its amount of 0 keeps the stage away; funk at opacity 0 draws nothing. Every gate draws its
+// share (listed: the first two draws, then as many as the gates take), and nothing more.
 TEST(PipelineDispatch, GatesAtTheirEdges) {
     const struct {
         const char* calls;
         std::vector<std::pair<int, double>> settings;
         std::vector<int32_t> draws;
     } cases[] = {
+        {"", {}, {}},
+        {"", {{4, 1}, {6, 0.0}}, {}},
+        {"", {{22, 1}, {24, 1}, {25, 0}}, {0}},
+        {"", {{8, 1}, {13, 0.0}, {15, 1}, {20, 0.0}, {22, 1}, {25, 0}}, {0, 0, 0, 0}},
         {"", {{8, 1}, {13, 100}}, {32767}},
         {"splotches ", {{8, 1}, {13, 100}}, {32766}},
         {"", {{15, 1}, {20, 1}}, {32767, 32767}},
@@ -179,11 +165,12 @@ TEST(PipelineDispatch, GatesAtTheirEdges) {
         PipelineRun run(PixelLayout::BGRA8);
         for (auto [slot, v] : c.settings) run.set(slot, v);
         const uint32_t start = c.draws.empty() ? 12345 : stateBefore(uint32_t(c.draws[0]), c.draws.size() > 1 ? c.draws[1] : -1);
-        for (size_t i = 0; i < c.draws.size(); ++i) ASSERT_EQ(advance(start, int(i) + 1) >> 16 & 0x7FFF, uint32_t(c.draws[i]));
+        for (size_t i = 0; i < std::min<size_t>(c.draws.size(), 2); ++i)
+            ASSERT_EQ(advance(start, int(i) + 1) >> 16 & 0x7FFF, uint32_t(c.draws[i]));
         rng::threadState() = start;
         gCalls.clear();
         EXPECT_EQ(run.render(), STATUS_OK);
-        EXPECT_EQ(gCalls, c.calls) << "slot " << c.settings[0].first << " draws " << c.draws.size();
+        EXPECT_EQ(gCalls, c.calls) << "case " << &c - cases;
         EXPECT_EQ(rng::threadState(), advance(start, int(c.draws.size())));
     }
     overrideStageTable<PIXEL_BGRA8>(nullptr);
