@@ -1,4 +1,4 @@
-// CompositeRect, BlendImages and the box blur's passes without their vector paths,
+// CompositeRect, BlendImages, the box blur's passes and the rotate-and-scale copy without their vector paths,
 // pixel by pixel: the references that the vector paths must match bit for bit. Same arguments and results as in Kernels.h.
 #pragma once
 
@@ -16,3 +16,6 @@ template <class Tag>
 void BoxBlurHorizontalPlain(const RasterDesc& from, const RasterDesc& to, int32_t radius);
 template <class Tag>
 Status BoxBlurVerticalPlain(const RasterDesc& from, const RasterDesc& to, int32_t radius);
+
+template <class Tag>
+void RotateScaleCopyPlain(const RasterDesc& source, const RasterDesc& destination, float sx, float sy, float angle);

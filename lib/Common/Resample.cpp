@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "lib/Common/FloatMath.h"
 #include "lib/Common/ImageBuffer.h"
 #include "lib/Common/Kernels.h"
+#include "lib/Common/PlainBlend.h"
 
 namespace {
 
@@ -65,9 +67,30 @@ void sourceCoordinates(int32_t i, float cx, float cy, float c, float s, float Ys
 // fifth of a whole number is 0 or at least 0.2 past a whole number, far beyond the rounding.
 inline int32_t average(int32_t sum) { return sum / 5; }
 
+// The five taps of an 8-bit pixel at once, as 16-bit lanes: a fifth of each sum (at most
+// 5 x 255) is its high product with 52429 shifted down 2, which errs by under 0.001; alpha is
+// the centre's.
+inline void fiveTapsInLanes(uint8_t* out, const uint8_t* centre, const uint8_t* left, const uint8_t* right,
+                            const uint8_t* up, const uint8_t* down, uint32_t alphaMask) {
+    const auto widened = [](const uint8_t* at) {
+        int32_t bytes;
+        std::memcpy(&bytes, at, 4);
+        return _mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), _mm_setzero_si128());
+    };
+    const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(widened(centre), widened(left)), widened(right)),
+                                      _mm_add_epi16(widened(up), widened(down)));
+    const __m128i fifths = _mm_srli_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(int16_t(52429))), 2);
+    const auto colours = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(fifths, fifths)));
+    uint32_t middle;
+    std::memcpy(&middle, centre, 4);
+    const uint32_t pixel = (colours & ~alphaMask) | (middle & alphaMask);
+    std::memcpy(out, &pixel, 4);
+}
+
 // Places `source` centred in an area of areaWidth x areaHeight whose corner is (areaLeft,
-// areaTop) in the destination grid; only pixels inside `writable` change.
-template <class Tag>
+// areaTop) in the destination grid; only pixels inside `writable` change. `Lanes`: 8-bit
+// pixels' taps summed in vector lanes.
+template <class Tag, bool Lanes = true>
 void placeRotated(const PixelGrid& source, const PixelGrid& destination, int32_t areaLeft, int32_t areaTop,
                   int32_t areaWidth, int32_t areaHeight, const Window& writable, float sx, float sy, float angle) {
     using Channel = typename Tag::Channel;
@@ -125,9 +148,13 @@ void placeRotated(const PixelGrid& source, const PixelGrid& destination, int32_t
                 centre = pixel(u, v), left = pixel(u - 1, v), right = pixel(u + 1, v);
                 up = pixel(u, v - 1), down = pixel(u, v + 1);
             }
-            for (int k : {F::R, F::G, F::B})
-                out[k] = Channel(average(int32_t(centre[k]) + left[k] + right[k] + up[k] + down[k]));
-            out[F::A] = centre[F::A];
+            if constexpr (Lanes && !kIs16Bit<Tag>) {
+                fiveTapsInLanes(out, centre, left, right, up, down, uint32_t(0xFF) << (8 * F::A));
+            } else {
+                for (int k : {F::R, F::G, F::B})
+                    out[k] = Channel(average(int32_t(centre[k]) + left[k] + right[k] + up[k] + down[k]));
+                out[F::A] = centre[F::A];
+            }
         }
     }
 }
@@ -140,6 +167,14 @@ void RotateScaleCopy(const RasterDesc& source, const RasterDesc& destination, fl
     const PixelGrid to{destination.pixels, destination.rowBytes, destination.width, destination.height};
     const Window whole{0, 0, destination.width, destination.height};
     placeRotated<Tag>(from, to, 0, 0, destination.width, destination.height, whole, sx, sy, angle);
+}
+
+template <class Tag>
+void RotateScaleCopyPlain(const RasterDesc& source, const RasterDesc& destination, float sx, float sy, float angle) {
+    const PixelGrid from{source.pixels, source.rowBytes, source.width, source.height};
+    const PixelGrid to{destination.pixels, destination.rowBytes, destination.width, destination.height};
+    const Window whole{0, 0, destination.width, destination.height};
+    placeRotated<Tag, false>(from, to, 0, 0, destination.width, destination.height, whole, sx, sy, angle);
 }
 
 template <class Tag>
@@ -169,6 +204,10 @@ template void RotateScaleCopy<PIXEL_ARGB8>(const RasterDesc&, const RasterDesc&,
 template void RotateScaleCopy<PIXEL_BGRA8>(const RasterDesc&, const RasterDesc&, float, float, float);
 template void RotateScaleCopy<PIXEL_ARGB14>(const RasterDesc&, const RasterDesc&, float, float, float);
 template void RotateScaleCopy<PIXEL_BGRA14>(const RasterDesc&, const RasterDesc&, float, float, float);
+template void RotateScaleCopyPlain<PIXEL_ARGB8>(const RasterDesc&, const RasterDesc&, float, float, float);
+template void RotateScaleCopyPlain<PIXEL_BGRA8>(const RasterDesc&, const RasterDesc&, float, float, float);
+template void RotateScaleCopyPlain<PIXEL_ARGB14>(const RasterDesc&, const RasterDesc&, float, float, float);
+template void RotateScaleCopyPlain<PIXEL_BGRA14>(const RasterDesc&, const RasterDesc&, float, float, float);
 
 template void RotateScaleCopyWindow<PIXEL_ARGB8>(const RasterDesc&, const RasterDesc&, float, float, float, const Rect16&);
 template void RotateScaleCopyWindow<PIXEL_BGRA8>(const RasterDesc&, const RasterDesc&, float, float, float, const Rect16&);
