@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 namespace {
@@ -52,11 +53,20 @@ void FillRaster(const RasterDesc& raster, uint8_t r, uint8_t g, uint8_t b, uint8
     pixel[F::G] = fromByte<Tag>(g);
     pixel[F::B] = fromByte<Tag>(b);
     pixel[F::A] = fromByte<Tag>(a);
-    for (int32_t y = 0; y < raster.height; ++y) {
-        Channel* out = rowOf<Tag>(raster, y);
-        for (int32_t x = 0; x < raster.width; ++x, out += 4)
-            std::copy(pixel, pixel + 4, out);
-    }
+    if (raster.width <= 0 || raster.height <= 0)
+        return;
+    // The first row a pixel at a time, as whole-pixel words; the others copied from it.
+    using Word = std::conditional_t<kIs16Bit<Tag>, uint64_t, uint32_t>;
+    Word word;
+    std::memcpy(&word, pixel, sizeof word);
+    Channel* first = rowOf<Tag>(raster, 0);
+    for (int32_t x = 0; x < raster.width; ++x)
+        std::memcpy(first + 4 * x, &word, sizeof word);
+    const size_t rowBytes = size_t(raster.width) * sizeof word;
+    // Rows may share memory (a raster whose rows are one row): moved, not copied.
+    for (int32_t y = 1; y < raster.height; ++y)
+        if (Channel* row = rowOf<Tag>(raster, y); row != first)
+            std::memmove(row, first, rowBytes);
 }
 
 template <class Tag>
