@@ -502,6 +502,14 @@ Status BlendImages(PluginHost_API* host, int32_t mode, float topOpacity, float b
 }
 
 template <class Tag>
+Status BlendImagesRow(PluginHost_API* host, int32_t y, int32_t mode, float topOpacity, float baseOpacity,
+                      const RasterDesc& top, const RasterDesc& base, const RasterDesc& destination) {
+    if (y == 0 && host)
+        host->hostComposites(mode);
+    return blendImages<Tag>(nullptr, mode, topOpacity, baseOpacity, top, base, destination, true);
+}
+
+template <class Tag>
 Status BlendImagesPlain(PluginHost_API* host, int32_t mode, float topOpacity, float baseOpacity, const RasterDesc& top,
                         const RasterDesc& base, const RasterDesc& destination) {
     return blendImages<Tag>(host, mode, topOpacity, baseOpacity, top, base, destination, false);
@@ -524,6 +532,14 @@ template Status BlendImages<PIXEL_ARGB14>(PluginHost_API*, int32_t, float, float
                                           const RasterDesc&, const RasterDesc&);
 template Status BlendImages<PIXEL_BGRA14>(PluginHost_API*, int32_t, float, float, const RasterDesc&,
                                           const RasterDesc&, const RasterDesc&);
+#define TX_BLEND_IMAGES_ROW(Tag)                                                                            \
+    template Status BlendImagesRow<Tag>(PluginHost_API*, int32_t, int32_t, float, float, const RasterDesc&, \
+                                        const RasterDesc&, const RasterDesc&);
+TX_BLEND_IMAGES_ROW(PIXEL_ARGB8)
+TX_BLEND_IMAGES_ROW(PIXEL_BGRA8)
+TX_BLEND_IMAGES_ROW(PIXEL_ARGB14)
+TX_BLEND_IMAGES_ROW(PIXEL_BGRA14)
+#undef TX_BLEND_IMAGES_ROW
 
 template Status CompositeRectPlain<PIXEL_ARGB8>(PluginHost_API*, int32_t, const RasterDesc&, const RasterDesc&,
                                                const Rect16&, const Rect16&, double);

@@ -44,6 +44,13 @@ template <class Tag>
 Status BlendImages(PluginHost_API* host, int32_t mode, float topOpacity, float baseOpacity, const RasterDesc& top,
                    const RasterDesc& base, const RasterDesc& destination);
 
+// Row y of a whole-frame BlendImages taken a row at a time, rows in order from 0, given as
+// one-row rasters: the host is offered the blend at row 0 only, as the whole-frame call offers
+// it once.
+template <class Tag>
+Status BlendImagesRow(PluginHost_API* host, int32_t y, int32_t mode, float topOpacity, float baseOpacity,
+                      const RasterDesc& top, const RasterDesc& base, const RasterDesc& destination);
+
 // Copies the common area of two rasters row by row; each advances by its own stride.
 void CopyRows(const RasterDesc& from, const RasterDesc& to);
 

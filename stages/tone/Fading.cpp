@@ -22,8 +22,7 @@ bool standsIn(const RasterDesc& a, const RasterDesc& b) {
 }
 
 // The composite a row at a time, each row as soon as the blur has written it into the output:
-// the blurred row laid over the input frame's row, into the same output row. The host is
-// offered the composite once, before the first row, as the whole-frame composite offers it.
+// the blurred row laid over the input frame's row, into the same output row.
 template <class Tag>
 struct FadeRows {
     PluginHost_API* host;
@@ -32,10 +31,8 @@ struct FadeRows {
 
     static void row(void* context, int32_t y) {
         auto* self = static_cast<FadeRows*>(context);
-        if (y == 0)
-            self->host->hostComposites(BLEND_NORMAL);
         const RasterDesc out = rowView(self->blurred, y);
-        BlendImages<Tag>(nullptr, BLEND_NORMAL, self->opacity, 1.0f, out, rowView(self->base, y), out);
+        BlendImagesRow<Tag>(self->host, y, BLEND_NORMAL, self->opacity, 1.0f, out, rowView(self->base, y), out);
     }
 };
 

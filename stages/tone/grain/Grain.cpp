@@ -333,8 +333,7 @@ private:
 };
 
 // The stage's work on either side of the softening, a row at a time: noise before it, the
-// blend after it. The host is offered the blend once, before the first row, as a whole-frame
-// blend would offer it.
+// blend after it.
 template <class Tag>
 struct GrainRows {
     PluginHost_API* host;
@@ -349,11 +348,9 @@ struct GrainRows {
     }
     static void done(void* context, int32_t y, uint8_t* row) {
         auto* self = static_cast<GrainRows*>(context);
-        if (y == 0)
-            self->host->hostComposites(BLEND_HARD_LIGHT);
         const RasterDesc picture = rowView(self->picture, y);
-        const Status blended =
-            BlendImages<Tag>(nullptr, BLEND_HARD_LIGHT, kLayerOpacity, 1.0f, rowView(self->layer, row), picture, picture);
+        const Status blended = BlendImagesRow<Tag>(self->host, y, BLEND_HARD_LIGHT, kLayerOpacity, 1.0f,
+                                                   rowView(self->layer, row), picture, picture);
         // The first row that fails is the stage's status, as one blend of the whole frame would give it.
         if (self->status == STATUS_OK)
             self->status = blended;
