@@ -269,7 +269,8 @@ void verticalRow(const typename Tag::Channel* entering, const typename Tag::Chan
 template <class Tag>
 void blurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterDesc& to, int32_t width, int32_t height,
                 int64_t radius, int32_t* sum, const BlurRowDone& done) {
-    const __m256d reciprocal = _mm256_set1_pd(1.0 / double(2 * radius + 1));
+    const double scale = 1.0 / double(2 * radius + 1);
+    const __m256d reciprocal = _mm256_set1_pd(scale);
     const int32_t across = int32_t(std::min<int64_t>(radius, width));
     const int32_t down = int32_t(std::min<int64_t>(radius, height));
     const int32_t ringRows = int32_t(std::min<int64_t>(2 * int64_t(down) + 4, height));
@@ -287,7 +288,6 @@ void blurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterDesc
     const int32_t inside = int32_t(std::min<int64_t>(radius, height - 1));
     makeThrough(inside);
     startingColumnSums<Tag>(ring, sum, 4 * width, radius, inside, height);
-    const double scale = 1.0 / double(2 * radius + 1);
     for (int32_t y = 0; y < height; ++y) {
         const int32_t entering = std::min(y + down + 1, height - 1), leaving = std::max(y - down, 0);
         makeThrough(entering);
