@@ -263,12 +263,112 @@ void verticalRow(const typename Tag::Channel* entering, const typename Tag::Chan
     }
 }
 
+// 8-bit windows of up to 257 samples sum within 16 bits, and their averages are a high product
+// and a shift there: a multiplier and shift found for the window and checked against the double
+// product for every sum it can hold, or none.
+struct ShortQuotient {
+    uint32_t multiplier = 0;
+    int shift = 0;  // past the high product's 16
+
+    explicit operator bool() const { return multiplier != 0; }
+    uint32_t of(uint32_t sum) const { return (sum * multiplier) >> (16 + shift); }
+};
+
+ShortQuotient shortQuotientFor(int64_t radius) {
+    const int64_t window = 2 * radius + 1;
+    if (radius < 1 || window * 255 > 65535)
+        return {};
+    const double reciprocal = 1.0 / double(window);
+    const uint32_t largest = uint32_t(window * 255);
+    for (int shift = 0; shift < 16; ++shift) {
+        const uint64_t multiplier = ((uint64_t(1) << (16 + shift)) + uint64_t(window) - 1) / uint64_t(window);
+        if (multiplier > 65535)
+            break;
+        const ShortQuotient q{uint32_t(multiplier), shift};
+        uint32_t sum = 0;
+        while (sum <= largest && q.of(sum) == uint32_t(double(sum) * reciprocal)) ++sum;
+        if (sum > largest)
+            return q;
+    }
+    return {};
+}
+
+// The column sums of the window centred on row 0, as startingColumnSums gives them, in 16 bits.
+template <class Tag>
+void startingShortSums(const RasterDesc& from, uint16_t* sum, int32_t samples, int64_t radius, int32_t inside,
+                       int32_t height) {
+    static_assert(!kIs16Bit<Tag>);
+    const uint8_t* first = rowOf<Tag>(from, 0);
+    const uint8_t* last = rowOf<Tag>(from, height - 1);
+    const __m256i firstCopies = _mm256_set1_epi16(int16_t(radius + 1)), lastCopies = _mm256_set1_epi16(int16_t(radius - inside));
+    const auto at = [](const uint8_t* row) { return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row))); };
+    int32_t i = 0;
+    for (; i + 32 <= samples; i += 32) {
+        __m256i columns[2];
+        for (int k = 0; k < 2; ++k) columns[k] = _mm256_mullo_epi16(at(first + i + 16 * k), firstCopies);
+        for (int32_t y = 1; y <= inside; ++y) {
+            const uint8_t* row = rowOf<Tag>(from, y) + i;
+            for (int k = 0; k < 2; ++k) columns[k] = _mm256_add_epi16(columns[k], at(row + 16 * k));
+        }
+        for (int k = 0; k < 2; ++k) {
+            if (radius > inside)
+                columns[k] = _mm256_add_epi16(columns[k], _mm256_mullo_epi16(at(last + i + 16 * k), lastCopies));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(sum + i + 16 * k), columns[k]);
+        }
+    }
+    for (; i < samples; ++i) {
+        uint32_t column = uint32_t(first[i]) * uint32_t(radius + 1);
+        for (int32_t y = 1; y <= inside; ++y) column += rowOf<Tag>(from, y)[i];
+        sum[i] = uint16_t(radius > inside ? column + uint32_t(last[i]) * uint32_t(radius - inside) : column);
+    }
+}
+
+// verticalRow with 16-bit sums, sixteen at a time. Sums move by whole samples and end within
+// the window's range, so they may wrap between the two steps.
+template <class Tag>
+void verticalShortRow(const uint8_t* entering, const uint8_t* leaving, uint8_t* out, uint16_t* sum, int32_t samples,
+                      ShortQuotient q) {
+    const __m256i multiplier = _mm256_set1_epi16(int16_t(uint16_t(q.multiplier)));
+    const __m128i shift = _mm_cvtsi32_si128(q.shift);
+    int32_t i = 0;
+    for (; i + 16 <= samples; i += 16) {
+        const __m256i sums = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sum + i));
+        const __m256i averages = _mm256_srl_epi16(_mm256_mulhi_epu16(sums, multiplier), shift);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm_packus_epi16(_mm256_castsi256_si128(averages), _mm256_extracti128_si256(averages, 1)));
+        const __m256i in = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entering + i)));
+        const __m256i off = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(leaving + i)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sum + i), _mm256_add_epi16(sums, _mm256_sub_epi16(in, off)));
+    }
+    for (; i < samples; ++i) {
+        out[i] = uint8_t(q.of(sum[i]));
+        sum[i] = uint16_t(sum[i] + entering[i] - leaving[i]);
+    }
+}
+
+// The vertical pass over whole rasters with 16-bit sums. False, with nothing written, when the
+// heap refuses the sums.
+template <class Tag>
+bool verticalShortPass(const RasterDesc& from, const RasterDesc& to, int32_t width, int32_t height, int64_t radius,
+                       ShortQuotient q) {
+    const int32_t reach = int32_t(std::min<int64_t>(radius, height));
+    const int32_t samples = 4 * width;
+    CallBuffer<uint16_t> sums(static_cast<size_t>(samples));
+    if (!sums)
+        return false;
+    startingShortSums<Tag>(from, sums.data(), samples, radius, int32_t(std::min<int64_t>(radius, height - 1)), height);
+    for (int32_t y = 0; y < height; ++y)
+        verticalShortRow<Tag>(rowOf<Tag>(from, std::min(y + reach + 1, height - 1)), rowOf<Tag>(from, std::max(y - reach, 0)),
+                              rowOf<Tag>(to, y), sums.data(), samples, q);
+    return true;
+}
+
 // Both passes a row at a time: horizontal rows made in pairs into the ring just before the
 // vertical sums first need them, each vertical row handed on as soon as it is written. The
 // ring holds the rows from the one leaving the window to the pair just made: 2r + 4 suffice.
-template <class Tag>
+template <class Tag, class Sum>
 void blurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterDesc& to, int32_t width, int32_t height,
-                int64_t radius, int32_t* sum, const BlurRowDone& done) {
+                int64_t radius, Sum* sum, ShortQuotient q, const BlurRowDone& done) {
     const double scale = 1.0 / double(2 * radius + 1);
     const __m256d reciprocal = _mm256_set1_pd(scale);
     const int32_t across = int32_t(std::min<int64_t>(radius, width));
@@ -287,11 +387,17 @@ void blurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterDesc
     // the last row has it among them.
     const int32_t inside = int32_t(std::min<int64_t>(radius, height - 1));
     makeThrough(inside);
-    startingColumnSums<Tag>(ring, sum, 4 * width, radius, inside, height);
+    if constexpr (std::is_same_v<Sum, uint16_t>)
+        startingShortSums<Tag>(ring, sum, 4 * width, radius, inside, height);
+    else
+        startingColumnSums<Tag>(ring, sum, 4 * width, radius, inside, height);
     for (int32_t y = 0; y < height; ++y) {
         const int32_t entering = std::min(y + down + 1, height - 1), leaving = std::max(y - down, 0);
         makeThrough(entering);
-        verticalRow<Tag>(slot(entering), slot(leaving), rowOf<Tag>(to, y), sum, 4 * width, scale);
+        if constexpr (std::is_same_v<Sum, uint16_t>)
+            verticalShortRow<Tag>(slot(entering), slot(leaving), rowOf<Tag>(to, y), sum, 4 * width, q);
+        else
+            verticalRow<Tag>(slot(entering), slot(leaving), rowOf<Tag>(to, y), sum, 4 * width, scale);
         done.row(done.context, y);
     }
 }
@@ -492,6 +598,11 @@ Status boxBlurVertical(const RasterDesc& from, const RasterDesc& to, int32_t rad
     if (radius < 1 || width <= 0 || height <= 0)
         return STATUS_OK;
     const bool wide = lanes && cpu::hasAvx2() && separate<Tag>(from, to, width, height);
+    if constexpr (!kIs16Bit<Tag>) {
+        if (wide)
+            if (const wide_lanes::ShortQuotient q = wide_lanes::shortQuotientFor(radius))
+                return wide_lanes::verticalShortPass<Tag>(from, to, width, height, radius, q) ? STATUS_OK : STATUS_NO_RASTER;
+    }
     const bool done = fitsNarrowSum<Tag>(2 * int64_t(radius) + 1)
                           ? verticalPass<Tag, int32_t>(from, to, width, height, radius, wide)
                           : verticalPass<Tag, int64_t>(from, to, width, height, radius, false);
@@ -515,10 +626,19 @@ bool BoxBlurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterD
         !separate<Tag>(from, ring, width, height) || !separate<Tag>(from, to, width, height) ||
         !separate<Tag>(ring, to, width, height))
         return false;
+    if constexpr (!kIs16Bit<Tag>) {
+        if (const wide_lanes::ShortQuotient q = wide_lanes::shortQuotientFor(radius)) {
+            CallBuffer<uint16_t> sums(size_t(4) * size_t(width));
+            status = sums ? STATUS_OK : STATUS_NO_RASTER;
+            if (sums)
+                wide_lanes::blurByRows<Tag>(from, ring, to, width, height, radius, sums.data(), q, done);
+            return true;
+        }
+    }
     CallBuffer<int32_t> sums(size_t(4) * size_t(width));
     status = sums ? STATUS_OK : STATUS_NO_RASTER;
     if (sums)
-        wide_lanes::blurByRows<Tag>(from, ring, to, width, height, radius, sums.data(), done);
+        wide_lanes::blurByRows<Tag>(from, ring, to, width, height, radius, sums.data(), wide_lanes::ShortQuotient{}, done);
     return true;
 }
 
