@@ -209,7 +209,7 @@ TYPED_TEST(FastPaths, CompositeRectMatchesThePlainKernel) {
 // (an odd count leaves the horizontal pass a row without a partner), samples past white
 // included (sums up to the narrow sum's limit). The vertical pass also gives the same status.
 // Both passes by rows give each row of the two plain passes by the time they hand it over, in
-// order, and use no more of their ring than its first 2r + 4 rows.
+// order, and use no more of their ring than its first 2r + 6 rows.
 TYPED_TEST(FastPaths, BoxBlurPassesMatchThePlainPasses) {
     using Tag = TypeParam;
     std::mt19937 rng(14);
@@ -254,7 +254,7 @@ TYPED_TEST(FastPaths, BoxBlurPassesMatchThePlainPasses) {
                     EXPECT_TRUE(check.inOrder && check.ready);
                     EXPECT_EQ(check.done, int32_t(h));
                     expectSame(*rows.get(), *both.get());
-                    const uint32_t used = std::min<uint32_t>(2 * std::min<uint32_t>(uint32_t(radius), h) + 4, h);
+                    const uint32_t used = std::min<uint32_t>(2 * std::min<uint32_t>(uint32_t(radius), h) + 6, h);
                     for (uint32_t y = used; y < h; ++y)
                         for (uint32_t x = 0; x < w; ++x)
                             for (int c = 0; c < 4; ++c) ASSERT_EQ(ring->channel(x, y, c), ringBefore->channel(x, y, c));

@@ -346,6 +346,121 @@ void verticalShortRow(const uint8_t* entering, const uint8_t* leaving, uint8_t* 
     }
 }
 
+// One pixel of each of four 8-bit rows, widened: rows 0 and 1 in the low half, 2 and 3 in the high.
+inline __m256i pixelQuad(const uint8_t* const (&rows)[4], int32_t x) {
+    int32_t p[4];
+    for (int r = 0; r < 4; ++r) std::memcpy(&p[r], rows[r] + 4 * x, 4);
+    return _mm256_cvtepu8_epi16(_mm_setr_epi32(p[0], p[1], p[2], p[3]));
+}
+
+// Four neighbouring pixels of each of four rows, as four quads.
+inline void fourQuads(const uint8_t* const (&rows)[4], int32_t x, __m256i (&quads)[4]) {
+    __m128i a[4];
+    for (int r = 0; r < 4; ++r) a[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + 4 * x));
+    const __m128i t0 = _mm_unpacklo_epi32(a[0], a[1]), t1 = _mm_unpacklo_epi32(a[2], a[3]);
+    const __m128i t2 = _mm_unpackhi_epi32(a[0], a[1]), t3 = _mm_unpackhi_epi32(a[2], a[3]);
+    quads[0] = _mm256_cvtepu8_epi16(_mm_unpacklo_epi64(t0, t1));
+    quads[1] = _mm256_cvtepu8_epi16(_mm_unpackhi_epi64(t0, t1));
+    quads[2] = _mm256_cvtepu8_epi16(_mm_unpacklo_epi64(t2, t3));
+    quads[3] = _mm256_cvtepu8_epi16(_mm_unpackhi_epi64(t2, t3));
+}
+
+// The averages of a quad's sums.
+inline __m256i quadAverages(__m256i sums, __m256i multiplier, __m128i shift) {
+    return _mm256_srl_epi16(_mm256_mulhi_epu16(sums, multiplier), shift);
+}
+
+// horizontalRowPair for four 8-bit rows at once, one pixel of each a vector, with 16-bit sums:
+// four chains share each step. Rows may repeat (a height that is no multiple of four), written
+// alike each time.
+inline void horizontalShortQuad(const uint8_t* const (&in)[4], uint8_t* const (&out)[4], int32_t width, int64_t radius,
+                                int32_t reach, ShortQuotient q) {
+    const __m256i multiplier = _mm256_set1_epi16(int16_t(uint16_t(q.multiplier)));
+    const __m128i shift = _mm_cvtsi32_si128(q.shift);
+    const int32_t inside = int32_t(std::min<int64_t>(radius, width - 1));
+    const __m256i firstPixels = pixelQuad(in, 0), lastPixels = pixelQuad(in, width - 1);
+    __m256i sum = _mm256_mullo_epi16(firstPixels, _mm256_set1_epi16(int16_t(radius + 1)));
+    int32_t i = 1;
+    for (; i + 4 <= inside + 1; i += 4) {
+        __m256i quads[4];
+        fourQuads(in, i, quads);
+        sum = _mm256_add_epi16(sum, _mm256_add_epi16(_mm256_add_epi16(quads[0], quads[1]), _mm256_add_epi16(quads[2], quads[3])));
+    }
+    for (; i <= inside; ++i) sum = _mm256_add_epi16(sum, pixelQuad(in, i));
+    sum = _mm256_add_epi16(sum, _mm256_mullo_epi16(lastPixels, _mm256_set1_epi16(int16_t(radius - inside))));
+
+    const int32_t enteringEnd = width - reach - 1, leavingStart = reach;
+    const auto run = [&]<bool enteringInside, bool leavingInside>(int32_t x, int32_t end) {
+        for (; x + 4 <= end; x += 4) {
+            __m256i entering[4], leaving[4], averages[4];
+            if constexpr (enteringInside)
+                fourQuads(in, x + reach + 1, entering);
+            else
+                entering[0] = entering[1] = entering[2] = entering[3] = lastPixels;
+            if constexpr (leavingInside)
+                fourQuads(in, x - reach, leaving);
+            else
+                leaving[0] = leaving[1] = leaving[2] = leaving[3] = firstPixels;
+            for (int k = 0; k < 4; ++k) {
+                averages[k] = quadAverages(sum, multiplier, shift);
+                sum = _mm256_add_epi16(sum, _mm256_sub_epi16(entering[k], leaving[k]));
+            }
+            // Bytes back to rows: each half of a pack holds two rows' pixels of two columns.
+            const __m256i p01 = _mm256_shuffle_epi32(_mm256_packus_epi16(averages[0], averages[1]), 0xD8);
+            const __m256i p23 = _mm256_shuffle_epi32(_mm256_packus_epi16(averages[2], averages[3]), 0xD8);
+            const __m256i rows02 = _mm256_unpacklo_epi64(p01, p23), rows13 = _mm256_unpackhi_epi64(p01, p23);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out[0] + 4 * x), _mm256_castsi256_si128(rows02));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out[1] + 4 * x), _mm256_castsi256_si128(rows13));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out[2] + 4 * x), _mm256_extracti128_si256(rows02, 1));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out[3] + 4 * x), _mm256_extracti128_si256(rows13, 1));
+        }
+        for (; x < end; ++x) {
+            const __m256i averages = quadAverages(sum, multiplier, shift);
+            const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(averages), _mm256_extracti128_si256(averages, 1));
+            const int32_t p[4] = {_mm_cvtsi128_si32(bytes), _mm_extract_epi32(bytes, 1), _mm_extract_epi32(bytes, 2),
+                                  _mm_extract_epi32(bytes, 3)};
+            for (int r = 0; r < 4; ++r) std::memcpy(out[r] + 4 * x, &p[r], 4);
+            const __m256i entering = enteringInside ? pixelQuad(in, x + reach + 1) : lastPixels;
+            const __m256i leaving = leavingInside ? pixelQuad(in, x - reach) : firstPixels;
+            sum = _mm256_add_epi16(sum, _mm256_sub_epi16(entering, leaving));
+        }
+    };
+    int32_t x = 0;
+    while (x < width) {
+        const bool enteringInside = x < enteringEnd, leavingInside = x >= leavingStart;
+        int32_t end = width;
+        if (enteringInside)
+            end = std::min(end, enteringEnd);
+        if (!leavingInside)
+            end = std::min(end, leavingStart);
+        if (enteringInside && leavingInside)
+            run.template operator()<true, true>(x, end);
+        else if (enteringInside)
+            run.template operator()<true, false>(x, end);
+        else if (leavingInside)
+            run.template operator()<false, true>(x, end);
+        else
+            run.template operator()<false, false>(x, end);
+        x = end;
+    }
+}
+
+// The horizontal pass over whole rasters with 16-bit sums, four rows at a time.
+template <class Tag>
+void horizontalShortPass(const RasterDesc& from, const RasterDesc& to, int32_t width, int32_t height, int64_t radius,
+                         ShortQuotient q) {
+    const int32_t reach = int32_t(std::min<int64_t>(radius, width));
+    for (int32_t y = 0; y < height; y += 4) {
+        int32_t rows[4];
+        for (int r = 0; r < 4; ++r) rows[r] = std::min(y + r, height - 1);
+        const uint8_t* const in[4] = {rowOf<Tag>(from, rows[0]), rowOf<Tag>(from, rows[1]), rowOf<Tag>(from, rows[2]),
+                                      rowOf<Tag>(from, rows[3])};
+        uint8_t* const out[4] = {rowOf<Tag>(to, rows[0]), rowOf<Tag>(to, rows[1]), rowOf<Tag>(to, rows[2]),
+                                 rowOf<Tag>(to, rows[3])};
+        horizontalShortQuad(in, out, width, radius, reach, q);
+    }
+}
+
 // The vertical pass over whole rasters with 16-bit sums. False, with nothing written, when the
 // heap refuses the sums.
 template <class Tag>
@@ -363,9 +478,10 @@ bool verticalShortPass(const RasterDesc& from, const RasterDesc& to, int32_t wid
     return true;
 }
 
-// Both passes a row at a time: horizontal rows made in pairs into the ring just before the
-// vertical sums first need them, each vertical row handed on as soon as it is written. The
-// ring holds the rows from the one leaving the window to the pair just made: 2r + 4 suffice.
+// Both passes a row at a time: horizontal rows made in pairs (fours with 16-bit sums) into the
+// ring just before the vertical sums first need them, each vertical row handed on as soon as it
+// is written. The ring holds the rows from the one leaving the window to the group just made:
+// 2r + 6 suffice.
 template <class Tag, class Sum>
 void blurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterDesc& to, int32_t width, int32_t height,
                 int64_t radius, Sum* sum, ShortQuotient q, const BlurRowDone& done) {
@@ -373,14 +489,26 @@ void blurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterDesc
     const __m256d reciprocal = _mm256_set1_pd(scale);
     const int32_t across = int32_t(std::min<int64_t>(radius, width));
     const int32_t down = int32_t(std::min<int64_t>(radius, height));
-    const int32_t ringRows = int32_t(std::min<int64_t>(2 * int64_t(down) + 4, height));
+    // 16-bit sums take rows four at a time, 32-bit ones two.
+    constexpr bool kShort = std::is_same_v<Sum, uint16_t>;
+    constexpr int32_t kGroup = kShort ? 4 : 2;
+    const int32_t ringRows = int32_t(std::min<int64_t>(2 * int64_t(down) + 2 + kGroup, height));
     const auto slot = [&](int32_t y) { return rowOf<Tag>(ring, y % ringRows); };
     int32_t made = 0;
     const auto makeThrough = [&](int32_t y) {
-        for (; made <= y; made += 2) {
-            const int32_t b = std::min(made + 1, height - 1);
-            horizontalRowPair<Tag>(rowOf<Tag>(from, made), rowOf<Tag>(from, b), slot(made), slot(b), width, radius, across,
-                                   reciprocal);
+        for (; made <= y; made += kGroup) {
+            if constexpr (kShort) {
+                const int32_t r1 = std::min(made + 1, height - 1), r2 = std::min(made + 2, height - 1),
+                              r3 = std::min(made + 3, height - 1);
+                const uint8_t* const in[4] = {rowOf<Tag>(from, made), rowOf<Tag>(from, r1), rowOf<Tag>(from, r2),
+                                              rowOf<Tag>(from, r3)};
+                uint8_t* const out[4] = {slot(made), slot(r1), slot(r2), slot(r3)};
+                horizontalShortQuad(in, out, width, radius, across, q);
+            } else {
+                const int32_t b = std::min(made + 1, height - 1);
+                horizontalRowPair<Tag>(rowOf<Tag>(from, made), rowOf<Tag>(from, b), slot(made), slot(b), width, radius,
+                                       across, reciprocal);
+            }
         }
     };
     // The first window's rows sit in the ring at their own row numbers; a window reaching past
@@ -583,8 +711,12 @@ void boxBlurHorizontal(const RasterDesc& from, const RasterDesc& to, int32_t rad
         return;
     if (!fitsNarrowSum<Tag>(2 * int64_t(radius) + 1))
         horizontalPass<Tag, int64_t>(from, to, width, height, radius);
-    else if (lanes && cpu::hasAvx2() && separate<Tag>(from, to, width, height))
+    else if (lanes && cpu::hasAvx2() && separate<Tag>(from, to, width, height)) {
+        if constexpr (!kIs16Bit<Tag>)
+            if (const wide_lanes::ShortQuotient q = wide_lanes::shortQuotientFor(radius))
+                return wide_lanes::horizontalShortPass<Tag>(from, to, width, height, radius, q);
         wide_lanes::horizontalPass<Tag>(from, to, width, height, radius);
+    }
     else if (lanes)
         horizontalPassInLanes<Tag>(from, to, width, height, radius);
     else

@@ -89,7 +89,7 @@ struct BlurRowDone {
 
 // The full blur of `from` into `to`, the rows `to` would hold after BoxBlurHorizontal(from ->
 // B) and BoxBlurVertical(B -> to), a row at a time: the horizontal pass runs just ahead of the
-// vertical one, through the first rows of `ring` (at most 2r + 4), so that the rows in work
+// vertical one, through the first rows of `ring` (at most 2r + 6), so that the rows in work
 // stay in the caches. Only where the processor has AVX2, the three rasters have the same size
 // and share no byte, and r is at least 1: false otherwise, with nothing touched. Else `status`
 // is 0, or 4 with nothing written and no row done when the heap refuses the row of sums.
