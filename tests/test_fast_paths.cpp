@@ -19,6 +19,7 @@
 #include "pipeline/Random.h"
 #include "stages/tone/grain/Grain.h"
 #include "stages/tone/grain/GrainBlur.h"
+#include "stages/tone/grain/GrainBlurWindow.h"
 
 using namespace stage_support;
 
@@ -500,6 +501,28 @@ struct RowsByHooks {
     }
 };
 }  // namespace
+
+// The 8-bit window's multipliers in 16-bit lanes: each one found gives the truncated float
+// product for every sample, and one is found for the weights of nearly every radius up to 1
+// (the others take the single-precision lanes).
+TEST(FastPathsGrainBlur, ShortMultipliersGiveTheFloatProducts) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    int fitted = 0, tried = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const grain_blur::ChannelKernel k(i <= 1000 ? float(i) / 1000.0f : unit(rng));
+        for (const float w : {k.edge, k.inner}) {
+            uint32_t m = 0;
+            ++tried;
+            if (!grain_blur::ShortKernels::fitted(w, 255, m))
+                continue;
+            ++fitted;
+            for (int32_t p = 0; p < 256; ++p)
+                ASSERT_EQ(grain_blur::ShortKernels::product(p, m), int32_t(float(p) * w)) << "weight " << w << " sample " << p;
+        }
+    }
+    EXPECT_GT(fitted, tried - tried / 1000);
+}
 
 // Both passes a row at a time, at either width, are the two whole passes: radii up to 1 (one
 // above 0) over random layers of any width and of heights from one row, samples past white

@@ -197,6 +197,11 @@ Status GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vert
                                     [](const ChannelKernel& k) { return k.reach <= 1; });
     if (!narrow)
         return doneOrRefused(runningSumPass<Tag>(*setup, vertical, source, destination));
+    if constexpr (!kIs16Bit<Tag>) {
+        grain_blur::ShortKernels k;
+        if (cpu::hasAvx2() && grain_blur::ShortKernels::of<Tag>(setup->kernels, k))
+            return doneOrRefused(grain_blur::shortPassAvx2<Tag>(k, vertical, source, destination, setup->width, setup->height));
+    }
     return doneOrRefused((cpu::hasAvx2() ? grain_blur::floatPassAvx2<Tag> : grain_blur::floatPassSse2<Tag>)(
         grain_blur::FloatKernels::of<Tag>(setup->kernels), vertical, source, destination, setup->width, setup->height));
 }
@@ -210,6 +215,11 @@ Status GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, con
         return STATUS_OK;
     const bool wide = cpu::hasAvx2();
     const int32_t width = setup->width, height = setup->height;
+    if constexpr (!kIs16Bit<Tag>) {
+        grain_blur::ShortKernels k;
+        if (wide && grain_blur::ShortKernels::of<Tag>(setup->kernels, k))
+            return doneOrRefused(grain_blur::shortBothAvx2<Tag>(k, layer, buffer, width, height, hooks));
+    }
     return doneOrRefused((wide ? grain_blur::floatBothAvx2<Tag> : grain_blur::floatBothSse2<Tag>)(
         grain_blur::FloatKernels::of<Tag>(setup->kernels), layer, buffer, width, height, hooks));
 }

@@ -77,6 +77,97 @@ struct FloatKernels {
     }
 };
 
+// Both passes a row at a time: the horizontal pass from the layer into the buffer runs a row
+// ahead of the vertical one from the buffer back into the layer, so that the rows in work stay
+// in the caches. A layer row is asked for (hooks.ready) before the horizontal pass reads it and
+// handed on (hooks.done) once the vertical pass has written it. Layer row y is read by the
+// horizontal pass before the vertical one writes row y - 1 into the same place, and buffer
+// row y is last read when the vertical pass makes row y, before row y + 2 is made: one layer
+// row and two buffer rows are all the passes keep.
+constexpr int32_t kLayerRowsHeld = 1, kBufferRowsHeld = 2;
+
+template <class Columns, class Rows>
+void bothPassesByRows(Columns& columns, const Rows& horizontal, const RowRing& layer, int32_t height,
+                      const RowHooks& hooks) {
+    const auto make = [&](int32_t y) {
+        hooks.ready(hooks.context, y, layer.row(y));
+        horizontal(y);
+    };
+    for (int32_t y = 0; y < std::min(height, 2); ++y) make(y);
+    columns.start();
+    for (int32_t y = 0; y < height; ++y) {
+        columns.row(y);
+        hooks.done(hooks.context, y, layer.row(y));
+        if (y + 2 < height)
+            make(y + 2);
+    }
+}
+
+// The window for 8-bit samples in 16-bit lanes, four pixels a vector at the AVX2 width: each
+// truncated single-precision term trunc(p * w) is the high half of p times a multiplier of up
+// to 2^16, fitted to w and checked against the float product for every sample 0..255. The
+// sums' values are the float products themselves.
+struct ShortKernels {
+    uint32_t edge[4] = {}, inner[4] = {};         // multipliers, 0 in the alpha lane
+    int16_t sides[4] = {};                        // all ones where the channel has side taps
+    float edgeWeight[4] = {}, startSign[4] = {};  // for the lines' start values
+    float norm[4] = {};
+
+    static int32_t product(int32_t x, uint32_t multiplier) { return int32_t((uint64_t(x) * multiplier) >> 16); }
+
+    // The multiplier that gives trunc(x * w) for every x in 0..largest, if one does.
+    static bool fitted(float w, int32_t largest, uint32_t& multiplier) {
+        const int64_t base = int64_t(std::floor(double(w) * 65536.0));
+        for (int64_t m = std::max<int64_t>(base - 2, 0); m <= std::min<int64_t>(base + 3, 65536); ++m) {
+            int32_t x = 0;
+            while (x <= largest && product(x, uint32_t(m)) == int32_t(float(x) * w)) ++x;
+            if (x > largest) {
+                multiplier = uint32_t(m);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // False where some channel's weights have no multiplier.
+    template <class Tag>
+    static bool of(const ChannelKernel (&kernels)[3], ShortKernels& k) {
+        using F = typename Tag::FORMAT;
+        constexpr int channelOf[3] = {F::R, F::G, F::B};
+        for (int c = 0; c < 3; ++c) {
+            const int lane = channelOf[c];
+            const ChannelKernel& kernel = kernels[c];
+            if (!fitted(kernel.edge, 255, k.edge[lane]) || !fitted(kernel.inner, 255, k.inner[lane]))
+                return false;
+            k.norm[lane] = kernel.norm;
+            k.sides[lane] = kernel.hasSides() ? -1 : 0;
+            k.edgeWeight[lane] = kernel.edge;
+            k.startSign[lane] = kernel.startSign();
+        }
+        return true;
+    }
+
+    // A sample's terms in lane `lane`, as the lanes form them.
+    int32_t outer(int lane, int32_t p) const { return product(p, edge[lane]); }
+    int32_t side(int lane, int32_t p) const { return sides[lane] ? outer(lane, p) : 0; }
+    int32_t centre(int lane, int32_t p) const { return outer(lane, p) + product(p, inner[lane]); }
+    // The start value trunc(2 p0 f + p0 (2R - 1)) less the window at the first sample p0.
+    int32_t lineOffset(int lane, int32_t p0) const {
+        const float p = float(p0);
+        const int32_t start = int32_t((p + p) * edgeWeight[lane] + p * startSign[lane]);
+        return start - (2 * side(lane, p0) + centre(lane, p0));
+    }
+};
+
+// The 16-bit-lane window's passes, 8-bit frames only, at the AVX2 width: the same as
+// floatPassAvx2 and floatBothAvx2 with the same kernels.
+template <class Tag>
+bool shortPassAvx2(const ShortKernels& kernels, bool vertical, const RasterDesc& source, const RasterDesc& destination,
+                   int32_t width, int32_t height);
+template <class Tag>
+bool shortBothAvx2(const ShortKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
+                   int32_t height, const RowHooks& hooks);
+
 // Each function below keeps its columns' working memory from the heap; where that is refused
 // it writes nothing (and calls no hook) and answers false. A pass over rows keeps none.
 
