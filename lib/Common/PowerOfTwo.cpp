@@ -84,11 +84,19 @@ inline __attribute__((always_inline)) void exp2Lanes(__m256d (&x)[N]) {
         k[n] = _mm256_floor_pd(x[n]);
         g[n] = _mm256_mul_pd(_mm256_sub_pd(_mm256_sub_pd(x[n], k[n]), _mm256_set1_pd(0.5)),
                              _mm256_set1_pd(0.6931471805599453094));
-        series[n] = _mm256_set1_pd(kInverseFactorials[0]);
     }
-    for (int j = 1; j < kTerms; ++j)
-        for (int n = 0; n < N; ++n)
-            series[n] = _mm256_fmadd_pd(series[n], g[n], _mm256_set1_pd(kInverseFactorials[j]));
+    // Estrin's scheme: pairs, then quadruples, then the last term, so that the longest chain is
+    // five steps rather than eight.
+    static_assert(kTerms == 9);
+    __m256d c[kTerms];  // c[i]: the coefficient of g^i
+    for (int i = 0; i < kTerms; ++i) c[i] = _mm256_set1_pd(kInverseFactorials[kTerms - 1 - i]);
+    for (int n = 0; n < N; ++n) {
+        const __m256d g2 = _mm256_mul_pd(g[n], g[n]), g4 = _mm256_mul_pd(g2, g2);
+        const __m256d p01 = _mm256_fmadd_pd(c[1], g[n], c[0]), p23 = _mm256_fmadd_pd(c[3], g[n], c[2]);
+        const __m256d p45 = _mm256_fmadd_pd(c[5], g[n], c[4]), p67 = _mm256_fmadd_pd(c[7], g[n], c[6]);
+        const __m256d p03 = _mm256_fmadd_pd(p23, g2, p01), p47 = _mm256_fmadd_pd(p67, g2, p45);
+        series[n] = _mm256_fmadd_pd(_mm256_fmadd_pd(c[8], g4, p47), g4, p03);
+    }
     for (int n = 0; n < N; ++n) {
         const __m256d mantissa = _mm256_mul_pd(series[n], _mm256_set1_pd(1.4142135623730950488));
         // 2^k from its exponent bits; k below -1022 gives 0.
