@@ -112,12 +112,15 @@ void BM_GrainNoisePass(benchmark::State& state) {
     setPixels(state);
 }
 
+// Both passes at the defaults' radii (look 0) or the heavy preset's (look 1).
 template <class Tag>
 void BM_GrainBlurBothPasses(benchmark::State& state) {
     Frame<Tag> layer(width(state), height(state), 1), buffer(width(state), height(state), 2);
+    const bool look = state.range(1) != 0;
+    const float r[3] = {look ? 0.3f : 0.05f, look ? 0.4f : 0.1f, look ? 0.5f : 0.2f};
     for (auto _ : state) {
-        GrainBlur<Tag>(0.05f, 0.1f, 0.2f, false, layer.desc, buffer.desc);
-        GrainBlur<Tag>(0.05f, 0.1f, 0.2f, true, buffer.desc, layer.desc);
+        GrainBlur<Tag>(r[0], r[1], r[2], false, layer.desc, buffer.desc);
+        GrainBlur<Tag>(r[0], r[1], r[2], true, buffer.desc, layer.desc);
         benchmark::ClobberMemory();
     }
     setPixels(state);
@@ -211,8 +214,8 @@ BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_BGRA8, true)->ArgsProduct({{1920, 38
 BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_ARGB14, true)->ArgsProduct({{1920, 3840}, {0, 1, 2}})->ArgNames({"w", "heavy"})->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_BGRA8, false)->ArgsProduct({{1920, 3840}, {0, 1}})->ArgNames({"w", "heavy"})->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GrainNoisePass, PIXEL_ARGB14, false)->ArgsProduct({{1920, 3840}, {0, 1}})->ArgNames({"w", "heavy"})->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_GrainBlurBothPasses, PIXEL_BGRA8)->Apply(frameSizes);
-BENCHMARK_TEMPLATE(BM_GrainBlurBothPasses, PIXEL_ARGB14)->Apply(frameSizes);
+BENCHMARK_TEMPLATE(BM_GrainBlurBothPasses, PIXEL_BGRA8)->ArgsProduct({{1920, 3840}, {0, 1}})->ArgNames({"w", "look"})->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_GrainBlurBothPasses, PIXEL_ARGB14)->ArgsProduct({{1920, 3840}, {0, 1}})->ArgNames({"w", "look"})->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GrainBlurPass, PIXEL_BGRA8)->ArgsProduct({{1920}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GrainBlurPass, PIXEL_ARGB14)->ArgsProduct({{1920}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_GrainBlend, PIXEL_BGRA8)->Apply(frameSizes);

@@ -514,11 +514,11 @@ TEST(FastPathsGrainBlur, ShortMultipliersGiveTheFloatProducts) {
         for (const float w : {k.edge, k.inner}) {
             uint32_t m = 0;
             ++tried;
-            if (!grain_blur::ShortKernels::fitted(w, 255, m))
+            if (!grain_blur::ShortKernels::fitted(w, 255, 16, m))
                 continue;
             ++fitted;
             for (int32_t p = 0; p < 256; ++p)
-                ASSERT_EQ(grain_blur::ShortKernels::product(p, m), int32_t(float(p) * w)) << "weight " << w << " sample " << p;
+                ASSERT_EQ(grain_blur::ShortKernels::product(p, m, 16), int32_t(float(p) * w)) << "weight " << w << " sample " << p;
         }
     }
     EXPECT_GT(fitted, tried - tried / 1000);

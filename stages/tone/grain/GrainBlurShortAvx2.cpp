@@ -1,8 +1,7 @@
 // The window for radii up to 1 on 8-bit samples in 16-bit lanes at the AVX2 width: four
-// pixels a vector where the single-precision form fits two. Each term is the fitted
-// multiplier's high half (ShortKernels), equal to the float product for every sample, and
-// each value the float product itself, so the rows are those of the float form. Only the
-// functions below the target switch use AVX2.
+// pixels a vector where the single-precision form fits two. Each term and value is a product
+// with a fitted multiplier (ShortKernels), equal to the float product for everything it meets,
+// so the rows are those of the float form. Only the functions below the target switch use AVX2.
 #include <immintrin.h>
 
 #include <cstddef>
@@ -41,27 +40,43 @@ struct Multiplier {
     __m256i times(__m256i x) const { return _mm256_add_epi16(_mm256_mulhi_epu16(x, low), _mm256_and_si256(x, whole)); }
 };
 
-template <class Tag>
+template <class Tag, bool FittedValues>
 class ShortVectors {
 public:
     struct Terms {
         __m256i side, centre;
     };
 
-    explicit ShortVectors(const ShortKernels& k)
-        : k_(k), edge_(k.edge), inner_(k.inner), sides_(pattern(k.sides)),
-          norm_(_mm256_setr_ps(k.norm[0], k.norm[1], k.norm[2], k.norm[3], k.norm[0], k.norm[1], k.norm[2], k.norm[3])) {}
+    explicit ShortVectors(const ShortKernels& k) : k_(k), edge_(k.edge), inner_(k.inner), sides_(pattern(k.sides)) {
+        int16_t low[4], high[4];
+        for (int i = 0; i < 4; ++i) {
+            low[i] = int16_t(uint16_t(k.norm[i] & 0xFFFF));
+            high[i] = int16_t(k.norm[i] >> 16);
+        }
+        normLow_ = pattern(low);
+        normHigh_ = pattern(high);
+        const float* n = k.normWeight;
+        normFloat_ = _mm256_setr_ps(n[0], n[1], n[2], n[3], n[0], n[1], n[2], n[3]);
+    }
 
     Terms terms(__m256i p) const {
         const __m256i o = edge_.times(p);
         return {_mm256_and_si256(o, sides_), _mm256_add_epi16(o, inner_.times(p))};
     }
-    // trunc(sum * k) in single precision, a negative sum's 0 as the byte store would hold it.
-    // The unpacks keep each half's pixels in place, so the pack puts them back in order.
+    // trunc(sum * k): (sum * m) >> 20 as the high product with m's low half plus the low
+    // product with its high half, shifted by 4; or the float product, in 32-bit lanes whose
+    // unpacks keep each half's pixels in place for the pack. A negative sum's value is 0, as
+    // the byte store would hold it.
     __m256i value(__m256i sum) const {
-        const __m256i held = _mm256_max_epi16(sum, _mm256_setzero_si256()), zero = _mm256_setzero_si256();
-        const auto times = [this](__m256i x) { return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(x), norm_)); };
-        return _mm256_packs_epi32(times(_mm256_unpacklo_epi16(held, zero)), times(_mm256_unpackhi_epi16(held, zero)));
+        const __m256i held = _mm256_max_epi16(sum, _mm256_setzero_si256());
+        if constexpr (FittedValues) {
+            return _mm256_srli_epi16(_mm256_add_epi16(_mm256_mulhi_epu16(held, normLow_), _mm256_mullo_epi16(held, normHigh_)),
+                                     ShortKernels::kValueShift - 16);
+        } else {
+            const __m256i zero = _mm256_setzero_si256();
+            const auto times = [this](__m256i x) { return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(x), normFloat_)); };
+            return _mm256_packs_epi32(times(_mm256_unpacklo_epi16(held, zero)), times(_mm256_unpackhi_epi16(held, zero)));
+        }
     }
 
     // The offsets of lines that start at the four pixels `at` (16 bytes; four lines' first
@@ -81,8 +96,8 @@ public:
 private:
     const ShortKernels& k_;
     Multiplier edge_, inner_;
-    __m256i sides_;
-    __m256 norm_;
+    __m256i sides_, normLow_, normHigh_;
+    __m256 normFloat_;
 };
 
 // Quad i of a line widened, the line's last pixel repeated past its end (the edge rule).
@@ -115,9 +130,9 @@ __m256i pixelsAfter(__m256i v, __m256i next) { return _mm256_alignr_epi8(_mm256_
 __m256i repeatFirst(__m256i v) { return _mm256_permute4x64_epi64(v, 0x00); }
 __m256i repeatLast(__m256i v) { return _mm256_permute4x64_epi64(v, 0xFF); }
 
-template <class Tag>
-void shortRow(const ShortVectors<Tag>& k, const uint8_t* source, uint8_t* destination, int32_t width) {
-    using Terms = typename ShortVectors<Tag>::Terms;
+template <class Tag, class Vectors>
+void shortRow(const Vectors& k, const uint8_t* source, uint8_t* destination, int32_t width) {
+    using Terms = typename Vectors::Terms;
     const int32_t quads = (width + 3) / 4;
     __m256i quad = lineQuad(source, 0, width);
     const __m256i first = repeatFirst(quad);
@@ -132,7 +147,7 @@ void shortRow(const ShortVectors<Tag>& k, const uint8_t* source, uint8_t* destin
         const Terms following = last ? Terms{repeatLast(current.side), current.centre} : k.terms(next);
         const __m256i sum = _mm256_add_epi16(_mm256_add_epi16(pixelsBefore(before, current.side), pixelsAfter(current.side, following.side)),
                                              _mm256_add_epi16(current.centre, lineOffset));
-        storeLineQuad(destination, i, width, ShortVectors<Tag>::bytes(k.value(sum), quad));
+        storeLineQuad(destination, i, width, Vectors::bytes(k.value(sum), quad));
         before = current.side;
         current = following;
         quad = next;
@@ -140,12 +155,12 @@ void shortRow(const ShortVectors<Tag>& k, const uint8_t* source, uint8_t* destin
 }
 
 // Columns walked row by row, as FloatColumns walks them, with 16-bit sums.
-template <class Tag>
+template <class Tag, class Vectors>
 class ShortColumns {
 public:
-    using Terms = typename ShortVectors<Tag>::Terms;
+    using Terms = typename Vectors::Terms;
 
-    ShortColumns(const ShortVectors<Tag>& k, const RowRing& source, const RowRing& destination, int32_t width,
+    ShortColumns(const Vectors& k, const RowRing& source, const RowRing& destination, int32_t width,
                  int32_t height)
         : k_(k), source_(source), destination_(destination), width_(width), height_(height), quads_((width + 3) / 4),
           kept_(size_t(quads_) * kPerQuad) {}
@@ -185,7 +200,7 @@ public:
             } else {
                 value = k_.value(_mm256_add_epi16(partial, side));
             }
-            storeLineQuad(out, i, width_, ShortVectors<Tag>::bytes(value, lineQuad(in, i, width_)));
+            storeLineQuad(out, i, width_, Vectors::bytes(value, lineQuad(in, i, width_)));
         }
     }
 
@@ -196,28 +211,27 @@ private:
     static __m256i load(const int16_t* at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)); }
     static void store(int16_t* at, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), v); }
 
-    const ShortVectors<Tag>& k_;
+    const Vectors& k_;
     RowRing source_, destination_;
     int32_t width_, height_, quads_;
     CallBuffer<int16_t> kept_;
 };
 
-template <class Tag>
+template <class Tag, class Vectors>
 struct ShortRows {
-    const ShortVectors<Tag>& k;
+    const Vectors& k;
     RowRing source, destination;
     int32_t width;
     void operator()(int32_t y) const { shortRow<Tag>(k, source.row(y), destination.row(y), width); }
 };
 
-}  // namespace
-
-template <class Tag>
-bool shortPassAvx2(const ShortKernels& kernels, bool vertical, const RasterDesc& source, const RasterDesc& destination,
-                   int32_t width, int32_t height) {
-    const ShortVectors<Tag> k(kernels);
+template <class Tag, bool FittedValues>
+bool shortPass(const ShortKernels& kernels, bool vertical, const RasterDesc& source, const RasterDesc& destination,
+               int32_t width, int32_t height) {
+    using Vectors = ShortVectors<Tag, FittedValues>;
+    const Vectors k(kernels);
     if (vertical) {
-        ShortColumns<Tag> columns(k, RowRing::whole(source), RowRing::whole(destination), width, height);
+        ShortColumns<Tag, Vectors> columns(k, RowRing::whole(source), RowRing::whole(destination), width, height);
         if (!columns)
             return false;
         columns.start();
@@ -230,17 +244,34 @@ bool shortPassAvx2(const ShortKernels& kernels, bool vertical, const RasterDesc&
     return true;
 }
 
+template <class Tag, bool FittedValues>
+bool shortBoth(const ShortKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
+               int32_t height, const RowHooks& hooks) {
+    using Vectors = ShortVectors<Tag, FittedValues>;
+    const Vectors k(kernels);
+    const auto layerRows = RowRing::first(layer, kLayerRowsHeld);
+    const auto bufferRows = RowRing::first(buffer, kBufferRowsHeld);
+    ShortColumns<Tag, Vectors> columns(k, bufferRows, layerRows, width, height);
+    if (!columns)
+        return false;
+    bothPassesByRows(columns, ShortRows<Tag, Vectors>{k, layerRows, bufferRows, width}, layerRows, height, hooks);
+    return true;
+}
+
+}  // namespace
+
+template <class Tag>
+bool shortPassAvx2(const ShortKernels& kernels, bool vertical, const RasterDesc& source, const RasterDesc& destination,
+                   int32_t width, int32_t height) {
+    return (kernels.valuesFitted ? shortPass<Tag, true> : shortPass<Tag, false>)(kernels, vertical, source, destination,
+                                                                                 width, height);
+}
+
 template <class Tag>
 bool shortBothAvx2(const ShortKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
                    int32_t height, const RowHooks& hooks) {
-    const ShortVectors<Tag> k(kernels);
-    const auto layerRows = RowRing::first(layer, kLayerRowsHeld);
-    const auto bufferRows = RowRing::first(buffer, kBufferRowsHeld);
-    ShortColumns<Tag> columns(k, bufferRows, layerRows, width, height);
-    if (!columns)
-        return false;
-    bothPassesByRows(columns, ShortRows<Tag>{k, layerRows, bufferRows, width}, layerRows, height, hooks);
-    return true;
+    return (kernels.valuesFitted ? shortBoth<Tag, true> : shortBoth<Tag, false>)(kernels, layer, buffer, width, height,
+                                                                                 hooks);
 }
 
 #define GRAIN_BLUR_SHORT_ENTRIES(Tag)                                                                                 \

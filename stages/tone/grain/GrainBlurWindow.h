@@ -103,24 +103,33 @@ void bothPassesByRows(Columns& columns, const Rows& horizontal, const RowRing& l
     }
 }
 
-// The window for 8-bit samples in 16-bit lanes, four pixels a vector at the AVX2 width: each
-// truncated single-precision term trunc(p * w) is the high half of p times a multiplier of up
-// to 2^16, fitted to w and checked against the float product for every sample 0..255. The
-// sums' values are the float products themselves.
+// The window for 8-bit samples in 16-bit lanes, four pixels a vector at the AVX2 width. Each
+// truncated single-precision product trunc(x * w) is a whole-number product shifted down,
+// (x * m) >> s, with m fitted to w and checked against the float product for every x it can
+// meet: samples 0..255 for the terms (s = 16, m up to 2^16: a high product, plus the sample
+// where m is 2^16), and for the values every sum a channel's terms and line offsets can add up
+// to (s = 20, m up to 2^20: a high product and a low one). Some weights' float products round
+// across whole numbers unevenly (at radius 0.05, 11 k gives 10 but 33 k gives 29.9999981): no
+// multiplier gives those values, which are then the float products themselves.
 struct ShortKernels {
-    uint32_t edge[4] = {}, inner[4] = {};         // multipliers, 0 in the alpha lane
-    int16_t sides[4] = {};                        // all ones where the channel has side taps
-    float edgeWeight[4] = {}, startSign[4] = {};  // for the lines' start values
-    float norm[4] = {};
+    static constexpr int kTermShift = 16, kValueShift = 20;
+    uint32_t edge[4] = {}, inner[4] = {}, norm[4] = {};  // multipliers, 0 in the alpha lane
+    int16_t sides[4] = {};                               // all ones where the channel has side taps
+    float edgeWeight[4] = {}, startSign[4] = {};         // for the lines' start values
+    float normWeight[4] = {};
+    bool valuesFitted = true;
 
-    static int32_t product(int32_t x, uint32_t multiplier) { return int32_t((uint64_t(x) * multiplier) >> 16); }
+    static int32_t product(int32_t x, uint32_t multiplier, int shift) {
+        return int32_t((uint64_t(x) * multiplier) >> shift);
+    }
 
     // The multiplier that gives trunc(x * w) for every x in 0..largest, if one does.
-    static bool fitted(float w, int32_t largest, uint32_t& multiplier) {
-        const int64_t base = int64_t(std::floor(double(w) * 65536.0));
-        for (int64_t m = std::max<int64_t>(base - 2, 0); m <= std::min<int64_t>(base + 3, 65536); ++m) {
+    static bool fitted(float w, int32_t largest, int shift, uint32_t& multiplier) {
+        const int64_t one = int64_t(1) << shift;
+        const int64_t base = int64_t(std::floor(double(w) * double(one)));
+        for (int64_t m = std::max<int64_t>(base - 2, 0); m <= std::min<int64_t>(base + 3, one); ++m) {
             int32_t x = 0;
-            while (x <= largest && product(x, uint32_t(m)) == int32_t(float(x) * w)) ++x;
+            while (x <= largest && product(x, uint32_t(m), shift) == int32_t(float(x) * w)) ++x;
             if (x > largest) {
                 multiplier = uint32_t(m);
                 return true;
@@ -129,7 +138,7 @@ struct ShortKernels {
         return false;
     }
 
-    // False where some channel's weights have no multiplier.
+    // False where some channel's terms have no multiplier.
     template <class Tag>
     static bool of(const ChannelKernel (&kernels)[3], ShortKernels& k) {
         using F = typename Tag::FORMAT;
@@ -137,20 +146,29 @@ struct ShortKernels {
         for (int c = 0; c < 3; ++c) {
             const int lane = channelOf[c];
             const ChannelKernel& kernel = kernels[c];
-            if (!fitted(kernel.edge, 255, k.edge[lane]) || !fitted(kernel.inner, 255, k.inner[lane]))
+            if (!fitted(kernel.edge, 255, kTermShift, k.edge[lane]) || !fitted(kernel.inner, 255, kTermShift, k.inner[lane]))
                 return false;
-            k.norm[lane] = kernel.norm;
             k.sides[lane] = kernel.hasSides() ? -1 : 0;
             k.edgeWeight[lane] = kernel.edge;
             k.startSign[lane] = kernel.startSign();
+            k.normWeight[lane] = kernel.norm;
+            // A sum is the two side terms around a centre term plus its line's offset; below 0
+            // the lanes take it as 0, whose value is 0 as a negative one's is once held.
+            int32_t side = 0, centre = 0, offset = 0;
+            for (int32_t p = 0; p < 256; ++p) {
+                side = std::max(side, k.side(lane, p));
+                centre = std::max(centre, k.centre(lane, p));
+                offset = std::max(offset, k.lineOffset(lane, p));
+            }
+            k.valuesFitted = k.valuesFitted && fitted(kernel.norm, 2 * side + centre + offset, kValueShift, k.norm[lane]);
         }
         return true;
     }
 
     // A sample's terms in lane `lane`, as the lanes form them.
-    int32_t outer(int lane, int32_t p) const { return product(p, edge[lane]); }
+    int32_t outer(int lane, int32_t p) const { return product(p, edge[lane], kTermShift); }
     int32_t side(int lane, int32_t p) const { return sides[lane] ? outer(lane, p) : 0; }
-    int32_t centre(int lane, int32_t p) const { return outer(lane, p) + product(p, inner[lane]); }
+    int32_t centre(int lane, int32_t p) const { return outer(lane, p) + product(p, inner[lane], kTermShift); }
     // The start value trunc(2 p0 f + p0 (2R - 1)) less the window at the first sample p0.
     int32_t lineOffset(int lane, int32_t p0) const {
         const float p = float(p0);
