@@ -91,22 +91,28 @@ struct Darkening<Tag, false> {
 
     // R, G and B through the tables handed over, with `Tabled`, then through curve c; alpha
     // untouched.
+    // The three samples are read before any is written: a byte store could alias the tables,
+    // and would otherwise hold back every read after it.
     template <bool Tabled>
     void darken(Channel* px, int64_t c, const Channel* const* before, int32_t) const {
         using F = typename Tag::FORMAT;
         const Channel* curve = entries + c * 256;
-        px[F::R] = curve[Tabled ? before[0][px[F::R]] : px[F::R]];
-        px[F::G] = curve[Tabled ? before[1][px[F::G]] : px[F::G]];
-        px[F::B] = curve[Tabled ? before[2][px[F::B]] : px[F::B]];
+        const Channel r = px[F::R], g = px[F::G], b = px[F::B];
+        const Channel r2 = curve[Tabled ? before[0][r] : r], g2 = curve[Tabled ? before[1][g] : g],
+                      b2 = curve[Tabled ? before[2][b] : b];
+        px[F::R] = r2;
+        px[F::G] = g2;
+        px[F::B] = b2;
     }
     // A pixel the vignette leaves: through the tables handed over alone.
     template <bool Tabled>
     void pass(Channel* px, const Channel* const* before, int32_t) const {
         using F = typename Tag::FORMAT;
         if constexpr (Tabled) {
-            px[F::R] = before[0][px[F::R]];
-            px[F::G] = before[1][px[F::G]];
-            px[F::B] = before[2][px[F::B]];
+            const Channel r = before[0][px[F::R]], g = before[1][px[F::G]], b = before[2][px[F::B]];
+            px[F::R] = r;
+            px[F::G] = g;
+            px[F::B] = b;
         }
     }
 };
