@@ -11,20 +11,17 @@ int32_t ApplyChannelTables(const RasterDesc& raster, const typename Tag::Channel
     const T* green = tables[1];
     const T* blue = tables[2];
     const uint32_t last = uint32_t(white);
+    // Samples past the last entry take it (only 16-bit ones can be).
+    const auto at = [last](T v) { return kIs16Bit<Tag> ? (v < last ? v : last) : uint32_t(v); };
     for (int32_t y = 0; y < raster.height; ++y) {
         T* p = rowOf<Tag>(raster, y);
-        if constexpr (kIs16Bit<Tag>) {
-            for (int32_t x = 0; x < raster.width; ++x, p += 4) {
-                p[F::R] = red[p[F::R] < last ? p[F::R] : last];
-                p[F::G] = green[p[F::G] < last ? p[F::G] : last];
-                p[F::B] = blue[p[F::B] < last ? p[F::B] : last];
-            }
-        } else {
-            for (int32_t x = 0; x < raster.width; ++x, p += 4) {
-                p[F::R] = red[p[F::R]];
-                p[F::G] = green[p[F::G]];
-                p[F::B] = blue[p[F::B]];
-            }
+        // A pixel's entries are all read before any is written: a store through T could alias
+        // the tables, and would otherwise hold back every read after it.
+        for (int32_t x = 0; x < raster.width; ++x, p += 4) {
+            const T r = red[at(p[F::R])], g = green[at(p[F::G])], b = blue[at(p[F::B])];
+            p[F::R] = r;
+            p[F::G] = g;
+            p[F::B] = b;
         }
     }
     return 0;
