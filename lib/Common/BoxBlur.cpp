@@ -105,6 +105,31 @@ void storeFour(typename Tag::Channel* at, __m128i a0, __m128i a1, __m128i a2, __
     }
 }
 
+// A row's columns in at most three stretches, each run with its clamping fixed: both clamps
+// flip once, the entering one from inside to outside (at enteringEnd) and the leaving one from
+// outside to inside (at leavingStart).
+template <class Run>
+void inStretches(int32_t width, int32_t enteringEnd, int32_t leavingStart, const Run& run) {
+    int32_t x = 0;
+    while (x < width) {
+        const bool enteringInside = x < enteringEnd, leavingInside = x >= leavingStart;
+        int32_t end = width;
+        if (enteringInside)
+            end = std::min(end, enteringEnd);
+        if (!leavingInside)
+            end = std::min(end, leavingStart);
+        if (enteringInside && leavingInside)
+            run.template operator()<true, true>(x, end);
+        else if (enteringInside)
+            run.template operator()<true, false>(x, end);
+        else if (leavingInside)
+            run.template operator()<false, true>(x, end);
+        else
+            run.template operator()<false, false>(x, end);
+        x = end;
+    }
+}
+
 // Two rows side by side, one pixel of each a vector: the running sums of a row are one serial
 // chain, and two chains in one vector share each conversion. Columns are taken four at a time
 // wherever the four share their clamping: an entering sample past the end is the last pixel
@@ -163,26 +188,7 @@ void horizontalRowPair(const typename Tag::Channel* inA, const typename Tag::Cha
             sum = _mm256_add_epi32(sum, _mm256_sub_epi32(entering, leaving));
         }
     };
-    // At most three stretches: both clamps flip once, the entering one from inside to outside
-    // and the leaving one from outside to inside.
-    int32_t x = 0;
-    while (x < width) {
-        const bool enteringInside = x < enteringEnd, leavingInside = x >= leavingStart;
-        int32_t end = width;
-        if (enteringInside)
-            end = std::min(end, enteringEnd);
-        if (!leavingInside)
-            end = std::min(end, leavingStart);
-        if (enteringInside && leavingInside)
-            run.template operator()<true, true>(x, end);
-        else if (enteringInside)
-            run.template operator()<true, false>(x, end);
-        else if (leavingInside)
-            run.template operator()<false, true>(x, end);
-        else
-            run.template operator()<false, false>(x, end);
-        x = end;
-    }
+    inStretches(width, enteringEnd, leavingStart, run);
 }
 
 template <class Tag>
@@ -425,24 +431,7 @@ inline void horizontalShortQuad(const uint8_t* const (&in)[4], uint8_t* const (&
             sum = _mm256_add_epi16(sum, _mm256_sub_epi16(entering, leaving));
         }
     };
-    int32_t x = 0;
-    while (x < width) {
-        const bool enteringInside = x < enteringEnd, leavingInside = x >= leavingStart;
-        int32_t end = width;
-        if (enteringInside)
-            end = std::min(end, enteringEnd);
-        if (!leavingInside)
-            end = std::min(end, leavingStart);
-        if (enteringInside && leavingInside)
-            run.template operator()<true, true>(x, end);
-        else if (enteringInside)
-            run.template operator()<true, false>(x, end);
-        else if (leavingInside)
-            run.template operator()<false, true>(x, end);
-        else
-            run.template operator()<false, false>(x, end);
-        x = end;
-    }
+    inStretches(width, enteringEnd, leavingStart, run);
 }
 
 // The horizontal pass over whole rasters with 16-bit sums, four rows at a time.
