@@ -266,6 +266,34 @@ TYPED_TEST(FastPaths, BoxBlurPassesMatchThePlainPasses) {
     });
 }
 
+// Every window sum an 8-bit box can hold, for every radius whose sums fit 16 bits: along a line
+// of r + 1 zeros and then each value 1..255 for 2r + 1 samples, the window moves up by one at
+// each step, through 0 .. 255 (2r + 1). Both passes give the plain passes' averages there.
+TEST(FastPathsBoxBlur, EveryWindowSumOfEveryShortRadius) {
+    using Tag = PIXEL_BGRA8;
+    for (int32_t radius = 1; radius <= 128; ++radius) {
+        const uint32_t window = uint32_t(2 * radius + 1), length = uint32_t(radius + 1) + 255 * window;
+        SCOPED_TRACE(::testing::Message() << "radius " << radius);
+        for (bool vertical : {false, true}) {
+            const uint32_t w = vertical ? 1 : length, h = vertical ? length : 1;
+            AcfPtr<Image> line(new Image(ImageSpec{w, h, kLayout<Tag>, 0}));
+            for (uint32_t i = 0; i < length; ++i) {
+                const uint32_t v = i <= uint32_t(radius) ? 0 : 1 + (i - uint32_t(radius) - 1) / window;
+                for (int c = 0; c < 4; ++c) line->setChannel(vertical ? 0 : i, vertical ? i : 0, c, v);
+            }
+            AcfPtr<Image> fast(new Image(line->shape())), plain(new Image(line->shape()));
+            if (vertical) {
+                ASSERT_EQ(BoxBlurVertical<Tag>(descOf(*line.get()), descOf(*fast.get()), radius), STATUS_OK);
+                ASSERT_EQ(BoxBlurVerticalPlain<Tag>(descOf(*line.get()), descOf(*plain.get()), radius), STATUS_OK);
+            } else {
+                BoxBlurHorizontal<Tag>(descOf(*line.get()), descOf(*fast.get()), radius);
+                BoxBlurHorizontalPlain<Tag>(descOf(*line.get()), descOf(*plain.get()), radius);
+            }
+            ASSERT_TRUE(fast->samePixels(*plain.get())) << (vertical ? "vertical" : "horizontal");
+        }
+    }
+}
+
 // The rotate-and-scale copy with its taps summed in lanes against the plain one: random
 // textures of odd and even sizes placed at random scales and angles, cut at the edges or not.
 TYPED_TEST(FastPaths, RotateScaleCopyMatchesThePlainCopy) {

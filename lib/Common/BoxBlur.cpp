@@ -271,7 +271,9 @@ void verticalRow(const typename Tag::Channel* entering, const typename Tag::Chan
 
 // 8-bit windows of up to 257 samples sum within 16 bits, and their averages are a high product
 // and a shift there: a multiplier and shift found for the window and checked against the double
-// product for every sum it can hold, or none.
+// product for every sum it can hold, or none. Both are steps rising with the sum, the double
+// product's at q n or q n + 1 (where 1/n rounds low), so agreeing on either side of each q n
+// they agree throughout.
 struct ShortQuotient {
     uint32_t multiplier = 0;
     int shift = 0;  // past the high product's 16
@@ -291,9 +293,11 @@ ShortQuotient shortQuotientFor(int64_t radius) {
         if (multiplier > 65535)
             break;
         const ShortQuotient q{uint32_t(multiplier), shift};
-        uint32_t sum = 0;
-        while (sum <= largest && q.of(sum) == uint32_t(double(sum) * reciprocal)) ++sum;
-        if (sum > largest)
+        const auto agrees = [&](uint32_t sum) { return sum > largest || q.of(sum) == uint32_t(double(sum) * reciprocal); };
+        bool all = agrees(0);
+        for (uint32_t step = uint32_t(window); all && step <= largest; step += uint32_t(window))
+            all = agrees(step - 1) && agrees(step) && agrees(step + 1);
+        if (all)
             return q;
     }
     return {};
