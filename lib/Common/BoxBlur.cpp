@@ -303,6 +303,9 @@ ShortQuotient shortQuotientFor(int64_t radius) {
     return {};
 }
 
+// Sixteen bytes widened to 16-bit lanes.
+inline __m256i widenedBytes(const uint8_t* at) { return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at))); }
+
 // The column sums of the window centred on row 0, as startingColumnSums gives them, in 16 bits.
 template <class Tag>
 void startingShortSums(const RasterDesc& from, uint16_t* sum, int32_t samples, int64_t radius, int32_t inside,
@@ -311,18 +314,17 @@ void startingShortSums(const RasterDesc& from, uint16_t* sum, int32_t samples, i
     const uint8_t* first = rowOf<Tag>(from, 0);
     const uint8_t* last = rowOf<Tag>(from, height - 1);
     const __m256i firstCopies = _mm256_set1_epi16(int16_t(radius + 1)), lastCopies = _mm256_set1_epi16(int16_t(radius - inside));
-    const auto at = [](const uint8_t* row) { return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row))); };
     int32_t i = 0;
     for (; i + 32 <= samples; i += 32) {
         __m256i columns[2];
-        for (int k = 0; k < 2; ++k) columns[k] = _mm256_mullo_epi16(at(first + i + 16 * k), firstCopies);
+        for (int k = 0; k < 2; ++k) columns[k] = _mm256_mullo_epi16(widenedBytes(first + i + 16 * k), firstCopies);
         for (int32_t y = 1; y <= inside; ++y) {
             const uint8_t* row = rowOf<Tag>(from, y) + i;
-            for (int k = 0; k < 2; ++k) columns[k] = _mm256_add_epi16(columns[k], at(row + 16 * k));
+            for (int k = 0; k < 2; ++k) columns[k] = _mm256_add_epi16(columns[k], widenedBytes(row + 16 * k));
         }
         for (int k = 0; k < 2; ++k) {
             if (radius > inside)
-                columns[k] = _mm256_add_epi16(columns[k], _mm256_mullo_epi16(at(last + i + 16 * k), lastCopies));
+                columns[k] = _mm256_add_epi16(columns[k], _mm256_mullo_epi16(widenedBytes(last + i + 16 * k), lastCopies));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(sum + i + 16 * k), columns[k]);
         }
     }

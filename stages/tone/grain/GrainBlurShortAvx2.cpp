@@ -22,7 +22,10 @@ namespace {
 constexpr int kQuadBytes = 16;  // four 8-bit pixels
 
 // A lane pattern of four values repeated over the sixteen 16-bit lanes.
-__m256i pattern(const int16_t (&v)[4]) { return _mm256_setr_epi16(v[0], v[1], v[2], v[3], v[0], v[1], v[2], v[3], v[0], v[1], v[2], v[3], v[0], v[1], v[2], v[3]); }
+__m256i pattern(const int16_t (&v)[4]) {
+    return _mm256_setr_epi16(v[0], v[1], v[2], v[3], v[0], v[1], v[2], v[3], v[0], v[1], v[2], v[3], v[0], v[1], v[2],
+                             v[3]);
+}
 
 // A multiplier of up to 2^16: its low half for the high product, and the sample itself
 // added where it is 2^16 (a weight of 1).
@@ -74,8 +77,8 @@ public:
                                      ShortKernels::kValueShift - 16);
         } else {
             const __m256i zero = _mm256_setzero_si256();
-            const auto times = [this](__m256i x) { return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(x), normFloat_)); };
-            return _mm256_packs_epi32(times(_mm256_unpacklo_epi16(held, zero)), times(_mm256_unpackhi_epi16(held, zero)));
+            return _mm256_packs_epi32(floatValues(_mm256_unpacklo_epi16(held, zero)),
+                                      floatValues(_mm256_unpackhi_epi16(held, zero)));
         }
     }
 
@@ -94,6 +97,9 @@ public:
     }
 
 private:
+    // A member rather than a lambda, whose body would not be sure to take the target options.
+    __m256i floatValues(__m256i sums) const { return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(sums), normFloat_)); }
+
     const ShortKernels& k_;
     Multiplier edge_, inner_;
     __m256i sides_, normLow_, normHigh_;
@@ -125,8 +131,12 @@ void storeLineQuad(uint8_t* line, int32_t i, int32_t width, __m128i b) {
 }
 
 // Pixels x - 1 of a quad from it and the quad before; x + 1 from it and the one after.
-__m256i pixelsBefore(__m256i previous, __m256i v) { return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(previous, v, 0x21), 8); }
-__m256i pixelsAfter(__m256i v, __m256i next) { return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, next, 0x21), v, 8); }
+__m256i pixelsBefore(__m256i previous, __m256i v) {
+    return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(previous, v, 0x21), 8);
+}
+__m256i pixelsAfter(__m256i v, __m256i next) {
+    return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, next, 0x21), v, 8);
+}
 __m256i repeatFirst(__m256i v) { return _mm256_permute4x64_epi64(v, 0x00); }
 __m256i repeatLast(__m256i v) { return _mm256_permute4x64_epi64(v, 0xFF); }
 
@@ -145,8 +155,8 @@ void shortRow(const Vectors& k, const uint8_t* source, uint8_t* destination, int
         const bool last = i + 1 == quads;
         const __m256i next = last ? quad : lineQuad(source, i + 1, width);
         const Terms following = last ? Terms{repeatLast(current.side), current.centre} : k.terms(next);
-        const __m256i sum = _mm256_add_epi16(_mm256_add_epi16(pixelsBefore(before, current.side), pixelsAfter(current.side, following.side)),
-                                             _mm256_add_epi16(current.centre, lineOffset));
+        const __m256i sides = _mm256_add_epi16(pixelsBefore(before, current.side), pixelsAfter(current.side, following.side));
+        const __m256i sum = _mm256_add_epi16(sides, _mm256_add_epi16(current.centre, lineOffset));
         storeLineQuad(destination, i, width, Vectors::bytes(k.value(sum), quad));
         before = current.side;
         current = following;
