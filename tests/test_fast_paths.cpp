@@ -546,7 +546,8 @@ TEST(FastPathsGrainBlur, ShortMultipliersGiveTheFloatProducts) {
                 continue;
             ++fitted;
             for (int32_t p = 0; p < 256; ++p)
-                ASSERT_EQ(grain_blur::ShortKernels::product(p, m, 16), int32_t(float(p) * w)) << "weight " << w << " sample " << p;
+                ASSERT_EQ(grain_blur::ShortKernels::product(p, m, 16), int32_t(float(p) * w))
+                    << "weight " << w << " sample " << p;
         }
     }
     EXPECT_GT(fitted, tried - tried / 1000);

@@ -293,7 +293,9 @@ ShortQuotient shortQuotientFor(int64_t radius) {
         if (multiplier > 65535)
             break;
         const ShortQuotient q{uint32_t(multiplier), shift};
-        const auto agrees = [&](uint32_t sum) { return sum > largest || q.of(sum) == uint32_t(double(sum) * reciprocal); };
+        const auto agrees = [&](uint32_t sum) {
+            return sum > largest || q.of(sum) == uint32_t(double(sum) * reciprocal);
+        };
         bool all = agrees(0);
         for (uint32_t step = uint32_t(window); all && step <= largest; step += uint32_t(window))
             all = agrees(step - 1) && agrees(step) && agrees(step + 1);
@@ -304,7 +306,9 @@ ShortQuotient shortQuotientFor(int64_t radius) {
 }
 
 // Sixteen bytes widened to 16-bit lanes.
-inline __m256i widenedBytes(const uint8_t* at) { return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at))); }
+inline __m256i widenedBytes(const uint8_t* at) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
+}
 
 // The column sums of the window centred on row 0, as startingColumnSums gives them, in 16 bits.
 template <class Tag>
@@ -313,7 +317,8 @@ void startingShortSums(const RasterDesc& from, uint16_t* sum, int32_t samples, i
     static_assert(!kIs16Bit<Tag>);
     const uint8_t* first = rowOf<Tag>(from, 0);
     const uint8_t* last = rowOf<Tag>(from, height - 1);
-    const __m256i firstCopies = _mm256_set1_epi16(int16_t(radius + 1)), lastCopies = _mm256_set1_epi16(int16_t(radius - inside));
+    const __m256i firstCopies = _mm256_set1_epi16(int16_t(radius + 1));
+    const __m256i lastCopies = _mm256_set1_epi16(int16_t(radius - inside));
     int32_t i = 0;
     for (; i + 32 <= samples; i += 32) {
         __m256i columns[2];
@@ -324,7 +329,8 @@ void startingShortSums(const RasterDesc& from, uint16_t* sum, int32_t samples, i
         }
         for (int k = 0; k < 2; ++k) {
             if (radius > inside)
-                columns[k] = _mm256_add_epi16(columns[k], _mm256_mullo_epi16(widenedBytes(last + i + 16 * k), lastCopies));
+                columns[k] =
+                    _mm256_add_epi16(columns[k], _mm256_mullo_epi16(widenedBytes(last + i + 16 * k), lastCopies));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(sum + i + 16 * k), columns[k]);
         }
     }
@@ -396,7 +402,8 @@ inline void horizontalShortQuad(const uint8_t* const (&in)[4], uint8_t* const (&
     for (; i + 4 <= inside + 1; i += 4) {
         __m256i quads[4];
         fourQuads(in, i, quads);
-        sum = _mm256_add_epi16(sum, _mm256_add_epi16(_mm256_add_epi16(quads[0], quads[1]), _mm256_add_epi16(quads[2], quads[3])));
+        const __m256i four = _mm256_add_epi16(_mm256_add_epi16(quads[0], quads[1]), _mm256_add_epi16(quads[2], quads[3]));
+        sum = _mm256_add_epi16(sum, four);
     }
     for (; i <= inside; ++i) sum = _mm256_add_epi16(sum, pixelQuad(in, i));
     sum = _mm256_add_epi16(sum, _mm256_mullo_epi16(lastPixels, _mm256_set1_epi16(int16_t(radius - inside))));
@@ -428,7 +435,8 @@ inline void horizontalShortQuad(const uint8_t* const (&in)[4], uint8_t* const (&
         }
         for (; x < end; ++x) {
             const __m256i averages = quadAverages(sum, multiplier, shift);
-            const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(averages), _mm256_extracti128_si256(averages, 1));
+            const __m128i bytes =
+                _mm_packus_epi16(_mm256_castsi256_si128(averages), _mm256_extracti128_si256(averages, 1));
             const int32_t p[4] = {_mm_cvtsi128_si32(bytes), _mm_extract_epi32(bytes, 1), _mm_extract_epi32(bytes, 2),
                                   _mm_extract_epi32(bytes, 3)};
             for (int r = 0; r < 4; ++r) std::memcpy(out[r] + 4 * x, &p[r], 4);
@@ -468,8 +476,8 @@ bool verticalShortPass(const RasterDesc& from, const RasterDesc& to, int32_t wid
         return false;
     startingShortSums<Tag>(from, sums.data(), samples, radius, int32_t(std::min<int64_t>(radius, height - 1)), height);
     for (int32_t y = 0; y < height; ++y)
-        verticalShortRow<Tag>(rowOf<Tag>(from, std::min(y + reach + 1, height - 1)), rowOf<Tag>(from, std::max(y - reach, 0)),
-                              rowOf<Tag>(to, y), sums.data(), samples, q);
+        verticalShortRow<Tag>(rowOf<Tag>(from, std::min(y + reach + 1, height - 1)),
+                              rowOf<Tag>(from, std::max(y - reach, 0)), rowOf<Tag>(to, y), sums.data(), samples, q);
     return true;
 }
 
@@ -728,7 +736,8 @@ Status boxBlurVertical(const RasterDesc& from, const RasterDesc& to, int32_t rad
     if constexpr (!kIs16Bit<Tag>) {
         if (wide)
             if (const wide_lanes::ShortQuotient q = wide_lanes::shortQuotientFor(radius))
-                return wide_lanes::verticalShortPass<Tag>(from, to, width, height, radius, q) ? STATUS_OK : STATUS_NO_RASTER;
+                return wide_lanes::verticalShortPass<Tag>(from, to, width, height, radius, q) ? STATUS_OK
+                                                                                               : STATUS_NO_RASTER;
     }
     const bool done = fitsNarrowSum<Tag>(2 * int64_t(radius) + 1)
                           ? verticalPass<Tag, int32_t>(from, to, width, height, radius, wide)
@@ -765,7 +774,8 @@ bool BoxBlurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterD
     CallBuffer<int32_t> sums(size_t(4) * size_t(width));
     status = sums ? STATUS_OK : STATUS_NO_RASTER;
     if (sums)
-        wide_lanes::blurByRows<Tag>(from, ring, to, width, height, radius, sums.data(), wide_lanes::ShortQuotient{}, done);
+        wide_lanes::blurByRows<Tag>(from, ring, to, width, height, radius, sums.data(), wide_lanes::ShortQuotient{},
+                                    done);
     return true;
 }
 

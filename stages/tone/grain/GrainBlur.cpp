@@ -200,7 +200,8 @@ Status GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vert
     if constexpr (!kIs16Bit<Tag>) {
         grain_blur::ShortKernels k;
         if (cpu::hasAvx2() && grain_blur::ShortKernels::of<Tag>(setup->kernels, k))
-            return doneOrRefused(grain_blur::shortPassAvx2<Tag>(k, vertical, source, destination, setup->width, setup->height));
+            return doneOrRefused(
+                grain_blur::shortPassAvx2<Tag>(k, vertical, source, destination, setup->width, setup->height));
     }
     return doneOrRefused((cpu::hasAvx2() ? grain_blur::floatPassAvx2<Tag> : grain_blur::floatPassSse2<Tag>)(
         grain_blur::FloatKernels::of<Tag>(setup->kernels), vertical, source, destination, setup->width, setup->height));

@@ -73,8 +73,8 @@ public:
     __m256i value(__m256i sum) const {
         const __m256i held = _mm256_max_epi16(sum, _mm256_setzero_si256());
         if constexpr (FittedValues) {
-            return _mm256_srli_epi16(_mm256_add_epi16(_mm256_mulhi_epu16(held, normLow_), _mm256_mullo_epi16(held, normHigh_)),
-                                     ShortKernels::kValueShift - 16);
+            const __m256i product = _mm256_add_epi16(_mm256_mulhi_epu16(held, normLow_), _mm256_mullo_epi16(held, normHigh_));
+            return _mm256_srli_epi16(product, ShortKernels::kValueShift - 16);
         } else {
             const __m256i zero = _mm256_setzero_si256();
             return _mm256_packs_epi32(floatValues(_mm256_unpacklo_epi16(held, zero)),
@@ -98,7 +98,9 @@ public:
 
 private:
     // A member rather than a lambda, whose body would not be sure to take the target options.
-    __m256i floatValues(__m256i sums) const { return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(sums), normFloat_)); }
+    __m256i floatValues(__m256i sums) const {
+        return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(sums), normFloat_));
+    }
 
     const ShortKernels& k_;
     Multiplier edge_, inner_;
@@ -155,7 +157,8 @@ void shortRow(const Vectors& k, const uint8_t* source, uint8_t* destination, int
         const bool last = i + 1 == quads;
         const __m256i next = last ? quad : lineQuad(source, i + 1, width);
         const Terms following = last ? Terms{repeatLast(current.side), current.centre} : k.terms(next);
-        const __m256i sides = _mm256_add_epi16(pixelsBefore(before, current.side), pixelsAfter(current.side, following.side));
+        const __m256i sides =
+            _mm256_add_epi16(pixelsBefore(before, current.side), pixelsAfter(current.side, following.side));
         const __m256i sum = _mm256_add_epi16(sides, _mm256_add_epi16(current.centre, lineOffset));
         storeLineQuad(destination, i, width, Vectors::bytes(k.value(sum), quad));
         before = current.side;
@@ -249,8 +252,8 @@ bool shortPass(const ShortKernels& kernels, bool vertical, const RasterDesc& sou
         return true;
     }
     for (int32_t y = 0; y < height; ++y)
-        shortRow<Tag>(k, source.pixels + ptrdiff_t(y) * source.rowBytes, destination.pixels + ptrdiff_t(y) * destination.rowBytes,
-                      width);
+        shortRow<Tag>(k, source.pixels + ptrdiff_t(y) * source.rowBytes,
+                      destination.pixels + ptrdiff_t(y) * destination.rowBytes, width);
     return true;
 }
 
@@ -284,9 +287,10 @@ bool shortBothAvx2(const ShortKernels& kernels, const RasterDesc& layer, const R
                                                                                  hooks);
 }
 
-#define GRAIN_BLUR_SHORT_ENTRIES(Tag)                                                                                 \
-    template bool shortPassAvx2<Tag>(const ShortKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, int32_t); \
-    template bool shortBothAvx2<Tag>(const ShortKernels&, const RasterDesc&, const RasterDesc&, int32_t, int32_t,      \
+#define GRAIN_BLUR_SHORT_ENTRIES(Tag)                                                                        \
+    template bool shortPassAvx2<Tag>(const ShortKernels&, bool, const RasterDesc&, const RasterDesc&, int32_t, \
+                                     int32_t);                                                                 \
+    template bool shortBothAvx2<Tag>(const ShortKernels&, const RasterDesc&, const RasterDesc&, int32_t, int32_t, \
                                      const RowHooks&);
 GRAIN_BLUR_SHORT_ENTRIES(PIXEL_ARGB8)
 GRAIN_BLUR_SHORT_ENTRIES(PIXEL_BGRA8)

@@ -146,7 +146,8 @@ struct ShortKernels {
         for (int c = 0; c < 3; ++c) {
             const int lane = channelOf[c];
             const ChannelKernel& kernel = kernels[c];
-            if (!fitted(kernel.edge, 255, kTermShift, k.edge[lane]) || !fitted(kernel.inner, 255, kTermShift, k.inner[lane]))
+            if (!fitted(kernel.edge, 255, kTermShift, k.edge[lane]) ||
+                !fitted(kernel.inner, 255, kTermShift, k.inner[lane]))
                 return false;
             k.sides[lane] = kernel.hasSides() ? -1 : 0;
             k.edgeWeight[lane] = kernel.edge;
@@ -160,7 +161,8 @@ struct ShortKernels {
                 centre = std::max(centre, k.centre(lane, p));
                 offset = std::max(offset, k.lineOffset(lane, p));
             }
-            k.valuesFitted = k.valuesFitted && fitted(kernel.norm, 2 * side + centre + offset, kValueShift, k.norm[lane]);
+            const int32_t largest = 2 * side + centre + offset;
+            k.valuesFitted = k.valuesFitted && fitted(kernel.norm, largest, kValueShift, k.norm[lane]);
         }
         return true;
     }
