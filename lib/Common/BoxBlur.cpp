@@ -448,20 +448,26 @@ inline void horizontalShortQuad(const uint8_t* const (&in)[4], uint8_t* const (&
     inStretches(width, enteringEnd, leavingStart, run);
 }
 
+// Rows y .. y + 3 (the last row repeating past the end) through horizontalShortQuad, each
+// read at inRow(row) and written at outRow(row).
+template <class In, class Out>
+void horizontalShortRows(int32_t y, int32_t height, const In& inRow, const Out& outRow, int32_t width, int64_t radius,
+                         int32_t reach, ShortQuotient q) {
+    int32_t rows[4];
+    for (int r = 0; r < 4; ++r) rows[r] = std::min(y + r, height - 1);
+    const uint8_t* const in[4] = {inRow(rows[0]), inRow(rows[1]), inRow(rows[2]), inRow(rows[3])};
+    uint8_t* const out[4] = {outRow(rows[0]), outRow(rows[1]), outRow(rows[2]), outRow(rows[3])};
+    horizontalShortQuad(in, out, width, radius, reach, q);
+}
+
 // The horizontal pass over whole rasters with 16-bit sums, four rows at a time.
 template <class Tag>
 void horizontalShortPass(const RasterDesc& from, const RasterDesc& to, int32_t width, int32_t height, int64_t radius,
                          ShortQuotient q) {
     const int32_t reach = int32_t(std::min<int64_t>(radius, width));
-    for (int32_t y = 0; y < height; y += 4) {
-        int32_t rows[4];
-        for (int r = 0; r < 4; ++r) rows[r] = std::min(y + r, height - 1);
-        const uint8_t* const in[4] = {rowOf<Tag>(from, rows[0]), rowOf<Tag>(from, rows[1]), rowOf<Tag>(from, rows[2]),
-                                      rowOf<Tag>(from, rows[3])};
-        uint8_t* const out[4] = {rowOf<Tag>(to, rows[0]), rowOf<Tag>(to, rows[1]), rowOf<Tag>(to, rows[2]),
-                                 rowOf<Tag>(to, rows[3])};
-        horizontalShortQuad(in, out, width, radius, reach, q);
-    }
+    const auto inRow = [&](int32_t y) { return rowOf<Tag>(from, y); };
+    const auto outRow = [&](int32_t y) { return rowOf<Tag>(to, y); };
+    for (int32_t y = 0; y < height; y += 4) horizontalShortRows(y, height, inRow, outRow, width, radius, reach, q);
 }
 
 // The vertical pass over whole rasters with 16-bit sums. False, with nothing written, when the
@@ -497,16 +503,12 @@ void blurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterDesc
     constexpr int32_t kGroup = kShort ? 4 : 2;
     const int32_t ringRows = int32_t(std::min<int64_t>(2 * int64_t(down) + 2 + kGroup, height));
     const auto slot = [&](int32_t y) { return rowOf<Tag>(ring, y % ringRows); };
+    const auto source = [&](int32_t y) { return rowOf<Tag>(from, y); };
     int32_t made = 0;
     const auto makeThrough = [&](int32_t y) {
         for (; made <= y; made += kGroup) {
             if constexpr (kShort) {
-                const int32_t r1 = std::min(made + 1, height - 1), r2 = std::min(made + 2, height - 1),
-                              r3 = std::min(made + 3, height - 1);
-                const uint8_t* const in[4] = {rowOf<Tag>(from, made), rowOf<Tag>(from, r1), rowOf<Tag>(from, r2),
-                                              rowOf<Tag>(from, r3)};
-                uint8_t* const out[4] = {slot(made), slot(r1), slot(r2), slot(r3)};
-                horizontalShortQuad(in, out, width, radius, across, q);
+                horizontalShortRows(made, height, source, slot, width, radius, across, q);
             } else {
                 const int32_t b = std::min(made + 1, height - 1);
                 horizontalRowPair<Tag>(rowOf<Tag>(from, made), rowOf<Tag>(from, b), slot(made), slot(b), width, radius,
@@ -518,14 +520,14 @@ void blurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterDesc
     // the last row has it among them.
     const int32_t inside = int32_t(std::min<int64_t>(radius, height - 1));
     makeThrough(inside);
-    if constexpr (std::is_same_v<Sum, uint16_t>)
+    if constexpr (kShort)
         startingShortSums<Tag>(ring, sum, 4 * width, radius, inside, height);
     else
         startingColumnSums<Tag>(ring, sum, 4 * width, radius, inside, height);
     for (int32_t y = 0; y < height; ++y) {
         const int32_t entering = std::min(y + down + 1, height - 1), leaving = std::max(y - down, 0);
         makeThrough(entering);
-        if constexpr (std::is_same_v<Sum, uint16_t>)
+        if constexpr (kShort)
             verticalShortRow<Tag>(slot(entering), slot(leaving), rowOf<Tag>(to, y), sum, 4 * width, q);
         else
             verticalRow<Tag>(slot(entering), slot(leaving), rowOf<Tag>(to, y), sum, 4 * width, scale);
@@ -762,21 +764,19 @@ bool BoxBlurByRows(const RasterDesc& from, const RasterDesc& ring, const RasterD
         !separate<Tag>(from, ring, width, height) || !separate<Tag>(from, to, width, height) ||
         !separate<Tag>(ring, to, width, height))
         return false;
+    // 8-bit windows whose averages have a 16-bit quotient sum in 16 bits, the rest in 32.
+    const auto byRows = [&]<class Sum>(wide_lanes::ShortQuotient q) {
+        CallBuffer<Sum> sums(size_t(4) * size_t(width));
+        status = sums ? STATUS_OK : STATUS_NO_RASTER;
+        if (sums)
+            wide_lanes::blurByRows<Tag>(from, ring, to, width, height, radius, sums.data(), q, done);
+        return true;
+    };
     if constexpr (!kIs16Bit<Tag>) {
-        if (const wide_lanes::ShortQuotient q = wide_lanes::shortQuotientFor(radius)) {
-            CallBuffer<uint16_t> sums(size_t(4) * size_t(width));
-            status = sums ? STATUS_OK : STATUS_NO_RASTER;
-            if (sums)
-                wide_lanes::blurByRows<Tag>(from, ring, to, width, height, radius, sums.data(), q, done);
-            return true;
-        }
+        if (const wide_lanes::ShortQuotient q = wide_lanes::shortQuotientFor(radius))
+            return byRows.template operator()<uint16_t>(q);
     }
-    CallBuffer<int32_t> sums(size_t(4) * size_t(width));
-    status = sums ? STATUS_OK : STATUS_NO_RASTER;
-    if (sums)
-        wide_lanes::blurByRows<Tag>(from, ring, to, width, height, radius, sums.data(), wide_lanes::ShortQuotient{},
-                                    done);
-    return true;
+    return byRows.template operator()<int32_t>(wide_lanes::ShortQuotient{});
 }
 
 template <class Tag>
