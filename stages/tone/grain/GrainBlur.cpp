@@ -175,6 +175,13 @@ bool runningSumPass(const PassSetup& setup, bool vertical, const RasterDesc& sou
     return true;
 }
 
+// The 16-bit-lane window's kernels (8-bit frames), where the processor has AVX2 and every
+// channel's terms have a multiplier.
+template <class Tag>
+bool shortLanes(const PassSetup& setup, grain_blur::ShortKernels& k) {
+    return cpu::hasAvx2() && grain_blur::ShortKernels::of<Tag>(setup.kernels, k);
+}
+
 // A pass that could not have its working memory.
 Status doneOrRefused(bool done) { return done ? STATUS_OK : STATUS_NO_RASTER; }
 
@@ -198,8 +205,7 @@ Status GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vert
     if (!narrow)
         return doneOrRefused(runningSumPass<Tag>(*setup, vertical, source, destination));
     if constexpr (!kIs16Bit<Tag>) {
-        grain_blur::ShortKernels k;
-        if (cpu::hasAvx2() && grain_blur::ShortKernels::of<Tag>(setup->kernels, k))
+        if (grain_blur::ShortKernels k; shortLanes<Tag>(*setup, k))
             return doneOrRefused(
                 grain_blur::shortPassAvx2<Tag>(k, vertical, source, destination, setup->width, setup->height));
     }
@@ -217,8 +223,7 @@ Status GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, con
     const bool wide = cpu::hasAvx2();
     const int32_t width = setup->width, height = setup->height;
     if constexpr (!kIs16Bit<Tag>) {
-        grain_blur::ShortKernels k;
-        if (wide && grain_blur::ShortKernels::of<Tag>(setup->kernels, k))
+        if (grain_blur::ShortKernels k; shortLanes<Tag>(*setup, k))
             return doneOrRefused(grain_blur::shortBothAvx2<Tag>(k, layer, buffer, width, height, hooks));
     }
     return doneOrRefused((wide ? grain_blur::floatBothAvx2<Tag> : grain_blur::floatBothSse2<Tag>)(
