@@ -6,6 +6,8 @@
 #include "StageTestSupport.h"
 #include "pipeline/Random.h"
 #include "stages/tone/GateWeave.h"
+#include "lib/Common/Kernels.h"
+#include "lib/Common/PlainBlend.h"
 
 using namespace stage_support;
 
@@ -16,11 +18,11 @@ namespace {
 // ((16383 v + 8192) >> 14), which is v except that 8192 becomes 8193.
 uint32_t overFill(uint32_t v, bool wide) { return wide ? ((v + 8192) >> 14) + ((v * 16383 + 8192) >> 14) : v; }
 
-// A 21 x 6 frame, its picture opaque unless asked otherwise; in 16-bit column 3's green is
+// A 21 x H frame, its picture opaque unless asked otherwise; in 16-bit column 3's green is
 // 8192, the one value the fill's blend moves.
-template <class Tag>
+template <class Tag, uint32_t H = 6>
 struct Weave : StageFrame {
-    static constexpr uint32_t w = 21, h = 6;
+    static constexpr uint32_t w = 21, h = H;
     std::vector<uint32_t> before;
     explicit Weave(uint32_t seed = 3, bool opaque = true) : StageFrame(kLayout<Tag>, w, h, seed) {
         if (opaque) makeOpaque(in());
@@ -127,6 +129,30 @@ TYPED_TEST(GateWeave, TranslucentPicturesAreLaidOverBlack) {
                 EXPECT_NEAR(f.out().channel(x, y, c), f.before[i + size_t(c)] * (f.before[i] / W), kIs16Bit<TypeParam> ? 3 : 2)
                     << x << "," << y << " alpha " << f.before[i];
         }
+}
+
+// Frames taller than the rows moved at a time: every row moves as in a whole-frame copy laid
+// over a black frame by the plain compositor, translucent pixels included.
+TYPED_TEST(GateWeave, TallFramesMoveAsAWhole) {
+    using Tag = TypeParam;
+    for (const int64_t shift : {5, -5, 0}) {
+        Weave<Tag, 45> f(11, false);
+        const int32_t frame = shift > 0 ? 0 : shift < 0 ? 48 : 24;
+        ASSERT_EQ(f.weave(frame, 0.25f, 5, 0), STATUS_OK);
+
+        Weave<Tag, 45> plain(11, false);
+        RasterDesc moved = descOf(plain.out()), copy = moved;
+        std::vector<uint8_t> held(size_t(moved.rowBytes) * moved.height);
+        copy.pixels = held.data();
+        CopyRows(moved, copy);
+        FillRaster<Tag>(moved, 0, 0, 0, 255);
+        const int16_t w = int16_t(f.w), h = int16_t(f.h), s = int16_t(shift);
+        const Rect16 from{0, int16_t(s < 0 ? -s : 0), h, int16_t(s > 0 ? w - s : w)};
+        const Rect16 to{0, int16_t(s > 0 ? s : 0), h, int16_t(s < 0 ? w + s : w)};
+        ASSERT_EQ(CompositeRectPlain<Tag>(nullptr, BLEND_NORMAL, copy, moved, from, to, 1.0), STATUS_OK);
+        EXPECT_EQ(snapshot(f.out()), snapshot(plain.out())) << "shift " << shift;
+        EXPECT_TRUE(f.out().guardsIntact());
+    }
 }
 
 TYPED_TEST(GateWeave, ARefusedCopyRasterChangesNothing) {

@@ -12,6 +12,9 @@ namespace {
 
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 
+// Rows moved at a time: a band of UHD 16-bit rows and its copy stay within the second-level cache.
+constexpr int32_t kBandRows = 16;
+
 // A cos(2 pi F n / 24): the frame number read as 24 frames per second, in single precision
 // with the degree products taken in double and narrowed.
 float swing(int32_t frameNumber, float frequency, float amplitude) {
@@ -31,9 +34,17 @@ Status GateWeaveStage(TX_STAGE_ARGS, float frequency, float amplitude, float noi
     ScratchRaster copy(host, output.raster);
     if (!copy)
         return STATUS_NO_RASTER;
-    host.copyImage(output.raster, copy.raster());
-    // What the moved picture uncovers is opaque black.
-    FillRaster<Tag>(out, 0, 0, 0, 255);
+    // Each row moves within itself, so where the copy is laid out like the frame and apart from
+    // it, a band of rows at a time goes through the copy's first rows while the band is in
+    // cache; otherwise the whole frame is copied first.
+    const RasterDesc& from = copy.desc();
+    const bool banded = from.pixels && out.pixels && from.width == out.width && from.height == out.height &&
+                        from.bytesPerPixel == out.bytesPerPixel && from.format == out.format && !SharePixels(from, out);
+    if (!banded) {
+        host.copyImage(output.raster, copy.raster());
+        // What the moved picture uncovers is opaque black.
+        FillRaster<Tag>(out, 0, 0, 0, 255);
+    }
 
     const int32_t n = host.frameNumber();
     float offset = swing(n, frequency, amplitude);
@@ -49,7 +60,6 @@ Status GateWeaveStage(TX_STAGE_ARGS, float frequency, float amplitude, float noi
     const float width = float(out.width);
     shift = shift == shift ? std::clamp(shift, -width, width) : 0.0f;
 
-    const RasterDesc& from = copy.desc();
     Rect16 sourceRect{0, 0, int16_t(from.height), int16_t(from.width)};
     Rect16 destinationRect{0, 0, int16_t(out.height), int16_t(out.width)};
     if (shift >= 0.0f) {
@@ -59,7 +69,23 @@ Status GateWeaveStage(TX_STAGE_ARGS, float frequency, float amplitude, float noi
         sourceRect.left = int16_t(int32_t(-shift));
         destinationRect.right = int16_t(int32_t(width + shift));
     }
-    return CompositeRect<Tag>(&host, BLEND_NORMAL, from, out, sourceRect, destinationRect, 1.0);
+    if (!banded)
+        return CompositeRect<Tag>(&host, BLEND_NORMAL, from, out, sourceRect, destinationRect, 1.0);
+
+    // The host is offered the blend once, as for the whole frame.
+    PluginHost_API* offer = &host;
+    for (int32_t top = 0; top < out.height; top += kBandRows) {
+        RasterDesc rows = out, held = from;
+        rows.pixels = out.pixels + int64_t(top) * out.rowBytes;
+        rows.height = held.height = std::min(kBandRows, out.height - top);
+        CopyRows(rows, held);
+        FillRaster<Tag>(rows, 0, 0, 0, 255);
+        Rect16 heldRect = sourceRect, rowsRect = destinationRect;
+        heldRect.bottom = rowsRect.bottom = int16_t(rows.height);
+        TX_PROPAGATE(CompositeRect<Tag>(offer, BLEND_NORMAL, held, rows, heldRect, rowsRect, 1.0));
+        offer = nullptr;
+    }
+    return STATUS_OK;
 }
 
 template Status GateWeaveStage<PIXEL_ARGB8>(const FrameContext&, PluginHost_API&, RasterHolder&, RasterHolder&, float, float, float);
