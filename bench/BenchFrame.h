@@ -166,6 +166,21 @@ private:
     double mStart, mPaused = 0;
 };
 
+// An opaque, photo-like picture: smooth gradients under a fine texture.
+inline void paintPicture(refhost::Image& image) {
+    const double white = image.white();
+    const uint32_t w = image.shape().width, h = image.shape().height;
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const double u = double(x) / w, v = double(y) / h;
+            const double texture = 0.04 * std::sin(x * 0.9 + std::sin(y * 0.7) * 3.0);
+            image.setChannel(x, y, 0, uint32_t(white));
+            image.setChannel(x, y, 1, uint32_t(white * std::clamp(0.2 + 0.6 * u + texture, 0.0, 1.0)));
+            image.setChannel(x, y, 2, uint32_t(white * std::clamp(0.3 + 0.5 * v * u + texture, 0.0, 1.0)));
+            image.setChannel(x, y, 3, uint32_t(white * std::clamp(0.7 - 0.5 * v + texture, 0.0, 1.0)));
+        }
+}
+
 // One render call's host objects around an input and an output image, with instance data.
 template <class Tag>
 struct Frame {
@@ -196,16 +211,7 @@ struct Frame {
         in = std::make_unique<RasterHolder>(services->inputRaster(0), services.get(), false, true);
         out = std::make_unique<RasterHolder>(services->outputRaster(), services.get(), false, true);
 
-        const double white = input->white();
-        for (uint32_t y = 0; y < h; ++y)
-            for (uint32_t x = 0; x < w; ++x) {
-                const double u = double(x) / w, v = double(y) / h;
-                const double texture = 0.04 * std::sin(x * 0.9 + std::sin(y * 0.7) * 3.0);
-                input->setChannel(x, y, 0, uint32_t(white));
-                input->setChannel(x, y, 1, uint32_t(white * std::clamp(0.2 + 0.6 * u + texture, 0.0, 1.0)));
-                input->setChannel(x, y, 2, uint32_t(white * std::clamp(0.3 + 0.5 * v * u + texture, 0.0, 1.0)));
-                input->setChannel(x, y, 3, uint32_t(white * std::clamp(0.7 - 0.5 * v + texture, 0.0, 1.0)));
-            }
+        paintPicture(*input.get());
         services->copyInputToOutput();
     }
     // The stages work in place: the picture put back, untimed; nextFrame() moves the frame
