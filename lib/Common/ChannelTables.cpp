@@ -1,6 +1,8 @@
 #include "lib/Common/ChannelTables.h"
 
 #include "lib/Common/PixelFormats.h"
+#include "lib/Common/simd/ByteTables.h"
+#include "lib/Common/simd/Cpu.h"
 
 template <class Tag>
 int32_t ApplyChannelTables(const RasterDesc& raster, const typename Tag::Channel* const tables[3], int32_t white) {
@@ -10,6 +12,13 @@ int32_t ApplyChannelTables(const RasterDesc& raster, const typename Tag::Channel
     const T* red = tables[0];
     const T* green = tables[1];
     const T* blue = tables[2];
+    if constexpr (!kIs16Bit<Tag>) {
+        if (cpu::hasAvx512Vbmi()) {
+            const int channel[3] = {F::R, F::G, F::B};
+            byte_tables::applyAvx512(raster, tables, channel);
+            return 0;
+        }
+    }
     const uint32_t last = uint32_t(white);
     // Samples past the last entry take it (only 16-bit ones can be).
     const auto at = [last](T v) { return kIs16Bit<Tag> ? (v < last ? v : last) : uint32_t(v); };

@@ -19,7 +19,20 @@ bool detectFma() {
     return __builtin_cpu_supports("fma");
 }
 
+bool detectAvx512Vbmi() {
+    // As for AVX2, the runtime's check includes the system's saving of the 512-bit and mask
+    // registers.
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi");
+}
+
 }  // namespace
+
+bool hasAvx512Vbmi() {
+    static const bool detected = detectAvx512Vbmi();
+    return detected && hasAvx2();
+}
 
 bool hasFma() {
     static const bool detected = detectFma();
