@@ -10,6 +10,8 @@
 #include "lib/Common/ImageBuffer.h"
 #include "lib/Common/Kernels.h"
 #include "lib/Common/PlainBlend.h"
+#include "lib/Common/simd/Cpu.h"
+#include "lib/Common/simd/RotatedTaps.h"
 
 namespace {
 
@@ -124,36 +126,53 @@ void placeRotated(const PixelGrid& source, const PixelGrid& destination, int32_t
     const int32_t endI = std::min(x1 - x0, writable.right - (areaLeft + x0));
     const int32_t firstJ = std::max(0, writable.top - (areaTop + y0));
     const int32_t endJ = std::min(y1 - y0, writable.bottom - (areaTop + y0));
+    // 8-bit taps are gathered eight pixels at a time where the source's offsets fit the lanes.
+    bool wide = false;
+    if constexpr (Lanes && !kIs16Bit<Tag>)
+        wide = cpu::hasAvx2() && source.stride > 0 && source.stride * source.height < (int64_t(1) << 31);
+    const rotated_taps::Source taps{source.pixels, int32_t(source.stride), lastColumn, lastRow};
     alignas(16) int32_t us[4], vs[4];
     for (int32_t j = firstJ; j < endJ; ++j) {
         const float Y = float(j) - cy;
         const float Ys = Y * s, Yc = Y * c;
         auto* out = reinterpret_cast<Channel*>(destination.pixels + int64_t(areaTop + y0 + j) * destination.stride +
                                                int64_t(areaLeft + x0 + firstI) * kPixelBytes);
-        for (int32_t i = firstI; i < endI; ++i, out += 4) {
-            const int lane = (i - firstI) & 3;
-            if (lane == 0)
-                sourceCoordinates(i, cx, cy, c, s, Ys, Yc, sx, sy, us, vs);
-            const int32_t u = us[lane], v = vs[lane];
-            const Channel *centre, *left, *right, *up, *down;
-            if (u >= 1 && u < lastColumn && v >= 1 && v < lastRow) {
-                // Every tap inside the source: its neighbours by their offsets.
-                const uint8_t* at = source.pixels + v * source.stride + u * kPixelBytes;
-                centre = reinterpret_cast<const Channel*>(at);
-                left = reinterpret_cast<const Channel*>(at - kPixelBytes);
-                right = reinterpret_cast<const Channel*>(at + kPixelBytes);
-                up = reinterpret_cast<const Channel*>(at - source.stride);
-                down = reinterpret_cast<const Channel*>(at + source.stride);
-            } else {
-                centre = pixel(u, v), left = pixel(u - 1, v), right = pixel(u + 1, v);
-                up = pixel(u, v - 1), down = pixel(u, v + 1);
+        for (int32_t i = firstI; i < endI;) {
+            // A stretch one pixel at a time: the whole row, or with the lanes the group of eight
+            // they left (a tap outside the source) or the row's last pixels.
+            int32_t stop = endI;
+            if (wide) {
+                const int32_t next = rotated_taps::placeRowAvx2(taps, {cx, cy, c, s, Ys, Yc, sx, sy}, i, endI,
+                                                                reinterpret_cast<uint8_t*>(out), F::A);
+                out += 4 * (next - i);
+                i = next;
+                stop = std::min(endI, i + 8);
             }
-            if constexpr (Lanes && !kIs16Bit<Tag>) {
-                fiveTapsInLanes(out, centre, left, right, up, down, uint32_t(0xFF) << (8 * F::A));
-            } else {
-                for (int k : {F::R, F::G, F::B})
-                    out[k] = Channel(average(int32_t(centre[k]) + left[k] + right[k] + up[k] + down[k]));
-                out[F::A] = centre[F::A];
+            for (int32_t n = 0; i < stop; ++i, ++n, out += 4) {
+                const int lane = n & 3;
+                if (lane == 0)
+                    sourceCoordinates(i, cx, cy, c, s, Ys, Yc, sx, sy, us, vs);
+                const int32_t u = us[lane], v = vs[lane];
+                const Channel *centre, *left, *right, *up, *down;
+                if (u >= 1 && u < lastColumn && v >= 1 && v < lastRow) {
+                    // Every tap inside the source: its neighbours by their offsets.
+                    const uint8_t* at = source.pixels + v * source.stride + u * kPixelBytes;
+                    centre = reinterpret_cast<const Channel*>(at);
+                    left = reinterpret_cast<const Channel*>(at - kPixelBytes);
+                    right = reinterpret_cast<const Channel*>(at + kPixelBytes);
+                    up = reinterpret_cast<const Channel*>(at - source.stride);
+                    down = reinterpret_cast<const Channel*>(at + source.stride);
+                } else {
+                    centre = pixel(u, v), left = pixel(u - 1, v), right = pixel(u + 1, v);
+                    up = pixel(u, v - 1), down = pixel(u, v + 1);
+                }
+                if constexpr (Lanes && !kIs16Bit<Tag>) {
+                    fiveTapsInLanes(out, centre, left, right, up, down, uint32_t(0xFF) << (8 * F::A));
+                } else {
+                    for (int k : {F::R, F::G, F::B})
+                        out[k] = Channel(average(int32_t(centre[k]) + left[k] + right[k] + up[k] + down[k]));
+                    out[F::A] = centre[F::A];
+                }
             }
         }
     }
