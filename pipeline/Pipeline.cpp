@@ -2,6 +2,7 @@
 
 #include "lib/Common/ImageProc.h"
 #include "lib/Common/InstanceData.h"
+#include "lib/Common/Kernels.h"
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/ProcessLock.h"
 #include "params/RenderSettings.h"
@@ -9,6 +10,7 @@
 #include "pipeline/PostContrast.h"
 #include "pipeline/Random.h"
 #include "pipeline/StageTable.h"
+#include "stages/tone/Fading.h"
 
 namespace {
 
@@ -16,10 +18,18 @@ using rng::RandomUnit;
 
 // The chain in its fixed order. A gate's draws happen whenever its stage's own flag is set,
 // whether or not the stage then runs.
+// `copied`: the input's rows are in the output; else they are still to be copied from `from` to
+// `to` should fading end without having written the output.
 template <class Tag>
 Status runStages(const StageTable& t, const FrameContext& frame, PluginHost_API& host, RasterHolder& in,
-                 RasterHolder& out, const RenderSettings& s) {
-    if (s.doFading && t.fading) TX_PROPAGATE(t.fading(frame, host, in, out, float(s.fadeAmount)));
+                 RasterHolder& out, const RenderSettings& s, bool copied, const RasterDesc& from,
+                 const RasterDesc& to) {
+    if (s.doFading && t.fading) {
+        const Status faded = t.fading(frame, host, in, out, float(s.fadeAmount));
+        if (faded != STATUS_OK && !copied)
+            CopyRows(from, to);
+        TX_PROPAGATE(faded);
+    }
 
     if (s.doFunk && s.funkOpacity / 100 > 0) {
         // The funk raster is shared: another instance must not rebuild it for its own depth
@@ -116,10 +126,22 @@ Status RunPipeline(const FrameContext& frame, PluginHost_API& host) {
     RasterHolder input(host.inputRaster(0), &host, false, true);
     RasterHolder output(host.outputRaster(), &host, false, true);
     const RasterDesc outDesc = output.describe();
-    host.copyInputToOutput();
+    // Our fading stage, when it runs, comes first and writes every output pixel from the input,
+    // having read none, or else leaves the output untouched or puts the input back: the rows
+    // are then copied only if it fails. The host is asked for the input's and the output's
+    // descriptions as the copy asks for them.
+    const StageTable& stages = stageTable<Tag>();
+    const bool copied = !(settings.doFading && stages.fading == &FadingStage<Tag>);
+    RasterDesc from, to;
+    if (copied) {
+        host.copyInputToOutput();
+    } else {
+        host.describeInput(&from);
+        host.describeOutput(&to);
+    }
 
     try {
-        TX_PROPAGATE(runStages<Tag>(stageTable<Tag>(), frame, host, input, output, settings));
+        TX_PROPAGATE(runStages<Tag>(stages, frame, host, input, output, settings, copied, from, to));
         if (settings.doContrast) postContrast<Tag>(host, output, outDesc, settings.contrastAmount);
         return STATUS_OK;
     } catch (...) {

@@ -82,6 +82,24 @@ TYPED_TEST(Pipeline, AllStagesOffCopiesTheFrame) {
     EXPECT_TRUE(run.out().guardsIntact());
 }
 
+// Fading, first in the chain, writes every output pixel from the input: whatever the output
+// held before the frame never shows, at amounts that blur, that do not, and past the range.
+TYPED_TEST(Pipeline, FadingFramesDoNotDependOnTheOutputBefore) {
+    for (const double amount : {0.0, 1.0, 3.0, 60.0, 200.0, 1e6}) {
+        PipelineRun zeros(kLayout<TypeParam>), noise(kLayout<TypeParam>);
+        for (PipelineRun* run : {&zeros, &noise}) {
+            run->set(0, 1);
+            run->set(2, amount);
+        }
+        zeros.out().fill(0, 0, 0, 0);
+        noise.out().fillRandom(5);
+        ASSERT_EQ(zeros.render(), STATUS_OK);
+        ASSERT_EQ(noise.render(), STATUS_OK);
+        EXPECT_TRUE(zeros.out().samePixels(noise.out())) << "amount " << amount;
+        EXPECT_FALSE(zeros.out().samePixels(zeros.in())) << "amount " << amount;
+    }
+}
+
 TYPED_TEST(Pipeline, StageFailuresAndExceptions) {
     using Tag = TypeParam;
     const struct {
