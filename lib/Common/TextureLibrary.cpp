@@ -27,30 +27,36 @@ uint8_t*& blockOf(const TextureSet& set) {
     return gScratchBlock;
 }
 
-// Writes member bitmap `id` into the raster's w x h area as A = 255, R, G, B per pixel, top
-// row first. A bitmap that is missing, unreadable or of another size leaves black texels.
-void decodeMember(int32_t id, const RasterDesc& raster, int32_t width, int32_t height) {
+// Member bitmap `id` as texels B, G, R, A = 255, top row first, into `texels` (rows of `width`
+// pixels). A bitmap that is missing, unreadable or of another size leaves black texels.
+void decodeMember(int32_t id, uint8_t* texels, int32_t width, int32_t height) {
     const size_t rowBytes = size_t(width) * 4;
-    uint8_t* const first = raster.pixels;
     platform::BitmapRows bitmap;
     const bool read = platform::decodeBitmap(id, width, height, platform::hostWindow(), bitmap);
+    // A pixel as a little-endian word: B, G and R kept, the fourth byte (unused in a bitmap)
+    // made the opaque alpha.
+    constexpr uint32_t kColours = 0x00FFFFFFu, kOpaque = 0xFF000000u;
     for (int32_t y = 0; y < height; ++y) {
-        uint8_t* out = first + ptrdiff_t(y) * raster.rowBytes;
-        // Bitmaps are stored bottom-up: raster row y is bitmap row height - 1 - y, each pixel
-        // given as B, G, R and an unused fourth byte.
-        const uint8_t* in = read ? bitmap.rows + ptrdiff_t(height - 1 - y) * ptrdiff_t(rowBytes) : nullptr;
-        for (int32_t x = 0; x < width; ++x, out += 4) {
-            out[0] = 255;
-            out[1] = in ? in[4 * x + 2] : 0;
-            out[2] = in ? in[4 * x + 1] : 0;
-            out[3] = in ? in[4 * x + 0] : 0;
+        uint8_t* out = texels + size_t(y) * rowBytes;
+        if (!read) {
+            for (int32_t x = 0; x < width; ++x) std::memcpy(out + 4 * x, &kOpaque, 4);
+            continue;
+        }
+        // Bitmaps are stored bottom-up: texel row y is bitmap row height - 1 - y.
+        const uint8_t* in = bitmap.rows + ptrdiff_t(height - 1 - y) * ptrdiff_t(rowBytes);
+        for (int32_t x = 0; x < width; ++x) {
+            uint32_t pixel;
+            std::memcpy(&pixel, in + 4 * x, 4);
+            pixel = (pixel & kColours) | kOpaque;
+            std::memcpy(out + 4 * x, &pixel, 4);
         }
     }
     platform::releaseBitmap(bitmap);
 }
 
-// Decodes every member through a scratch raster of the member size into a new block; null
-// when the raster or the block cannot be had (the set then stays unloaded).
+// Decodes every member into a new block; null when the set's scratch raster of the member size
+// or the block cannot be had (the set then stays unloaded). The members go straight into the
+// block: the raster is taken, and given back, only as the host's say in whether the set loads.
 uint8_t* loadSet(PluginHost_API& host, const TextureSet& set) {
     // Given back on every path, a host failure raised midway included.
     ScratchRaster raster(host, set.width, set.height, DEPTH_8BIT);
@@ -58,25 +64,8 @@ uint8_t* loadSet(PluginHost_API& host, const TextureSet& set) {
     std::unique_ptr<uint8_t, decltype(&std::free)> block(static_cast<uint8_t*>(std::malloc(set.blockBytes())),
                                                          &std::free);
     if (!block) return nullptr;
-    const RasterDesc& desc = raster.desc();
-    const size_t memberRow = size_t(set.width) * 4;
-    for (int32_t n = 1; n <= set.members; ++n) {
-        decodeMember(set.firstResourceId + n, desc, set.width, set.height);
-        uint8_t* member = block.get() + size_t(n - 1) * set.memberBytes();
-        for (int32_t y = 0; y < set.height; ++y) {
-            uint8_t* row = desc.pixels + ptrdiff_t(y) * desc.rowBytes;
-            // A, R, G, B reversed is the texel order B, G, R, A.
-            for (int32_t x = 0; x < set.width; ++x) {
-                uint8_t* p = row + 4 * x;
-                const uint8_t a = p[0], r = p[1], g = p[2], b = p[3];
-                p[0] = b;
-                p[1] = g;
-                p[2] = r;
-                p[3] = a;
-            }
-            std::memcpy(member + size_t(y) * memberRow, row, memberRow);
-        }
-    }
+    for (int32_t n = 1; n <= set.members; ++n)
+        decodeMember(set.firstResourceId + n, block.get() + size_t(n - 1) * set.memberBytes(), set.width, set.height);
     return block.release();
 }
 

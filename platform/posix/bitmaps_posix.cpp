@@ -80,28 +80,33 @@ bool parse(const uint8_t* file, size_t size, Dib& dib) {
     return true;
 }
 
-// Writes colour `index` as B, G, R, 0; an index past the table is black.
-void putIndexed(const Dib& dib, uint8_t index, uint8_t* out) {
-    if (index >= dib.colourCount) return;
-    const uint8_t* c = dib.colours + 4 * size_t(index);
-    out[0] = c[0];
-    out[1] = c[1];
-    out[2] = c[2];
-}
+// Every index's pixel as the four bytes B, G, R, 0; an index past the table is black.
+struct Palette {
+    uint32_t pixel[256] = {};
+    explicit Palette(const Dib& dib) {
+        for (uint32_t i = 0; i < dib.colourCount; ++i) {
+            const uint8_t* c = dib.colours + 4 * size_t(i);
+            const uint8_t bytes[4] = {c[0], c[1], c[2], 0};
+            std::memcpy(&pixel[i], bytes, 4);
+        }
+    }
+    void put(uint8_t index, uint8_t* out) const { std::memcpy(out, &pixel[index], 4); }
+};
 
 void expandUncompressed(const Dib& dib, uint8_t* rows) {
     const size_t stride = (size_t(dib.width) * dib.bitsPerPixel + 31) / 32 * 4;
+    const Palette palette(dib);
     for (int32_t y = 0; y < dib.height; ++y) {
         const uint8_t* in = dib.pixels + size_t(y) * stride;
         uint8_t* out = rows + size_t(y) * size_t(dib.width) * 4;
+        if (dib.bitsPerPixel == 8) {
+            for (int32_t x = 0; x < dib.width; ++x, out += 4) palette.put(in[x], out);
+            continue;
+        }
         for (int32_t x = 0; x < dib.width; ++x, out += 4) {
-            if (dib.bitsPerPixel == 8) {
-                putIndexed(dib, in[x], out);
-            } else {
-                out[0] = in[3 * x];
-                out[1] = in[3 * x + 1];
-                out[2] = in[3 * x + 2];
-            }
+            out[0] = in[3 * x];
+            out[1] = in[3 * x + 1];
+            out[2] = in[3 * x + 2];
         }
     }
 }
@@ -114,6 +119,7 @@ void expandRle8(const Dib& dib, uint8_t* rows) {
     const uint8_t* data = dib.pixels;
     const size_t size = dib.pixelBytes;
     const int32_t width = dib.width;
+    const Palette palette(dib);
     int32_t x = 0, y = 0;  // y counts from the bottom row, as stored
     int32_t spanStart = 0;
     auto pixel = [&](int32_t column) { return rows + (size_t(y) * size_t(width) + size_t(column)) * 4; };
@@ -122,7 +128,7 @@ void expandRle8(const Dib& dib, uint8_t* rows) {
         const uint8_t count = data[i], value = data[i + 1];
         i += 2;
         if (count > 0) {
-            for (int32_t n = 0; n < count && x + n < width; ++n) putIndexed(dib, value, pixel(x + n));
+            for (int32_t n = 0; n < count && x + n < width; ++n) palette.put(value, pixel(x + n));
             x = std::min(x + count, width);
             continue;
         }
@@ -140,7 +146,7 @@ void expandRle8(const Dib& dib, uint8_t* rows) {
             if (y >= dib.height) return;
         } else {  // absolute run of `value` indices, padded to a whole word
             if (size - i < value) break;
-            for (int32_t n = 0; n < value && x + n < width; ++n) putIndexed(dib, data[i + n], pixel(x + n));
+            for (int32_t n = 0; n < value && x + n < width; ++n) palette.put(data[i + n], pixel(x + n));
             x = std::min(x + int32_t(value), width);
             i += value + (value & 1);
         }
