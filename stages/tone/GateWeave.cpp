@@ -44,6 +44,11 @@ Status GateWeaveStage(TX_STAGE_ARGS, float frequency, float amplitude, float noi
         host.copyImage(output.raster, copy.raster());
         // What the moved picture uncovers is opaque black.
         FillRaster<Tag>(out, 0, 0, 0, 255);
+    } else {
+        // The host is asked to describe both rasters, as for the copy.
+        RasterDesc described;
+        host.describeRaster(output.raster, &described);
+        host.describeRaster(copy.raster(), &described);
     }
 
     const int32_t n = host.frameNumber();
