@@ -90,14 +90,20 @@ float pickFrom(std::mt19937& rng, std::initializer_list<float> fixed, float low,
     return rng() % 2 ? fixed.begin()[rng() % fixed.size()] : std::uniform_real_distribution<float>(low, high)(rng);
 }
 
-// Runs `body` at the widest vector width the processor has, then held to SSE2.
+// Runs `body` at the widest vector width the processor has, held to AVX2, then to SSE2.
 template <class Body>
 void atEachWidth(Body body) {
-    for (bool narrowest : {false, true}) {
-        SCOPED_TRACE(narrowest ? "held to SSE2" : "widest");
-        cpu::holdToSse2(narrowest);
+    const struct {
+        const char* name;
+        bool avx2, sse2;
+    } widths[] = {{"widest", false, false}, {"held to AVX2", true, false}, {"held to SSE2", true, true}};
+    for (const auto& width : widths) {
+        SCOPED_TRACE(width.name);
+        cpu::holdToAvx2(width.avx2);
+        cpu::holdToSse2(width.sse2);
         body();
     }
+    cpu::holdToAvx2(false);
     cpu::holdToSse2(false);
 }
 
@@ -449,25 +455,28 @@ TEST(FastPathsPowers, SamplesRaisedAreTheLevelsPowGives) {
 }
 
 // The margin that sends a power to pow itself holds for every level the vignette can raise:
-// every 16-bit sample under the exponent of each of its thousand gamma steps.
+// every 16-bit sample under the exponent of each of its thousand gamma steps, in lanes of four
+// and of eight doubles (where the processor has them).
 TEST(FastPathsPowers, EveryLevelUnderEveryGammaStep) {
     using Tag = PIXEL_BGRA14;
     constexpr int32_t levels = Tag::white + 1;
     std::vector<double> logs(levels), exponents(levels);
     for (int32_t v = 0; v < levels; ++v) logs[size_t(v)] = std::log2(double(v) / double(Tag::white));
-    std::vector<uint16_t> pixels(4 * size_t(levels));
+    std::vector<uint16_t> pixels(4 * size_t(levels)), want(levels);
     for (int32_t step = 1; step <= 1000; ++step) {
         const double e = 1.0 / double(float(step) / 1000.0f);
-        for (int32_t v = 0; v < levels; ++v) {
-            std::fill_n(&pixels[4 * size_t(v)], 4, uint16_t(v));
-            exponents[size_t(v)] = e;
-        }
-        RaiseToPowers<Tag>(pixels.data(), exponents.data(), logs.data(), levels);
-        for (int32_t v = 0; v < levels; ++v) {
-            const auto want = uint16_t(std::min(int32_t(Tag::white * std::pow(double(v) / Tag::white, e) + 0.5), Tag::white));
-            ASSERT_EQ(pixels[4 * size_t(v) + Tag::FORMAT::R], want) << v << " to the power " << e;
-            ASSERT_EQ(pixels[4 * size_t(v) + Tag::FORMAT::G], want) << v << " to the power " << e;
-            ASSERT_EQ(pixels[4 * size_t(v) + Tag::FORMAT::B], want) << v << " to the power " << e;
+        std::fill(exponents.begin(), exponents.end(), e);
+        for (int32_t v = 0; v < levels; ++v)
+            want[size_t(v)] = uint16_t(std::min(int32_t(Tag::white * std::pow(double(v) / Tag::white, e) + 0.5), Tag::white));
+        for (bool heldToAvx2 : {false, true}) {
+            cpu::holdToAvx2(heldToAvx2);
+            for (int32_t v = 0; v < levels; ++v) std::fill_n(&pixels[4 * size_t(v)], 4, uint16_t(v));
+            RaiseToPowers<Tag>(pixels.data(), exponents.data(), logs.data(), levels);
+            cpu::holdToAvx2(false);
+            for (int32_t v = 0; v < levels; ++v)
+                for (int k : {Tag::FORMAT::R, Tag::FORMAT::G, Tag::FORMAT::B})
+                    ASSERT_EQ(pixels[4 * size_t(v) + size_t(k)], want[size_t(v)])
+                        << v << " to the power " << e << (heldToAvx2 ? ", held to AVX2" : "");
         }
     }
 }

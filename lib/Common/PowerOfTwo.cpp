@@ -65,95 +65,96 @@ void raisePlain(typename Tag::Channel* px, const double* exponents, const double
 
 }  // namespace
 
+// The lane path at two widths. GCC's AVX-512 headers warn of uninitialised values inside
+// their 64-bit lane conversions.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+
 TX_BEGIN_AVX2_FMA
+namespace four_lanes {
 namespace {
 
-// x[n] = 2^x[n] for the N vectors at once, their steps interleaved so that the series of one
-// runs while another's waits on its last step. 2^x = 2^k sqrt(2) e^g with k = floor(x) and
-// g = (x - k - 1/2) ln 2, |g| < 0.347, where nine terms of e^g's series leave less than
-// 3e-10. For x <= 0 (minus infinity included); below -1022 the result is 0. Inlined, so that
-// the vectors stay in registers rather than go through memory at each call.
-template <int N>
-inline __attribute__((always_inline)) void exp2Lanes(__m256d (&x)[N]) {
-    static constexpr double kInverseFactorials[] = {1.0 / 40320.0, 1.0 / 5040.0, 1.0 / 720.0, 1.0 / 120.0, 1.0 / 24.0,
-                                                    1.0 / 6.0,     0.5,          1.0,         1.0};
-    constexpr int kTerms = sizeof(kInverseFactorials) / sizeof(kInverseFactorials[0]);
-    __m256d k[N], g[N], series[N];
-    for (int n = 0; n < N; ++n) {
-        x[n] = _mm256_max_pd(x[n], _mm256_set1_pd(-1100.0));  // minus infinity too
-        k[n] = _mm256_floor_pd(x[n]);
-        g[n] = _mm256_mul_pd(_mm256_sub_pd(_mm256_sub_pd(x[n], k[n]), _mm256_set1_pd(0.5)),
-                             _mm256_set1_pd(0.6931471805599453094));
+struct D {
+    using V = __m256d;
+    static constexpr int kLanes = 4;
+    static V set(double v) { return _mm256_set1_pd(v); }
+    static V load(const double* p) { return _mm256_loadu_pd(p); }
+    static V add(V a, V b) { return _mm256_add_pd(a, b); }
+    static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
+    static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
+    static V fma(V a, V b, V c) { return _mm256_fmadd_pd(a, b, c); }
+    static V max(V a, V b) { return _mm256_max_pd(a, b); }
+    static V floor(V a) { return _mm256_floor_pd(a); }
+    static unsigned nonZero(V a) { return unsigned(_mm256_movemask_pd(_mm256_cmp_pd(a, _mm256_setzero_pd(), _CMP_NEQ_UQ))); }
+    static V gather(const double* table, const uint32_t* at) {
+        return _mm256_setr_pd(table[at[0]], table[at[1]], table[at[2]], table[at[3]]);
     }
-    // Estrin's scheme: pairs, then quadruples, then the last term, so that the longest chain is
-    // five steps rather than eight.
-    static_assert(kTerms == 9);
-    __m256d c[kTerms];  // c[i]: the coefficient of g^i
-    for (int i = 0; i < kTerms; ++i) c[i] = _mm256_set1_pd(kInverseFactorials[kTerms - 1 - i]);
-    for (int n = 0; n < N; ++n) {
-        const __m256d g2 = _mm256_mul_pd(g[n], g[n]), g4 = _mm256_mul_pd(g2, g2);
-        const __m256d p01 = _mm256_fmadd_pd(c[1], g[n], c[0]), p23 = _mm256_fmadd_pd(c[3], g[n], c[2]);
-        const __m256d p45 = _mm256_fmadd_pd(c[5], g[n], c[4]), p67 = _mm256_fmadd_pd(c[7], g[n], c[6]);
-        const __m256d p03 = _mm256_fmadd_pd(p23, g2, p01), p47 = _mm256_fmadd_pd(p67, g2, p45);
-        series[n] = _mm256_fmadd_pd(_mm256_fmadd_pd(c[8], g4, p47), g4, p03);
+    // m 2^k for whole k, from 2^k's exponent bits; 0 where k is below -1022.
+    static V timesPowerOfTwo(V m, V k) {
+        const __m256i biased = _mm256_add_epi64(_mm256_cvtepi32_epi64(_mm256_cvttpd_epi32(k)), _mm256_set1_epi64x(1023));
+        const V scaled = _mm256_mul_pd(m, _mm256_castsi256_pd(_mm256_slli_epi64(biased, 52)));
+        return _mm256_andnot_pd(_mm256_cmp_pd(k, _mm256_set1_pd(-1022.0), _CMP_LT_OQ), scaled);
     }
-    for (int n = 0; n < N; ++n) {
-        const __m256d mantissa = _mm256_mul_pd(series[n], _mm256_set1_pd(1.4142135623730950488));
-        // 2^k from its exponent bits; k below -1022 gives 0.
-        const __m256i biased =
-            _mm256_add_epi64(_mm256_cvtepi32_epi64(_mm256_cvttpd_epi32(k[n])), _mm256_set1_epi64x(1023));
-        const __m256d scaled = _mm256_mul_pd(mantissa, _mm256_castsi256_pd(_mm256_slli_epi64(biased, 52)));
-        x[n] = _mm256_andnot_pd(_mm256_cmp_pd(k[n], _mm256_set1_pd(-1022.0), _CMP_LT_OQ), scaled);
+    // Each level truncated (held to `top`) and its fraction; the lanes whose fraction lies
+    // below `low` or above `high`.
+    static unsigned levelsAndFractions(V level, int32_t top, V low, V high, int32_t* held, double* fractions) {
+        const __m128i n = _mm256_cvttpd_epi32(level);
+        const V fraction = _mm256_sub_pd(level, _mm256_cvtepi32_pd(n));
+        _mm_store_si128(reinterpret_cast<__m128i*>(held), _mm_min_epi32(n, _mm_set1_epi32(top)));
+        _mm256_store_pd(fractions, fraction);
+        return unsigned(_mm256_movemask_pd(
+            _mm256_or_pd(_mm256_cmp_pd(fraction, low, _CMP_LT_OQ), _mm256_cmp_pd(fraction, high, _CMP_GT_OQ))));
     }
-}
+};
 
-// Four pixels a step, each colour channel's four samples in one vector.
+#include "lib/Common/PowerLanes.inc"
+
+// Four pixels a step, each colour channel's samples in one vector.
 template <class Tag>
 void raiseInLanes(typename Tag::Channel* px, const double* exponents, const double* logs, int32_t count,
                   const Before<Tag>& before) {
     using F = typename Tag::FORMAT;
-    const __m256d white = _mm256_set1_pd(double(Tag::white)), half = _mm256_set1_pd(0.5);
-    const __m256d low = _mm256_set1_pd(kMargin), high = _mm256_set1_pd(1.0 - kMargin);
-    const __m128i top = _mm_set1_epi32(Tag::white);
+    using V = typename D::V;
+    constexpr int L = D::kLanes;
+    constexpr unsigned kAll = (1u << L) - 1;
+    constexpr int channels[3] = {F::R, F::G, F::B};
+    const V white = D::set(double(Tag::white)), half = D::set(0.5);
+    const V low = D::set(kMargin), high = D::set(1.0 - kMargin);
     int32_t x = 0;
-    for (; x + 4 <= count; x += 4) {
-        const __m256d e = _mm256_loadu_pd(exponents + x);
-        const int touched = _mm256_movemask_pd(_mm256_cmp_pd(e, _mm256_setzero_pd(), _CMP_NEQ_UQ));
+    for (; x + L <= count; x += L) {
+        const V e = D::load(exponents + x);
+        const unsigned touched = D::nonZero(e);
         typename Tag::Channel* p = px + 4 * x;
-        constexpr int channels[3] = {F::R, F::G, F::B};
         if (touched == 0) {
-            raisePlain<Tag>(p, exponents + x, logs, 4, before);  // the tables alone, if any
+            raisePlain<Tag>(p, exponents + x, logs, L, before);  // the tables alone, if any
             continue;
         }
-        uint32_t i[3][4];
-        __m256d level[3];
+        alignas(64) uint32_t i[3][L];
+        V level[3];
         for (int c = 0; c < 3; ++c) {
-            for (int j = 0; j < 4; ++j) {
+            for (int j = 0; j < L; ++j) {
                 typename Tag::Channel& v = p[4 * j + channels[c]];
                 v = before(c, v);  // untouched pixels keep this
                 i[c][j] = heldSample<Tag>(v);
             }
             // Untouched lanes (exponent 0) may make NaN here; their results are not kept.
-            level[c] = _mm256_mul_pd(_mm256_setr_pd(logs[i[c][0]], logs[i[c][1]], logs[i[c][2]], logs[i[c][3]]), e);
+            level[c] = D::mul(D::gather(logs, i[c]), e);
         }
         exp2Lanes(level);
         for (int c = 0; c < 3; ++c) {
             const int k = channels[c];
-            level[c] = _mm256_add_pd(_mm256_mul_pd(level[c], white), half);
-            const __m128i n = _mm256_cvttpd_epi32(level[c]);
-            const __m256d fraction = _mm256_sub_pd(level[c], _mm256_cvtepi32_pd(n));
-            const int near = _mm256_movemask_pd(_mm256_or_pd(_mm256_cmp_pd(fraction, low, _CMP_LT_OQ),
-                                                             _mm256_cmp_pd(fraction, high, _CMP_GT_OQ)));
-            alignas(16) int32_t held[4];
-            _mm_store_si128(reinterpret_cast<__m128i*>(held), _mm_min_epi32(n, top));
-            if ((near & touched) == 0 && touched == 15) {
-                for (int j = 0; j < 4; ++j)
+            level[c] = D::add(D::mul(level[c], white), half);
+            alignas(64) int32_t held[L];
+            alignas(64) double fractions[L];
+            const unsigned near = D::levelsAndFractions(level[c], Tag::white, low, high, held, fractions);
+            if ((near & touched) == 0 && touched == kAll) {
+                for (int j = 0; j < L; ++j)
                     p[4 * j + k] = typename Tag::Channel(held[j]);
                 continue;
             }
-            alignas(32) double fractions[4];
-            _mm256_store_pd(fractions, fraction);
-            for (int j = 0; j < 4; ++j)
+            for (int j = 0; j < L; ++j)
                 if (touched >> j & 1)
                     p[4 * j + k] = near >> j & 1 ? exactLevel<Tag>(held[j], fractions[j], i[c][j], exponents[x + j])
                                                  : typename Tag::Channel(held[j]);
@@ -163,14 +164,122 @@ void raiseInLanes(typename Tag::Channel* px, const double* exponents, const doub
 }
 
 }  // namespace
+}  // namespace four_lanes
+TX_END_AVX2
+
+TX_BEGIN_AVX512
+namespace eight_lanes {
+namespace {
+
+struct D {
+    using V = __m512d;
+    static constexpr int kLanes = 8;
+    static V set(double v) { return _mm512_set1_pd(v); }
+    static V load(const double* p) { return _mm512_loadu_pd(p); }
+    static V add(V a, V b) { return _mm512_add_pd(a, b); }
+    static V sub(V a, V b) { return _mm512_sub_pd(a, b); }
+    static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
+    static V fma(V a, V b, V c) { return _mm512_fmadd_pd(a, b, c); }
+    static V max(V a, V b) { return _mm512_max_pd(a, b); }
+    static V floor(V a) { return _mm512_roundscale_pd(a, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC); }
+    static unsigned nonZero(V a) { return _mm512_cmp_pd_mask(a, _mm512_setzero_pd(), _CMP_NEQ_UQ); }
+    static V timesPowerOfTwo(V m, V k) {
+        const __m512i biased = _mm512_add_epi64(_mm512_cvtepi32_epi64(_mm512_cvttpd_epi32(k)), _mm512_set1_epi64(1023));
+        const V scaled = _mm512_mul_pd(m, _mm512_castsi512_pd(_mm512_slli_epi64(biased, 52)));
+        return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(k, _mm512_set1_pd(-1022.0), _CMP_NLT_UQ), scaled);
+    }
+};
+
+#include "lib/Common/PowerLanes.inc"
+
+// The 16-bit sample at `shift` bits of each of eight four-sample pixels, as 32-bit lanes.
+inline __m256i samplesAt(__m512i pixels, int shift) {
+    return _mm256_and_si256(_mm512_cvtepi64_epi32(_mm512_srl_epi64(pixels, _mm_cvtsi32_si128(shift))),
+                            _mm256_set1_epi32(0xffff));
+}
+
+// The pixels with the sample at `shift` bits replaced by `samples` in the lanes of `keep`.
+inline __m512i withSamplesAt(__m512i pixels, __mmask8 keep, __m256i samples, int shift) {
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    const __m512i cleared = _mm512_andnot_si512(_mm512_sll_epi64(_mm512_set1_epi64(0xffff), count), pixels);
+    return _mm512_mask_or_epi64(pixels, keep, cleared, _mm512_sll_epi64(_mm512_cvtepu32_epi64(samples), count));
+}
+
+// Eight pixels a step, read and written whole: the samples leave their pixels, find their
+// logarithms by gathers and come back under masks, so that only the powers near a rounding
+// boundary take a sample at a time.
+template <class Tag>
+void raiseInLanes(typename Tag::Channel* px, const double* exponents, const double* logs, int32_t count,
+                  const Before<Tag>& before) {
+    using F = typename Tag::FORMAT;
+    constexpr int channels[3] = {F::R, F::G, F::B};
+    const __m512d white = _mm512_set1_pd(double(Tag::white)), half = _mm512_set1_pd(0.5);
+    const __m512d low = _mm512_set1_pd(kMargin), high = _mm512_set1_pd(1.0 - kMargin);
+    const __m256i top = _mm256_set1_epi32(Tag::white);
+    // The tables first, over the whole run while it is in cache: gathers of their 16-bit
+    // entries, or loads one by one into the lanes, measured slower than this pass.
+    if (before.tables) {
+        for (int32_t i = 0; i < count; ++i)
+            for (int c = 0; c < 3; ++c)
+                px[4 * i + channels[c]] = before(c, px[4 * i + channels[c]]);
+    }
+    const Before<Tag> none{nullptr, 0};
+    int32_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m512d e = _mm512_loadu_pd(exponents + x);
+        const __mmask8 touched = _mm512_cmp_pd_mask(e, _mm512_setzero_pd(), _CMP_NEQ_UQ);
+        if (touched == 0)
+            continue;
+        typename Tag::Channel* p = px + 4 * x;
+        __m512i pixels = _mm512_loadu_si512(p);
+        __m256i sample[3];
+        __m512d level[3];
+        for (int c = 0; c < 3; ++c) {
+            sample[c] = _mm256_min_epu32(samplesAt(pixels, 16 * channels[c]), top);
+            // Untouched lanes (exponent 0) may make NaN here; their results are not kept.
+            level[c] = _mm512_mul_pd(_mm512_i32gather_pd(sample[c], logs, 8), e);
+        }
+        exp2Lanes(level);
+        __mmask8 near[3];
+        __m256i levels[3];
+        __m512d fraction[3];
+        for (int c = 0; c < 3; ++c) {
+            level[c] = _mm512_add_pd(_mm512_mul_pd(level[c], white), half);
+            levels[c] = _mm512_cvttpd_epi32(level[c]);
+            fraction[c] = _mm512_sub_pd(level[c], _mm512_cvtepi32_pd(levels[c]));
+            near[c] = _mm512_cmp_pd_mask(fraction[c], low, _CMP_LT_OQ) | _mm512_cmp_pd_mask(fraction[c], high, _CMP_GT_OQ);
+            levels[c] = _mm256_min_epi32(levels[c], top);
+            pixels = withSamplesAt(pixels, touched, levels[c], 16 * channels[c]);
+        }
+        _mm512_storeu_si512(p, pixels);
+        for (int c = 0; c < 3; ++c) {
+            if ((near[c] & touched) == 0)
+                continue;
+            alignas(32) int32_t held[8], index[8];
+            alignas(64) double fractions[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(held), levels[c]);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(index), sample[c]);
+            _mm512_store_pd(fractions, fraction[c]);
+            for (int j = 0; j < 8; ++j)
+                if ((near[c] & touched) >> j & 1)
+                    p[4 * j + channels[c]] = exactLevel<Tag>(held[j], fractions[j], uint32_t(index[j]), exponents[x + j]);
+        }
+    }
+    raisePlain<Tag>(px + 4 * x, exponents + x, logs, count - x, none);
+}
+
+}  // namespace
+}  // namespace eight_lanes
 TX_END_AVX2
 
 template <class Tag>
 void RaiseToPowers(typename Tag::Channel* pixels, const double* exponents, const double* logs, int32_t count,
                    const typename Tag::Channel* const* before, int32_t beforeWhite) {
     const Before<Tag> tables{before, uint32_t(beforeWhite)};
-    if (cpu::hasFma())
-        raiseInLanes<Tag>(pixels, exponents, logs, count, tables);
+    if (cpu::hasAvx512())
+        eight_lanes::raiseInLanes<Tag>(pixels, exponents, logs, count, tables);
+    else if (cpu::hasFma())
+        four_lanes::raiseInLanes<Tag>(pixels, exponents, logs, count, tables);
     else
         raisePlain<Tag>(pixels, exponents, logs, count, tables);
 }

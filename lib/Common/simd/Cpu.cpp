@@ -6,7 +6,7 @@ namespace cpu {
 
 namespace {
 
-std::atomic<bool> held{false};
+std::atomic<bool> held{false}, heldToAvx2{false};
 
 bool detectAvx2() {
     // The runtime's check also asks the system whether it saves the 256-bit registers.
@@ -27,11 +27,21 @@ bool detectAvx512Vbmi() {
            __builtin_cpu_supports("avx512vbmi");
 }
 
+bool detectAvx512() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+}
+
 }  // namespace
 
 bool hasAvx512Vbmi() {
     static const bool detected = detectAvx512Vbmi();
-    return detected && hasAvx2();
+    return detected && hasAvx2() && !heldToAvx2.load(std::memory_order_relaxed);
+}
+
+bool hasAvx512() {
+    static const bool detected = detectAvx512();
+    return detected && hasFma() && !heldToAvx2.load(std::memory_order_relaxed);
 }
 
 bool hasFma() {
@@ -45,5 +55,6 @@ bool hasAvx2() {
 }
 
 void holdToSse2(bool hold) { held.store(hold, std::memory_order_relaxed); }
+void holdToAvx2(bool hold) { heldToAvx2.store(hold, std::memory_order_relaxed); }
 
 }  // namespace cpu

@@ -13,7 +13,13 @@ bool hasFma();
 // the system saving those registers): a 256-entry byte table looked up 64 bytes at a time.
 bool hasAvx512Vbmi();
 
-// Holds every kernel to its SSE2 path while set: the tests run both widths on one machine.
+// hasFma(), and the processor has AVX-512's foundation and its 256-bit forms (with the system
+// saving the 512-bit and mask registers): eight doubles a vector, gathers under masks.
+bool hasAvx512();
+
+// Holds every kernel to its SSE2 path while set: the tests run every width on one machine.
 void holdToSse2(bool hold);
+// Holds every kernel to AVX2 at most while set.
+void holdToAvx2(bool hold);
 
 }  // namespace cpu
