@@ -257,9 +257,9 @@ void raiseInLanes(typename Tag::Channel* px, const double* exponents, const doub
                 continue;
             alignas(32) int32_t held[8], index[8];
             alignas(64) double fractions[8];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(held), levels[c]);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(index), sample[c]);
-            _mm512_store_pd(fractions, fraction[c]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(held), levels[c]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(index), sample[c]);
+            _mm512_storeu_pd(fractions, fraction[c]);
             for (int j = 0; j < 8; ++j)
                 if ((near[c] & touched) >> j & 1)
                     p[4 * j + channels[c]] = exactLevel<Tag>(held[j], fractions[j], uint32_t(index[j]), exponents[x + j]);

@@ -29,7 +29,7 @@ bool detectAvx512Vbmi() {
 
 bool detectAvx512() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");
 }
 
 }  // namespace

@@ -13,8 +13,8 @@ bool hasFma();
 // the system saving those registers): a 256-entry byte table looked up 64 bytes at a time.
 bool hasAvx512Vbmi();
 
-// hasFma(), and the processor has AVX-512's foundation and its 256-bit forms (with the system
-// saving the 512-bit and mask registers): eight doubles a vector, gathers under masks.
+// hasFma(), and the processor has AVX-512's foundation, its 256-bit forms and its byte and word
+// operations (with the system saving the 512-bit and mask registers).
 bool hasAvx512();
 
 // Holds every kernel to its SSE2 path while set: the tests run every width on one machine.

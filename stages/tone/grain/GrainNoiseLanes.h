@@ -1,6 +1,7 @@
-// The grain noise pass eight samples at a time with AVX2: the generator run in lanes that
-// jump to their draws, and each sample's offset, curve entry and weight worked out rather than
-// looked up (the processor cannot look up eight table entries at once at any useful speed).
+// The grain noise pass eight or sixteen samples at a time, with AVX2 or AVX-512: the generator
+// run in lanes that jump to their draws, and each sample's offset, curve entry and weight
+// worked out rather than looked up (the processor cannot look up a vector's table entries at
+// once at any useful speed).
 // Made only where the worked-out forms give every entry of the tables the pass was handed.
 #pragma once
 
@@ -60,9 +61,13 @@ bool prepareLanes(LaneConstants& k, int32_t amplitude, const Shaping& shaping,
                   const typename Tag::Channel* const curves[3], const float* weights);
 
 // Rows first..end-1 of the layer, `width` pixels each, from the generator at `state`, which
-// is left after the rows' draws.
+// is left after the rows' draws; in AVX-512's lanes where cpu::hasAvx512().
 template <class Tag>
 void laneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
               const RasterDesc& layer, int32_t width, int32_t first, int32_t end);
+// The same in AVX-512's lanes, only after cpu::hasAvx512().
+template <class Tag>
+void laneRowsAvx512(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
+                    const RasterDesc& layer, int32_t width, int32_t first, int32_t end);
 
 }  // namespace grain_noise

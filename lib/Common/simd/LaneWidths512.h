@@ -1,0 +1,75 @@
+// A third width of lane work, for the kernels that gain from it: AVX-512's sixteen 32-bit lanes,
+// with the names of LaneWidths.h for the operations those kernels use. Compared lanes come back
+// as a mask rather than as a vector of lanes; `auto` takes either. Compiled for AVX-512 and used
+// only after cpu::hasAvx512(), from code between TX_BEGIN_AVX512 and TX_END_AVX2.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "lib/Common/simd/TargetAvx2.h"
+
+// GCC's AVX-512 headers warn of uninitialised values inside their conversions and shifts.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+
+TX_BEGIN_AVX512
+
+namespace simd {
+
+struct Avx512Lanes {
+    using I = __m512i;
+    using F = __m512;
+    using Mask = __mmask16;
+    using Count = __m128i;
+
+    static I loadBytes(const void* at) { return _mm512_loadu_si512(at); }
+    static void storeBytes(void* at, I v) { _mm512_storeu_si512(at, v); }
+    static void store32(int32_t* at, I v) { _mm512_storeu_si512(at, v); }
+    static void storeFloat(float* at, F v) { _mm512_storeu_ps(at, v); }
+
+    static I set32(int32_t v) { return _mm512_set1_epi32(v); }
+    static I set64(int64_t v) { return _mm512_set1_epi64(v); }
+    static F setFloat(float v) { return _mm512_set1_ps(v); }
+    static F zeroFloat() { return _mm512_setzero_ps(); }
+    static I laneNumbers32() { return _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15); }
+    static Count shiftCount(int n) { return _mm_cvtsi32_si128(n); }
+
+    static I bitAnd(I a, I b) { return _mm512_and_si512(a, b); }
+    static I bitOr(I a, I b) { return _mm512_or_si512(a, b); }
+    // Within each 128-bit block, as the narrower widths do.
+    static I shuffleBytes(I v, I picks) { return _mm512_shuffle_epi8(v, picks); }
+
+    static I add32(I a, I b) { return _mm512_add_epi32(a, b); }
+    static I sub32(I a, I b) { return _mm512_sub_epi32(a, b); }
+    static I mulLow32(I a, I b) { return _mm512_mullo_epi32(a, b); }
+    static I min32(I a, I b) { return _mm512_min_epi32(a, b); }
+    static Mask greater32(I a, I b) { return _mm512_cmpgt_epi32_mask(a, b); }
+    static I shiftLeft32(I a, int n) { return _mm512_slli_epi32(a, unsigned(n)); }
+    static I shiftRight32(I a, int n) { return _mm512_srli_epi32(a, unsigned(n)); }
+    static I shiftRight32(I a, Count count) { return _mm512_srl_epi32(a, count); }
+    static I mulEven32(I a, I b) { return _mm512_mul_epu32(a, b); }
+    static I add64(I a, I b) { return _mm512_add_epi64(a, b); }
+    static I evenOddLanes32(I even, I odd) { return _mm512_mask_blend_epi32(0xAAAA, even, odd); }
+    static I shiftRight64(I a, Count count) { return _mm512_srl_epi64(a, count); }
+    static I shiftRight64By32(I a) { return _mm512_srli_epi64(a, 32); }
+    static I shiftLeft64(I a, Count count) { return _mm512_sll_epi64(a, count); }
+
+    static F toFloat(I v) { return _mm512_cvtepi32_ps(v); }
+    static I truncate(F v) { return _mm512_cvttps_epi32(v); }
+    static F truncateFloat(F v) { return _mm512_roundscale_ps(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
+    static F addFloat(F a, F b) { return _mm512_add_ps(a, b); }
+    static F subFloat(F a, F b) { return _mm512_sub_ps(a, b); }
+    static F mulFloat(F a, F b) { return _mm512_mul_ps(a, b); }
+    static F divFloat(F a, F b) { return _mm512_div_ps(a, b); }
+    static F minFloat(F a, F b) { return _mm512_min_ps(a, b); }
+    static F maxFloat(F a, F b) { return _mm512_max_ps(a, b); }
+    static F selectFloat(Mask mask, F ifSet, F ifClear) { return _mm512_mask_blend_ps(mask, ifClear, ifSet); }
+};
+
+}  // namespace simd
+
+TX_END_AVX2
