@@ -2,9 +2,8 @@
 // either compiler: they may use AVX2 intrinsics and must only run after cpu::hasAvx2().
 // TX_BEGIN_AVX2_FMA adds fused multiply-add, for functions that run only after cpu::hasFma();
 // TX_BEGIN_AVX512_VBMI the byte permutes of AVX-512, for those run after cpu::hasAvx512Vbmi();
-// TX_BEGIN_AVX512 AVX-512's foundation, vector lengths and byte and word
-// operations with AVX2 and fused multiply-add, for those run after
-// cpu::hasAvx512().
+// TX_BEGIN_AVX512 AVX-512's foundation, vector lengths and byte and word operations with AVX2
+// and fused multiply-add, for those run after cpu::hasAvx512().
 #pragma once
 
 #if defined(__clang__)
