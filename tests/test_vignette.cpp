@@ -2,6 +2,7 @@
 // the instance's memo, flicker's tables in its pass, both depths, and the chain.
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "StageTestSupport.h"
 #include "lib/Common/simd/Cpu.h"
@@ -175,16 +176,12 @@ TEST(VignetteMemo, EachFrameOfAnInstanceFollowsItsOwnSettings) {
         else if (f.in().isBGRA()) expectVignetted<PIXEL_BGRA8>(f, size, intensity);
         else expectVignetted<PIXEL_ARGB8>(f, size, intensity);
     };
-    check(small, 40, 0.7f);
-    check(small, 40, 0.7f);
-    check(small, 40, 0.6f);
-    check(small, 30, 0.6f);
-    check(small, 100, 0.6f);  // nothing to do: no curves
-    check(small, 30, 0.6f);
-    check(deep, 30, 0.6f);
-    check(small, 30, 0.6f);
-    check(large, 30, 0.6f);
-    check(small, 30, 0.6f);
+    // Size 100: nothing to do, no curves.
+    for (const auto& [f, size, intensity] : {std::tuple{&small, 40.0f, 0.7f}, {&small, 40.0f, 0.7f}, {&small, 40.0f, 0.6f},
+                                             {&small, 30.0f, 0.6f}, {&small, 100.0f, 0.6f}, {&small, 30.0f, 0.6f},
+                                             {&deep, 30.0f, 0.6f}, {&small, 30.0f, 0.6f}, {&large, 30.0f, 0.6f},
+                                             {&small, 30.0f, 0.6f}})
+        check(*f, size, intensity);
     ASSERT_TRUE(shared.vignetteMemo);
     shared.vignetteMemo->inUse.test_and_set();  // another thread's render
     check(small, 55, 0.9f);
