@@ -55,7 +55,8 @@ TYPED_TEST_SUITE(GateWeave, AllFormats);
 
 // The swing is A cos(2 pi F n / 24), rounded: at F 0.25 frame 0 moves right by A, 48 left,
 // 24 not at all. Every frame draws once; a frame other than 0 draws again for a jolt when the
-// noise frequency beats the first draw. Amplitudes past the width leave black; NaN moves nothing.
+// noise frequency beats the first draw. Amplitudes of the width or more leave black; NaN moves
+// nothing.
 TYPED_TEST(GateWeave, SwingJoltsAndTheirDraws) {
     const float W = 21, inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
     const struct {

@@ -283,7 +283,8 @@ TEST_F(Tarnix, GrainFollowsFrameNumbersSoTheStartFrameMovesIt) {
 // One instance renders a run's frames in order, so a scratch keeps its column (moving at most
 // a pixel per frame here) until its lifetime runs out or it drifts off: with three of them and
 // duration 240, new ones appear at most twice in nine frames. Scratches born every frame would
-// appear three times a frame; ones that never saw the frame change would never move.
+// appear three times a frame; ones that never saw the frame change would never move. On flat
+// grey every changed column is a scratch's.
 TEST_F(Tarnix, ScratchesLiveAcrossTheFramesOfARender) {
     constexpr int kWidth = 240, kHeight = 24;
     constexpr size_t kFrame = size_t(kWidth) * kHeight * 4;
