@@ -1,7 +1,6 @@
-// Shared set-up for the stage tests: a stage called in-process as the driver calls it, on
-// any of the four pixel formats, with rows padded past the pixels, guard bytes around the
-// images and the effect instance's data; the whole chain through the driver with chosen
-// settings; the host refusing an allocation; the same picture in 8 and 16 bits.
+// Shared set-up for the stage tests: a stage called in-process as the driver calls it, on any
+// of the four formats with padded rows, guard bytes and the instance's data; the chain through
+// the driver; a refused allocation; the same picture in 8 and 16 bits.
 #pragma once
 
 #include <algorithm>
@@ -90,9 +89,8 @@ inline AcfPtr<Image> copyOf(const Image& from) {
     return to;
 }
 
-// A texture member's grey g as each format holds it once copied, A R G B: g widened to
-// (g << 6) | (g >> 2) in 16-bit in R; alpha g, but 255 in BGRA8; G g in 8-bit, 16383 in
-// 16-bit; B g, but 255 in ARGB8.
+// A texture member's grey g as each format holds it once copied, A R G B: 16-bit widens g to
+// (g << 6) | (g >> 2) with G 16383; BGRA8 alpha and ARGB8 blue are 255.
 template <class Tag>
 std::array<uint32_t, 4> textureMember(uint8_t grey) {
     const uint32_t g = fromByte<Tag>(grey);

@@ -47,19 +47,10 @@ const std::vector<Look>& looks() {
         {"contrast", {{"Plugin_FXid_DoContrast", 1}}},
         {"contrast_negative", {{"Plugin_FXid_DoContrast", 1}, {"Plugin_FXid_ContrastAmount", -35}}},
         {"everything",
-         {{"Plugin_FXid_DoFading", 1},
-          {"Plugin_FXid_DoFunk", 1},
-          {"Plugin_FXid_DoSplotches", 1},
-          {"Plugin_FXid_DoDust", 1},
-          {"Plugin_FXid_DoFlicker", 1},
-          {"Plugin_FXid_DoVignette", 1},
-          {"Plugin_FXid_DoDisplacement", 1},
-          {"Plugin_FXid_DoMicro", 1},
-          {"Plugin_FXid_DoGrain", 1},
-          {"Plugin_FXid_DoDeepScratch", 1},
-          {"Plugin_FXid_DoBasicScratch", 1},
-          {"Plugin_FXid_DoGateweave", 1},
-          {"Plugin_FXid_DoContrast", 1}}},
+         {{"Plugin_FXid_DoFading", 1}, {"Plugin_FXid_DoFunk", 1}, {"Plugin_FXid_DoSplotches", 1}, {"Plugin_FXid_DoDust", 1},
+          {"Plugin_FXid_DoFlicker", 1}, {"Plugin_FXid_DoVignette", 1}, {"Plugin_FXid_DoDisplacement", 1},
+          {"Plugin_FXid_DoMicro", 1}, {"Plugin_FXid_DoGrain", 1}, {"Plugin_FXid_DoDeepScratch", 1},
+          {"Plugin_FXid_DoBasicScratch", 1}, {"Plugin_FXid_DoGateweave", 1}, {"Plugin_FXid_DoContrast", 1}}},
     };
     return all;
 }

@@ -1,9 +1,6 @@
-// Every allocation that a heavy-look frame makes through the host's memory service, refused in
-// turn, each time in a fresh load of the module (so the texture sets load again): the instance
-// fails to be made as out of memory, or the frame renders with success and comes out as the
-// failing step says (the frame ends there, or goes on without what was refused); nothing
-// crashes, and the host gets back every block once the instance is gone. Under the address
-// sanitizer the leak checker watches the rest.
+// Every allocation a heavy-look frame makes through the host, refused in turn, each in a fresh
+// load of the module: the instance fails as out of memory, or the frame renders with success
+// as its failing step defines; nothing crashes and every block comes back.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -30,9 +27,8 @@ constexpr int32_t kFrame = 7;
 // Render-settings field and value; fields left out keep their defaults.
 using Look = std::map<std::string, double>;
 
-// Every stage on, with few splotches, specks and scratches so that a sweep stays short.
-// Splotches at scale 0.3 are 120 pixels square, a size no other raster of the frame has; the
-// gates of splotches, dust and flicker are open on every frame but one in 32768.
+// Every stage on, few of each kind so a sweep stays short; splotches at 0.3 are 120 pixels
+// square, a size no other raster has; the gates are open but on one frame in 32768.
 Look heavyLook() {
     return {{"doFading", 1},        {"fadeAmount", 60},
             {"doFunk", 1},          {"funkOpacity", 30},
@@ -61,8 +57,7 @@ const std::vector<std::string> kOrder = {"doFading",       "doFunk",  "doSplotch
                                          "doGrain",        "doDeepScratch", "doBasicScratch", "doGateweave",
                                          "doContrast"};
 
-// The look of a frame that ends when `stage` fails before writing anything: that stage, every
-// later one and post contrast off.
+// The look of a frame that ends where `stage` fails before writing: it and all later off.
 Look endedAt(Look look, const std::string& stage) {
     bool off = false;
     for (const std::string& s : kOrder) {
@@ -122,8 +117,7 @@ void renderOnce(HostSession& session, PixelLayout layout, const Look& look, Fram
     run.output = pixelsOf(*output.get());
 }
 
-// Loads the module, renders one frame with `look` in a new instance, destroys it all and
-// unloads the module; the memory service refuses its `refuse`th request (0: none).
+// One frame with `look` in a fresh load of the module; its `refuse`th request refused (0: none).
 FrameRun renderFresh(PixelLayout layout, const Look& look, int64_t refuse) {
     FrameRun run;
     faults().reset();
@@ -182,8 +176,8 @@ struct Position {
     uint64_t size = 0;  // bytes; 0 for a speck, whose side is drawn at random
 };
 
-// The requests in the order the frame makes them: `deepDrawn` deep scratches drawn, each with
-// its highlight and groove, the first also loading the strip set between them and its draw.
+// The requests in order: `deepDrawn` deep scratches, each highlight and groove, the first also
+// loading the strip set.
 std::vector<Position> expectedPositions(uint64_t bpp, const Look& look, int deepDrawn) {
     const uint64_t frame = uint64_t(kWidth) * kHeight * bpp;
     const uint64_t funk = 2048ull * 2048 * bpp, splotchSide = 120;
@@ -208,8 +202,7 @@ std::vector<Position> expectedPositions(uint64_t bpp, const Look& look, int deep
     return p;
 }
 
-// The instance block carries three curve tables of 32769 16-bit entries, room for 16385 float
-// weights and the 256 x 5000 float gamma table, at the least.
+// At the least three curve tables, the float weights and the 256 x 5000 gamma table.
 constexpr uint64_t kLeastInstanceBlock = 3ull * 32769 * 2 + 16385ull * 4 + 256ull * 5000 * 4;
 
 bool fits(const Position& p, uint64_t size, uint64_t bpp) {
@@ -221,8 +214,7 @@ bool fits(const Position& p, uint64_t size, uint64_t bpp) {
     return false;
 }
 
-// What a frame whose `p` is refused must come out as: the look it equals, or none where the
-// frame goes on from a random sequence no look reproduces (a stopped dark pass, deep scratches).
+// The look a frame whose `p` is refused equals, or none where no look reproduces its draws.
 std::optional<Look> sameAs(const Position& p, const Look& look) {
     switch (p.kind) {
     case Kind::InstanceBlock: return std::nullopt;
@@ -230,16 +222,14 @@ std::optional<Look> sameAs(const Position& p, const Look& look) {
     case Kind::FadedLayer: return endedAt(look, "doFading");
     // Status 4 from the driver before funk.
     case Kind::FunkRaster: return endedAt(look, "doFunk");
-    // No funk texture: funk lays a clear raster over the frame, which changes nothing, just as
-    // an opacity too small to give any pixel alpha; the frame goes on.
+    // No funk texture: a clear raster laid over, as an opacity too small to show.
     case Kind::FunkTexture: return with(look, "funkOpacity", 0.005);
     // Status 1 before any splotch.
     case Kind::SplotchWork:
     case Kind::SplotchTextures: return endedAt(look, "doSplotches");
     // Status 1 after the splotches before it.
     case Kind::Splotch: return with(endedAt(look, "doDust"), "splotchNumber", p.index - 1);
-    // The dark pass ends with 1 before any draw; the light pass runs after it and its status
-    // (0) is the stage's, so the frame goes on as if there were no dark specks.
+    // The dark pass ends before any draw; the light pass's 0 is the stage's status.
     case Kind::DarkWork: return with(look, "blackNumber", 0);
     case Kind::DustTextures:
     case Kind::DarkSpeck: return std::nullopt;
@@ -298,8 +288,7 @@ void sweep(PixelLayout layout, const char* name) {
         ASSERT_TRUE(fits(positions[i], counted.sizes[i], bpp))
             << "request " << i + 1 << " (" << counted.sizes[i] << " bytes) should be the " << kindName(positions[i].kind);
 
-    // The frames the failing steps define, rendered without refusals in one load of the module
-    // (each in an instance of its own), unloaded again before the sweep loads it afresh.
+    // The frames the failing steps define, each in an instance of its own.
     std::map<std::string, std::vector<uint8_t>> references;
     {
         auto module = loadModule();

@@ -1,8 +1,6 @@
-// Bitmap resources as 32-bit rows. The program carries the bitmaps of tests/bitmaps/ as its own
-// resources: the Windows build reads them through the system, the POSIX build through its
-// decoder, and both must give the rows expected here: a plain reading of the uncompressed files,
-// and for RLE8 and the system's quirks, pixel grids worked out by hand from the byte streams
-// that make_test_bitmaps.py writes.
+// Bitmap resources as 32-bit rows, read by the system on Windows and by the POSIX decoder:
+// both must give a plain reading of the uncompressed files and, for RLE8 and the system's
+// quirks, the grids worked by hand from make_test_bitmaps.py's byte streams.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -64,8 +62,8 @@ void PrintTo(const Picture& p, std::ostream* os) {
     }
 }
 
-// An uncompressed 8-bit or 24-bit BMP file read the plain way: its pixels at its own offset,
-// rows padded to 4 bytes, colours through the table that follows the 40-byte header.
+// An uncompressed 8-bit or 24-bit file read the plain way: rows padded to 4 bytes, colours
+// through the table after the 40-byte header.
 Picture plainReading(const std::vector<uint8_t>& file) {
     Picture p;
     const uint32_t offset = le32(file, 10);
@@ -82,8 +80,7 @@ Picture plainReading(const std::vector<uint8_t>& file) {
     return p;
 }
 
-// Palette entry i of every test file: (R, G, B) = (3i + 1, 255 - i, 7i), as B, G, R, 0.
-// Index -1 is a pixel the bitmap never draws: black.
+// Palette entry i of every test file: (3i + 1, 255 - i, 7i) as B, G, R, 0; -1 is black.
 Picture fromIndices(int32_t width, std::initializer_list<std::initializer_list<int>> bottomUp) {
     Picture p;
     p.width = width;
@@ -128,26 +125,22 @@ TEST(Bitmaps, PaletteAsTheSystemResolvesIt) {
 }
 
 TEST(Bitmaps, Rle8EscapesAsTheSystemDrawsThem) {
-    // Runs, an odd absolute run with its pad byte, end of line, a delta over two rows, an even
-    // absolute run, end of bitmap. Skipped pixels are black, not palette entry 0.
+    // Runs, an odd absolute run with its pad, end of line, a delta over two rows, an even
+    // absolute run, end of bitmap. Skipped pixels are black, not entry 0.
     EXPECT_EQ(decoded(kRle8Escapes, 6, 4), fromIndices(6, {{9, 9, 9, 1, 2, 3},
                                                             {5, 5, -1, -1, -1, -1},
                                                             {-1, -1, -1, -1, 6, -1},
                                                             {10, 11, 12, 13, 14, 14}}));
-    // A run and an absolute run longer than the row are cut at its end; a delta past the end
-    // stops there, and a run after it draws nothing.
+    // Runs longer than the row are cut; a delta past the end stops there.
     EXPECT_EQ(decoded(kRle8Clipped, 4, 3), fromIndices(4, {{3, 3, 3, 3}, {-1, -1, 7, 8}, {-1, -1, -1, 4}}));
-    // Data ending without an end of bitmap: the row ended by an end of line is drawn, the
-    // run after it is not.
+    // No end of bitmap: the row ended by an end of line is drawn, the run after it is not.
     EXPECT_EQ(decoded(kRle8Unterminated, 3, 2), fromIndices(3, {{4, 4, -1}, {-1, -1, -1}}));
-    // Breaking off inside an absolute run is the data ending there: row 1's run before it is
-    // not drawn either.
+    // Breaking off inside an absolute run: row 1's run before it is not drawn either.
     EXPECT_EQ(decoded(kRle8Truncated, 3, 2), fromIndices(3, {{4, 4, 4}, {-1, -1, -1}}));
 }
 
 TEST(Bitmaps, Rle8GivesTheSamePictureAsItsUncompressedTwin) {
-    // Random runs, absolute runs and deltas over 61 x 29; the twin draws skipped pixels with
-    // its entry 0, which is black there (and not in the compressed file).
+    // Random runs, absolute runs and deltas; the twin draws skipped pixels with entry 0 (black).
     const Picture twin = plainReading(readFile("rle8_random_plain.bmp"));
     ASSERT_EQ(twin.width, 61);
     EXPECT_EQ(decoded(kRle8Random, 61, 29), twin);

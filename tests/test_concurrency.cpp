@@ -1,7 +1,6 @@
-// Several effect instances at once: two instances rendering on two threads give exactly the
-// frames they give one after the other, at the same and at different depths, and instances
-// made and destroyed on several threads share one set of process-wide data correctly.
-// Built with ThreadSanitizer as well, where any unguarded shared state fails the run.
+// Several instances at once: on two threads they give exactly the frames they give one after
+// the other, and instances made and destroyed on several threads share the process-wide data
+// correctly. Also built with ThreadSanitizer.
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -88,8 +87,8 @@ protected:
         return frames;
     }
 
-    // Each job on a thread of its own, one after the other, then all at once on as many
-    // threads; a new thread starts its random generator afresh, so both runs see the same.
+    // Each job on a thread of its own in turn, then all at once (a new thread starts its
+    // generator afresh, so both runs see the same).
     void expectSameFramesSeriallyAndAtOnce(const std::vector<Job>& jobs) {
         std::vector<std::vector<std::vector<uint8_t>>> serial(jobs.size()), parallel(jobs.size());
         for (size_t i = 0; i < jobs.size(); ++i) std::thread([&, i] { serial[i] = run(jobs[i], nullptr); }).join();

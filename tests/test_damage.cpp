@@ -1,7 +1,5 @@
 // Funk, dust and splotches called in-process as the driver calls them, in every pixel format.
-// Where the textures land comes from the frame number's draws, worked here with a generator
-// of our own; the pictures from the texture as each format holds it, the (separately tested)
-// rotate-and-scale copy and composite, and the clipping worked by hand.
+// Where the textures land comes from the frame's draws, followed with a generator of our own.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -35,8 +33,7 @@ int32_t frameWhoseDraw(int nth, int32_t draw) {
     }
 }
 
-// One texture thrown onto the frame: which member, turned by how much, scaled to what size,
-// with its corner where.
+// One texture thrown onto the frame: member, turn, size and corner.
 struct Throw {
     int32_t member;
     float angle, sx, sy;
@@ -50,8 +47,7 @@ float corner(double r, int32_t frame, int32_t extent) {
     return std::floor(float(r * double(frame + extent)) + float(-extent) + 0.5f);
 }
 
-// A dust speck's five draws: member round(119 u + 1), angle round(400 u), scale
-// (1.3 u + 0.2 in float) x scaleX in float, side round(32 x scale) in float, then x, y.
+// A dust speck's draws: member, angle, scale (in float, times scaleX), then x, y.
 Throw speckThrow(Draws& d, int32_t frameWidth, int32_t frameHeight, double scaleX) {
     Throw t;
     t.member = int32_t(std::floor(d.unit() * 119 + 1 + 0.5));
@@ -63,8 +59,7 @@ Throw speckThrow(Draws& d, int32_t frameWidth, int32_t frameHeight, double scale
     return t;
 }
 
-// A splotch's four draws: member round(19 u + 1), angle; the scales are the render scales
-// times `scale` in double, narrowed; the sides round(400 x scale) in float; then x, y.
+// A splotch's draws: member, angle, then x, y; the sides round(400 x scale x render scale).
 Throw splotchThrow(Draws& d, int32_t frameWidth, int32_t frameHeight, float scale, double scaleX, double scaleY) {
     Throw t;
     t.member = int32_t(std::floor(d.unit() * 19 + 1 + 0.5));
@@ -179,15 +174,12 @@ TEST(FunkRaster, RebuiltOnceWhenTheDepthKindChanges) {
 
 // The corner draw and the clipping, worked by hand.
 TEST(TexturePlacement, CornersInSinglePrecisionAndClippingAtTheEdges) {
-    // r (W + w) narrowed to float before -w and the half: 24229 x 1940 / 32767 = 1434.499954...
-    // lies within half a float step (2^-13) of 1434.5, so 1434.5 - 20 + 0.5 = 1415, where double
-    // arithmetic gives 1414.
+    // r (W + w) narrowed to float before -w and the half: 24229 x 1940 / 32767 = 1434.49995...
+    // narrows to 1434.5, giving 1415 where double gives 1414.
     EXPECT_EQ(PlacementCorner(24229 / 32767.0, 1920, 20), 1415.0f);
-    // 18537 x 1940 / 32767 = 1097.499923... is 7.6e-5 short of the half, more than half a step:
-    // it narrows to 1097.49988 and gives 1077 (a float product of the narrowed r gives 1078).
+    // 1097.499923... narrows to 1097.49988: 1077 (a float product of the narrowed r gives 1078).
     EXPECT_EQ(PlacementCorner(18537 / 32767.0, 1920, 20), 1077.0f);
-    // 18830 x 3864 / 32767 = 2220.499893... is within half a step (2^-12) of 2220.5: 2197, where
-    // double arithmetic and a float product both give 2196.
+    // 2220.499893... narrows to 2220.5: 2197, where double and a float product give 2196.
     EXPECT_EQ(PlacementCorner(18830 / 32767.0, 3840, 24), 2197.0f);
     EXPECT_EQ(PlacementCorner(0.0, 1920, 20), -20.0f);
     EXPECT_EQ(PlacementCorner(1.0, 1920, 20), 1920.0f);
@@ -228,9 +220,8 @@ TEST(TexturePlacement, CornersInSinglePrecisionAndClippingAtTheEdges) {
             ASSERT_EQ(frame->channel(x, y, 1), (x < 10 && y >= 5 && y < 25) ? 60u : 0u) << x << "," << y;
 }
 
-// Dust specks at the ends of the scale draw, measured by what the host lends for them: at half
-// the horizontal render scale they are 3 to 24 pixels, at full scale 6 to 48; the vertical
-// scale plays no part.
+// Dust specks at the ends of the scale draw, measured by what the host lends for them: 3 to 24
+// pixels at half the horizontal render scale, 6 to 48 at full; the vertical scale plays no part.
 TEST(DustSpecks, HalfAsLargeAtHalfTheRenderScale) {
     const int32_t largest = frameWhoseDraw(3, 32767), smallest = frameWhoseDraw(3, 0);
     struct Case {
@@ -283,12 +274,9 @@ TYPED_TEST(Damage, FunkLayerIsTheGrimeTextureInTheFormatsChannels) {
     }
 }
 
-// The window: x0 = round(u1 (2048 - W)), then y0 = round(u2 (2048 - H)), each one step back
-// unless at 0, overlaid at the opacity. Frame 1 draws 41 and 18467: on 200 x 120, x0 =
-// round(41 / 32767 x 1848) = 2 and y0 = round(18467 / 32767 x 1928) = 1087, so the window's
-// corner is (1, 1086); on 1448 x 2, x0 = round(41 / 32767 x 600) = 1 steps back to 0, and a
-// frame 2048 wide has x0 = 0 and stays there. One instance renders each size's frames, n and
-// -n alike, and n again.
+// The window: x0 = round(u1 (2048 - W)), y0 = round(u2 (2048 - H)), each one step back unless
+// at 0. Frame 1 draws 41 and 18467: on 200 x 120 the corner is (1, 1086); on 1448 x 2 x0 = 1
+// steps back to 0; 2048 wide stays at 0. One instance renders n, -n and n again.
 TYPED_TEST(Damage, FunkWindowFollowsTheFrameNumber) {
     using Tag = TypeParam;
     const auto corner = [](int32_t frame, int32_t width, int32_t height) {
@@ -331,12 +319,9 @@ TYPED_TEST(Damage, FunkWindowFollowsTheFrameNumber) {
     }
 }
 
-// Every speck where its frame's draws put it, one instance rendering frames one after another,
-// one of them twice in a row, the first again as its negative. Frame 1 draws 41, 18467, 6334, 26500, 19169, so
-// on a 90 x 60 frame at full scale its first dark speck is texture round(41 / 32767 x 119 + 1)
-// = 1 turned by round(18467 / 32767 x 400) = 225 degrees, 6334 / 32767 x 1.3 + 0.2 = 0.4513
-// of its size, 14 pixels, with its corner at floor(26500 / 32767 x 104 - 14 + 0.5) = 70 and
-// floor(19169 / 32767 x 74 - 14 + 0.5) = 29.
+// Every speck where its frame's draws put it, one instance rendering frames in turn (one twice,
+// the first again as its negative). Frame 1's first dark speck on 90 x 60: texture 1, 225
+// degrees, 0.4513 of its size (14 pixels), corner (70, 29).
 TYPED_TEST(Damage, DustSpecksWhereTheFramesDrawsPutThem) {
     using Tag = TypeParam;
     {
@@ -374,8 +359,7 @@ TYPED_TEST(Damage, DustSpecksWhereTheFramesDrawsPutThem) {
     EXPECT_TRUE(drew);
 }
 
-// Every splotch where its frame's draws put it, its width and height from the horizontal and
-// the vertical render scale; one instance as for dust.
+// Every splotch where its frame's draws put it, sized by both render scales.
 TYPED_TEST(Damage, SplotchesWhereTheFramesDrawsPutThem) {
     using Tag = TypeParam;
     bool drew = false;
@@ -401,8 +385,8 @@ TYPED_TEST(Damage, SplotchesWhereTheFramesDrawsPutThem) {
     EXPECT_TRUE(drew);
 }
 
-// Counts of zero draw nothing and succeed, but every pass still takes its working raster. A
-// raster refused gives 1, and the dust stage answers with its last pass.
+// Counts of zero draw nothing and succeed, but each pass still takes its working raster. A
+// raster refused gives 1; the dust stage answers with its last pass.
 TYPED_TEST(Damage, CountsOfZeroAndRefusedRasters) {
     using Tag = TypeParam;
     StageFrame f(kLayout<Tag>, 48, 32);

@@ -1,6 +1,5 @@
-// Displacement: worked examples, the 128-pixel period, column 0 past the right edge, alpha
-// kept, nothing from time, random draws or memory, foreign amounts, 8-bit and 16-bit alike,
-// and the stage in the chain.
+// Displacement: worked examples, the 128-pixel period, column 0 past the right edge, nothing
+// from time, draws or memory, foreign amounts, both depths, the chain.
 #include <cmath>
 #include <limits>
 
@@ -14,11 +13,9 @@ template <class Tag>
 class Displacement : public ::testing::Test {};
 TYPED_TEST_SUITE(Displacement, AllFormats);
 
-// Amount 0.25. At (0, 0) the shifts are 0 sideways and +0.25 down: 3/4 of the pixel and 1/4
-// of the one below, rounded down. Row 32 is a quarter period, where the sine is 1 in single
-// precision and column 32's cosine too small to move a row: 3/4 of (32, 32) and 1/4 of its
-// right neighbour. Half a period on, column 64 moves up, which from row 0 is above the frame
-// and so reads row 0 itself. The output's alpha (what earlier stages left) survives.
+// Amount 0.25: at (0, 0) 3/4 of the pixel and 1/4 of the one below, rounded down. On row 32
+// (a quarter period) 3/4 of (32, 32) and 1/4 of its right neighbour. Column 64 moves up, past
+// row 0, and so reads row 0. The output's alpha survives.
 TYPED_TEST(Displacement, WorkedExamplesKeepTheOutputsAlpha) {
     using Tag = TypeParam;
     StageFrame f(kLayout<Tag>, 80, 40, 4);
@@ -36,11 +33,9 @@ TYPED_TEST(Displacement, WorkedExamplesKeepTheOutputsAlpha) {
     EXPECT_TRUE(f.out().guardsIntact());
 }
 
-// Rows and columns 128 apart get the same shift, so on a picture that repeats every 128
-// pixels, pixels 128 apart come out alike. Not always identical: the positions are single
-// precision, and one near 300 keeps less of its fraction than one near 170 (a few 1e-5 of a
-// pixel); that moves a mix by at most that much of white (about 1 level in 16-bit, 0.01 in
-// 8-bit) plus one level where a truncation flips.
+// Pixels 128 apart get the same shift, so on a picture repeating every 128 pixels they come
+// out alike, up to the float positions' lost fraction (about a level in 16-bit) and one level
+// where a truncation flips.
 TYPED_TEST(Displacement, RepeatsEvery128Pixels) {
     using Tag = TypeParam;
     const uint32_t w = 400, h = 300;
@@ -65,8 +60,7 @@ TYPED_TEST(Displacement, RepeatsEvery128Pixels) {
     EXPECT_GT(identical, compared * 95 / 100);
 }
 
-// On row 32 every pixel moves right by 5, so the last five columns reach the right edge and
-// sample column 0 (white here), not the last column (black).
+// On row 32 every pixel moves right by 5: the last five columns sample column 0 (white).
 TYPED_TEST(Displacement, PastTheRightEdgeSamplesColumnZero) {
     using Tag = TypeParam;
     const uint32_t w = 50, h = 70, W = Tag::white;
@@ -78,10 +72,8 @@ TYPED_TEST(Displacement, PastTheRightEdgeSamplesColumnZero) {
     for (uint32_t x = 1; x < w; ++x) EXPECT_EQ(f.out().channel(x, 32, 2), x >= w - 5 ? W : 0u) << "column " << x;
 }
 
-// Another frame number, another generator state and a host that refuses all memory change
-// nothing: the warp is fixed and needs no memory. Undefined or infinite positions fall back
-// to 0: every pixel reads (0, 0) (row 0, which does not move sideways, gets 0 x inf there).
-// A source of another depth than the output is not read at all.
+// Frame number, generator state and a host refusing all memory change nothing. NaN or
+// infinite positions read (0, 0). A source of another depth is not read.
 TYPED_TEST(Displacement, NothingFromTimeDrawsOrMemoryAndForeignInputs) {
     using Tag = TypeParam;
     StageFrame f(kLayout<Tag>, 33, 21, 6), g(kLayout<Tag>, 33, 21, 6);
@@ -112,10 +104,8 @@ TYPED_TEST(Displacement, NothingFromTimeDrawsOrMemoryAndForeignInputs) {
     EXPECT_EQ(snapshot(f.out()), before) << "the output is left as it was";
 }
 
-// The same picture in 8 and 16 bits. Each depth truncates twice (a row mix, then the column
-// mix), losing up to one level of its own each time; the 16-bit picture is the 8-bit one to
-// within 1/128 of an 8-bit level. So the 8-bit result lies up to 2 levels below the 16-bit
-// one scaled to 8 bits, and rounding that scaled value adds half a level: within 2.
+// Each depth truncates twice, a level of its own each time; rounding the scaled 16-bit value
+// adds half a level: the 8-bit result within 2 below and 1 above.
 TEST(DisplacementDepth, EightAndSixteenBitsLookTheSame) {
     StageFrame narrow(PixelLayout::ARGB8, 60, 45, 14), wide(PixelLayout::ARGB16, 60, 45);
     sameInputInSixteenBits(narrow, wide);
@@ -126,8 +116,8 @@ TEST(DisplacementDepth, EightAndSixteenBitsLookTheSame) {
     EXPECT_LE(gap.high, 1L) << "8-bit truncation only loses";
 }
 
-// In the chain the warp reads the source frame: with fading on as well, the colours are the
-// displaced source without the fade (at the default amount 0.5).
+// In the chain the warp reads the source frame: with fading on, the colours are the displaced
+// source without the fade.
 TYPED_TEST(Displacement, TheChainShowsTheDisplacedSource) {
     using Tag = TypeParam;
     ChainFrame chain(kLayout<Tag>, 21, 13, 19, {{"DoFading", 1}, {"FadeAmount", 40}, {"DoDisplacement", 1}});

@@ -1,5 +1,5 @@
-// Fading: the stage as its blur and composite at its opacity steps, amount 0 as a near round
-// trip, the refused scratch raster, foreign amounts, 8-bit and 16-bit alike, the driver's amount.
+// Fading: its blur and composite steps, amount 0, the refused raster, in-place hosts, foreign
+// amounts, both depths, the driver's amount.
 #include <cmath>
 #include <limits>
 
@@ -15,10 +15,9 @@ template <class Tag>
 class Fading : public ::testing::Test {};
 TYPED_TEST_SUITE(Fading, AllFormats);
 
-// The stage is its steps: the source blurred at radius trunc(amount) (both passes checked
-// against plain window sums in the kernel tests), then laid over the source in normal mode at
-// the opacity, exactly: 0.3 up to an amount of 100, then 0.3 + 0.4 (amount - 100) / 100. The expectation takes the plain kernels and the stage runs at each
-// vector width, on a frame smaller than most radii and on a wide one with an odd row count.
+// The stage is its steps: the source blurred at radius trunc(amount), laid over the source in
+// normal mode at 0.3 up to 100, then 0.3 + 0.4 (amount - 100) / 100; at each vector width, on
+// a frame smaller than most radii and on a wide one with an odd row count.
 TYPED_TEST(Fading, BlurAtTheAmountThenNormalAtTheOpacity) {
     using Tag = TypeParam;
     for (bool narrowest : {false, true}) {
@@ -45,13 +44,9 @@ TYPED_TEST(Fading, BlurAtTheAmountThenNormalAtTheOpacity) {
     cpu::holdToSse2(false);
 }
 
-// Amount 0: no blur, so the frame is composited over itself at 30 %. Opaque pixels come back
-// to within the composite's rounding: in 8-bit the layer's share trunc(255 x 0.3) = 76 and the
-// base's ((255 - 76) x 255 + 128) >> 8 = 178 sum to 254, each product is rounded by a shift and
-// the quotient x 255 / 254 does not quite make up for it, so values come back 0 to 2 levels
-// low (255 -> 253). In 16-bit the shares sum to 16384 and only 16383 rises by one (the x 16385
-// / 16384 of the composite). Translucent pixels are not a round trip: a layer over itself
-// raises the alpha a to a + 0.3 a (1 - a).
+// Amount 0: the frame over itself at 30 %. Opaque 8-bit values come back 0 to 2 levels low
+// (the shares 76 and 178 sum to 254), 16-bit ones exactly but 16383 rises by one. Translucent
+// alphas rise to a + 0.3 a (1 - a).
 TYPED_TEST(Fading, AmountZeroIsARoundTripUpToRounding) {
     using Tag = TypeParam;
     const int64_t low = kIs16Bit<Tag> ? 0 : -2, high = kIs16Bit<Tag> ? 1 : 0;
@@ -87,9 +82,8 @@ TYPED_TEST(Fading, RefusedScratchRasterLeavesTheOutput) {
     expectRefusalLeavesTheFrame(f, 1, [&] { return f.run(&FadingStage<TypeParam>, 150.0f); });
 }
 
-// A host that renders in place hands over one image as input and output. The stage's steps
-// still hold: the first blur pass overwrites that image, so the composite's background, the
-// input frame put back, is the first pass's result, as the plain kernels on one image give.
+// A host rendering in place hands one image as input and output: the first blur pass
+// overwrites it, so the composite's background is that pass's result.
 TYPED_TEST(Fading, AHostRenderingInPlaceGetsTheStepsOnOneImage) {
     using Tag = TypeParam;
     for (float amount : {0.0f, 3.0f, 150.0f}) {
@@ -110,9 +104,8 @@ TYPED_TEST(Fading, AHostRenderingInPlaceGetsTheStepsOnOneImage) {
     }
 }
 
-// Amounts no host should send blur nothing (the radius conversion saturates below 1): NaN and
-// negative ones composite at 0.3 like amount 0; for infinite and huge ones the opacity is held
-// to 1, and a picture laid over itself at full opacity is the picture.
+// Foreign amounts blur nothing: NaN and negative ones composite at 0.3; infinite and huge ones
+// at an opacity held to 1, which gives the picture itself.
 TYPED_TEST(Fading, ForeignAmounts) {
     using Tag = TypeParam;
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
@@ -130,13 +123,9 @@ TYPED_TEST(Fading, ForeignAmounts) {
     }
 }
 
-// The same picture in 8 and 16 bits. Differences come from three places: each blur pass
-// truncates to its own levels (the 8-bit layer ends up to 2 levels lower, the 16-bit one 2/64
-// of a level), the layer's share of that is at most 0.7 of it; the composite rounds on its
-// own levels and in 8-bit comes back up to 2 levels low (see the round-trip test); the 16-bit
-// picture is the 8-bit one only to 1/128 of a level and the scaled result is rounded once
-// more. Together the 8-bit result stays within 4 levels below and 1 above the scaled 16-bit
-// one, and on average within a level and a half.
+// Each blur pass truncates to its own levels (8-bit up to 2 lower), the composite comes back
+// up to 2 levels low in 8-bit, and the 16-bit input differs by 1/128 of a level: within 4
+// below and 1 above, a level and a half on average.
 TEST(FadingDepth, EightAndSixteenBitsLookTheSame) {
     const uint32_t w = 48, h = 40;
     for (float amount : {0.0f, 6.0f, 150.0f}) {

@@ -1,6 +1,5 @@
 // Every vector path against the plain kernel beside it, bit for bit: random frames of the four
-// formats, widths 1..37 and a few hundred, padded rows, 16-bit samples past white, and the
-// cases that must fall back to the plain kernel.
+// formats, widths 1..37 and a few hundred, padded rows, 16-bit samples past white.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -35,8 +34,8 @@ std::vector<uint32_t> testWidths() {
     return widths;
 }
 
-// Random samples in rows padded by 0..16 bytes; in 16-bit frames, when asked, one sample in
-// eight past white, as a host out of range may hand over.
+// Random samples in rows padded by 0..16 bytes; in 16-bit frames, if asked, one sample in
+// eight past white.
 template <class Tag>
 AcfPtr<Image> randomFrame(uint32_t w, uint32_t h, std::mt19937& rng, bool pastWhite = true) {
     AcfPtr<Image> im(new Image(ImageSpec{w, h, kLayout<Tag>, int32_t(4 * (rng() % 5))}));
@@ -56,9 +55,8 @@ void expectSame(const Image& fast, const Image& plain) {
     EXPECT_TRUE(plain.guardsIntact());
 }
 
-// A frame as the compositing stages hand them over: random colours under one alpha, or (one
-// time in four) a second alpha at a random pixel; in 16-bit frames sometimes a few colours past
-// white. Either breaks the vector path's pair where it appears.
+// A frame as the compositing stages hand them over: one alpha, sometimes a second at one
+// pixel or (16-bit) colours past white, which break the vector path's pair.
 template <class Tag>
 AcfPtr<Image> layerFrame(uint32_t w, uint32_t h, std::mt19937& rng) {
     AcfPtr<Image> im = randomFrame<Tag>(w, h, rng, false);
@@ -113,8 +111,7 @@ TYPED_TEST_SUITE(FastPaths, AllFormats);
 
 }  // namespace
 
-// Radii at most 1 take the single-precision window in lanes at either width; the rest must
-// reach the running sums as before.
+// Radii at most 1 take the float window in lanes; the rest the running sums.
 TYPED_TEST(FastPaths, GrainBlurMatchesTheRunningSums) {
     using Tag = TypeParam;
     std::mt19937 rng(11);
@@ -178,8 +175,8 @@ TYPED_TEST(FastPaths, BlendImagesMatchesThePlainKernel) {
     });
 }
 
-// CompositeRect of a source rectangle onto the destination in place, partly outside either
-// raster at times, from another raster or from the destination itself (overlapping).
+// CompositeRect in place, rectangles partly outside at times, from another raster or from the
+// destination itself.
 TYPED_TEST(FastPaths, CompositeRectMatchesThePlainKernel) {
     using Tag = TypeParam;
     std::mt19937 rng(13);
@@ -193,8 +190,7 @@ TYPED_TEST(FastPaths, CompositeRectMatchesThePlainKernel) {
                 const auto offset = [&](uint32_t size) { return int16_t(int32_t(rng() % (size + 2)) - 1 - int32_t(size / 4)); };
                 const int16_t rw = int16_t(1 + rng() % w), rh = int16_t(1 + rng() % h);
                 const int16_t st = offset(h), sl = offset(w);
-                // From itself, half the time a few pixels to the right along the same rows: there the
-                // plain kernel reads pixels it has just written.
+                // From itself along the same rows at times: the plain kernel reads what it wrote.
                 const bool along = itself && trial % 8 == 3;
                 const int16_t dt = along ? st : offset(h), dl = along ? int16_t(sl + 1 + rng() % 3) : offset(w);
                 const Rect16 from{st, sl, int16_t(st + rh), int16_t(sl + rw)}, to{dt, dl, int16_t(dt + rh), int16_t(dl + rw)};
@@ -212,12 +208,9 @@ TYPED_TEST(FastPaths, CompositeRectMatchesThePlainKernel) {
     });
 }
 
-// The box blur's two passes in lanes against the plain ones, at each vector width: radii 0, 1,
-// 2, a random one, the width and height and past them, on frames of every height from one row
-// (an odd count leaves the horizontal pass a row without a partner), samples past white
-// included (sums up to the narrow sum's limit). The vertical pass also gives the same status.
-// Both passes by rows give each row of the two plain passes by the time they hand it over, in
-// order, and use no more of their ring than its first 2r + 6 rows.
+// The box blur's passes in lanes against the plain ones: radii 0, 1, 2, random, the sides and
+// past them, heights from one row, samples past white. By rows, each row is handed over in
+// order once both plain passes would have it, and only the ring's first 2r + 6 rows are used.
 TYPED_TEST(FastPaths, BoxBlurPassesMatchThePlainPasses) {
     using Tag = TypeParam;
     std::mt19937 rng(14);
@@ -273,9 +266,8 @@ TYPED_TEST(FastPaths, BoxBlurPassesMatchThePlainPasses) {
     });
 }
 
-// Every window sum an 8-bit box can hold, for every radius whose sums fit 16 bits: along a line
-// of r + 1 zeros and then each value 1..255 for 2r + 1 samples, the window moves up by one at
-// each step, through 0 .. 255 (2r + 1). Both passes give the plain passes' averages there.
+// Every window sum an 8-bit box can hold, every radius whose sums fit 16 bits: a line of
+// r + 1 zeros, then each value 1..255 for 2r + 1 samples.
 TEST(FastPathsBoxBlur, EveryWindowSumOfEveryShortRadius) {
     using Tag = PIXEL_BGRA8;
     for (int32_t radius = 1; radius <= 128; ++radius) {
@@ -301,9 +293,7 @@ TEST(FastPathsBoxBlur, EveryWindowSumOfEveryShortRadius) {
     }
 }
 
-// The rotate-and-scale copy with its taps summed in lanes against the plain one, at each
-// vector width: random textures of odd and even sizes placed at random scales and angles, cut
-// at the edges or not.
+// The rotate-and-scale copy in lanes against the plain one: random sizes, scales and angles.
 TYPED_TEST(FastPaths, RotateScaleCopyMatchesThePlainCopy) {
     using Tag = TypeParam;
     std::mt19937 rng(31);
@@ -324,9 +314,8 @@ TYPED_TEST(FastPaths, RotateScaleCopyMatchesThePlainCopy) {
     }
 }
 
-// Channel tables over random frames of every width, each colour sample through its own
-// channel's random table (16-bit samples past white through the last entry), alpha, padding
-// and guards untouched, at each vector width.
+// Channel tables over random frames: each colour sample through its channel's table (16-bit
+// past white through the last entry); alpha, padding and guards untouched.
 TYPED_TEST(FastPaths, ChannelTablesLookUpEverySample) {
     using Tag = TypeParam;
     using T = typename Tag::Channel;
@@ -354,9 +343,8 @@ TYPED_TEST(FastPaths, ChannelTablesLookUpEverySample) {
     });
 }
 
-// Every pair of 8-bit samples, and the 16-bit samples around the thresholds and ends, through
-// each mode with a vector path, opaque, at partial alphas and with every top alpha over an
-// opaque base: the lanes' products are exact only within bounds that these pairs reach.
+// Every pair of 8-bit samples and the 16-bit ones around the thresholds and ends, through each
+// vector mode, opaque and partly covered: the lanes' products are exact only within bounds.
 TYPED_TEST(FastPaths, VectorModesAtEverySamplePair) {
     using Tag = TypeParam;
     std::vector<uint32_t> values;
@@ -367,14 +355,12 @@ TYPED_TEST(FastPaths, VectorModesAtEverySamplePair) {
         for (uint32_t v = 0; v < 256; ++v) values.push_back(v);
     }
     const uint32_t n = uint32_t(values.size());
-    // Top alphas: one for all, or (from 1 on) a different one at each pixel over a white base,
-    // with a few base pixels of another alpha or, in 16-bit frames, past white.
+    // Top alphas: one for all, or (from 1 on) one per pixel over a white base.
     std::mt19937 rng(15);
     atEachWidth([&] {
         for (int32_t mode : {BLEND_NORMAL, BLEND_MULTIPLY, BLEND_HARD_LIGHT, BLEND_OVERLAY})
             for (uint32_t alpha : {uint32_t(Tag::white), uint32_t(Tag::white) / 3, 1u, 2u})
-                // 126/255 scales an opaque top to the one alpha whose over step over an
-                // opaque 8-bit base reaches the quotient's step at 254.
+                // 126/255: the one alpha whose step over an opaque 8-bit base reaches 254.
                 for (double opacity : {1.0, 0.6, 0.3, 126.0 / 255.0}) {
                     SCOPED_TRACE(::testing::Message() << "mode " << mode << " alpha " << alpha << " opacity " << opacity);
                     AcfPtr<Image> top(new Image(ImageSpec{n, n, kLayout<Tag>, 0}));
@@ -403,11 +389,9 @@ TYPED_TEST(FastPaths, VectorModesAtEverySamplePair) {
     });
 }
 
-// Every colour sample raised to its pixel's power is the level pow gives, at each width:
-// random samples (past white as well) under the exponents of gamma steps, pixels that exponent
-// 0 leaves alone, and powers that land exactly on a half level (1536 and 2560 cubed over 2^28
-// are 13.5 and 62.5), which only pow itself rounds up. The last row first goes through channel
-// tables handed over, some of whose entries lie past white.
+// Every colour sample raised to its pixel's power is the level pow gives: random samples,
+// exponent 0 leaving a pixel, exact half levels (1536 and 2560 cubed over 2^28 are 13.5 and
+// 62.5) that only pow rounds up; the last row first through handed tables.
 template <class Tag>
 void expectRaisedAsPowGives() {
     constexpr double W = Tag::white;
@@ -454,9 +438,8 @@ TEST(FastPathsPowers, SamplesRaisedAreTheLevelsPowGives) {
     expectRaisedAsPowGives<PIXEL_BGRA14>();
 }
 
-// The margin that sends a power to pow itself holds for every level the vignette can raise:
-// every 16-bit sample under the exponent of each of its thousand gamma steps, in lanes of four
-// and of eight doubles (where the processor has them).
+// Every 16-bit sample under the exponent of each of the vignette's thousand gamma steps, in
+// lanes of four and of eight doubles (where the processor has them).
 TEST(FastPathsPowers, EveryLevelUnderEveryGammaStep) {
     using Tag = PIXEL_BGRA14;
     constexpr int32_t levels = Tag::white + 1;
@@ -481,8 +464,7 @@ TEST(FastPathsPowers, EveryLevelUnderEveryGammaStep) {
     }
 }
 
-// The generator's draws taken in lanes are the draws taken one by one, and leave
-// the state where those leave it, for every count and starting state.
+// Draws in lanes are the draws one by one, and leave the state where those do.
 TEST(FastPathsRandom, FilledDrawsAreTheSequence) {
     std::mt19937 rng(21);
     std::vector<uint16_t> draws(4000);
@@ -495,11 +477,9 @@ TEST(FastPathsRandom, FilledDrawsAreTheSequence) {
     }
 }
 
-// Handed the settings behind its tables, the noise pass works its samples out in lanes where
-// the processor has AVX2; the layer must be the tables' own, for settings in and far out of
-// range, either kind of noise, any width and 16-bit samples past white, with the curves worked
-// out in both forms the lanes have. Tables built from other settings than those handed over keep
-// the per-sample form.
+// Handed its tables' settings, the noise pass works in lanes (AVX2, and AVX-512 where the
+// processor has it): the layer must be the tables' own, for settings in and far out of range,
+// both noises, both curve forms. Tables built from other settings keep the per-sample form.
 TYPED_TEST(FastPaths, GrainNoiseInLanesIsThePerSampleForm) {
     using Tag = TypeParam;
     using Channel = typename Tag::Channel;
@@ -558,8 +538,7 @@ TYPED_TEST(FastPaths, GrainNoiseInLanesIsThePerSampleForm) {
 }
 
 namespace {
-// Rows handed over by the blur's passes by rows: each asked-for row filled from `layer`, each
-// finished one copied into `frame`, both in order.
+// Rows handed over by the passes by rows: asked-for rows from `layer`, finished ones into `frame`.
 struct RowsByHooks {
     Image* layer;
     Image* frame;
@@ -580,9 +559,8 @@ struct RowsByHooks {
 };
 }  // namespace
 
-// The 8-bit window's multipliers in 16-bit lanes: each one found gives the truncated float
-// product for every sample, and one is found for the weights of nearly every radius up to 1
-// (the others take the single-precision lanes).
+// The 8-bit window's multipliers in 16-bit lanes give the truncated float product for every
+// sample, and fit nearly every radius up to 1.
 TEST(FastPathsGrainBlur, ShortMultipliersGiveTheFloatProducts) {
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
@@ -603,9 +581,8 @@ TEST(FastPathsGrainBlur, ShortMultipliersGiveTheFloatProducts) {
     EXPECT_GT(fitted, tried - tried / 1000);
 }
 
-// Both passes a row at a time, at either width, are the two whole passes: radii up to 1 (one
-// above 0) over random layers of any width and of heights from one row, samples past white
-// included; every row asked for before it is read and handed over once, in order.
+// Both passes a row at a time are the two whole passes, every row asked for and handed over
+// once, in order.
 TYPED_TEST(FastPaths, GrainBlurByRowsIsBothPasses) {
     using Tag = TypeParam;
     std::mt19937 rng(29);

@@ -1,5 +1,5 @@
-// Flicker: every level against the lift written out from its definition, black, white and
-// alpha fixed, its own draw, refused heap tables, foreign values, 8-bit and 16-bit alike.
+// Flicker: every level against the lift from its definition, its own draw, refused tables,
+// foreign values, both depths, the chain.
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -60,9 +60,8 @@ template <class Tag>
 class Flicker : public ::testing::Test {};
 TYPED_TEST_SUITE(Flicker, AllFormats);
 
-// Every level in every colour channel, alpha left as it was; amount 100 is gamma 2, a square
-// root: 64 -> trunc(255 sqrt(64 / 255) + 0.5) = 128 in 8-bit, a quarter of white to a half in
-// 16-bit; black and white stay.
+// Every level in every colour channel, alpha kept; amount 100 is gamma 2, a square root:
+// 64 -> 128 in 8-bit, a quarter of white to a half in 16-bit; black and white stay.
 TYPED_TEST(Flicker, EveryLevelLiftedAlphaKept) {
     using Tag = TypeParam;
     const uint32_t W = Tag::white, w = kIs16Bit<Tag> ? 131 : 17, h = (W + w) / w;
@@ -83,9 +82,8 @@ TYPED_TEST(Flicker, EveryLevelLiftedAlphaKept) {
     }
 }
 
-// One draw of its own, before its tables; refused tables are status 4 with the frame as it
-// was; granted ones go back to the heap. Amounts no host should send stay in range, and
-// 16-bit samples beyond white read the last entry.
+// One draw of its own, before its tables; refused tables give 4 and the frame as it was.
+// Foreign amounts stay in range; 16-bit samples past white read the last entry.
 TYPED_TEST(Flicker, OwnDrawRefusedTablesAndForeignValues) {
     using Tag = TypeParam;
     StageFrame f(kLayout<Tag>, 6, 5, 21);
@@ -123,10 +121,8 @@ TEST(FlickerDepth, AnotherDepthIsRefusedUntouched) {
     EXPECT_TRUE(f.out().samePixels(f.in()));
 }
 
-// The same picture in 8 and 16 bits. Each depth rounds the curve to its own levels; the 16-bit
-// picture is the 8-bit one to within 1/128 of an 8-bit level, which the steepest part of the
-// curve met (gamma 2 at level 1) stretches to 0.06 of a level. So the 16-bit result scaled to
-// 8 bits lies within 0.5 + 0.5 + 0.06 of the 8-bit one: after rounding, within 1.
+// Each depth rounds the curve to its own levels; the 16-bit input differs by 1/128 of a level,
+// stretched to 0.06 by the steepest part: within 1 after rounding.
 TEST(FlickerDepth, EightAndSixteenBitsLookTheSame) {
     for (float amount : {25.0f, 60.0f, 100.0f}) {
         StageFrame narrow(PixelLayout::BGRA8, 16, 16), wide(PixelLayout::BGRA16, 16, 16);

@@ -1,6 +1,5 @@
-// The frei0r filter: its parameters as frei0r hosts see them, the values they set arriving in
-// the render settings, the frame numbers it derives from the host's time, and tarnix.so driven
-// through its exports as a host drives it.
+// The frei0r filter: its parameters, the values hosts set arriving in the render settings, the
+// frame numbers from the host's time, and tarnix.so driven through its exports.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -60,8 +59,8 @@ const acfUID& hostType(const Parameter& p) {
 
 }  // namespace
 
-// fps, then one frei0r parameter per render-settings field, by its field name and in its order,
-// booleans exactly for the checkboxes; each explanation gives the range and the default.
+// fps, then one parameter per render-settings field in order, booleans for the checkboxes;
+// each explanation gives the range and the default.
 TEST(Frei0rParameters, NamedAndKindedAsTheSettingsWithRangeAndDefaultExplained) {
     RegisteredEffect reg;
     std::string missing;
@@ -92,8 +91,8 @@ TEST(Frei0rParameters, NamedAndKindedAsTheSettingsWithRangeAndDefaultExplained) 
     EXPECT_NE(explained("doDust").find("default off"), std::string::npos);
 }
 
-// A frei0r value set on the filter reaches the render settings as the value the effect's own
-// host would hand over for the slider position it stands for (worked out by hand below).
+// A filter value reaches the settings as the effect's own host gives the slider position it
+// stands for.
 TEST(Frei0rParameters, ValuesArriveInTheSettingsAsTheEffectsOwnHostGivesThem) {
     RegisteredEffect reg;
     const std::vector<Parameter> catalogue = readParameters(*reg.effect.get(), nullptr);
@@ -132,8 +131,7 @@ TEST(Frei0rParameters, ValuesArriveInTheSettingsAsTheEffectsOwnHostGivesThem) {
     EXPECT_TRUE(sameRecord(capture(reg, throughFilter), capture(reg, throughOwnHost)));
 }
 
-// Every filter default, set through the filter as an editor sets a new filter, gives the same
-// settings as the effect's own defaults: the filter added with no settings changes nothing.
+// Every filter default set through the filter gives the effect's own defaults.
 TEST(Frei0rParameters, FilterDefaultsArriveAsTheEffectsDefaults) {
     RegisteredEffect reg;
     const std::vector<Parameter> catalogue = readParameters(*reg.effect.get(), nullptr);
@@ -144,9 +142,8 @@ TEST(Frei0rParameters, FilterDefaultsArriveAsTheEffectsDefaults) {
     EXPECT_TRUE(sameRecord(capture(reg, values), capture(reg, reg.defaults())));
 }
 
-// frame = round(time x fps): the time a host gives frame k at a rate is k / rate, however it
-// rounds it, in seconds or (ffmpeg) milliseconds, and comes back as k; an fps that is no
-// positive number is 25. A time made from a lost timestamp is no usable time.
+// frame = round(time x fps) for times in seconds or milliseconds however a host rounds k / rate;
+// an fps that is no positive number is 25; a lost timestamp is no usable time.
 TEST(Frei0rTime, FrameIsTheTimeTimesFpsRounded) {
     for (int k = -500; k <= 20000; ++k) {
         ASSERT_EQ(frei0r::frameAt(k / 25.0, 25), k);
@@ -259,9 +256,8 @@ protected:
     }
     const Frei0rLibrary& lib = frei0rLibrary();
     static constexpr unsigned kWidth = 40, kHeight = 24;
-    // Dust on every frame and short-lived basic scratches (and deep ones, if asked): the dust
-    // reseeds the thread's generator from the frame number, so what the scratches draw does
-    // not depend on what another instance drew before.
+    // Dust on every frame reseeds the generator from the frame number, so the scratches' draws
+    // do not depend on another instance's.
     void scratched(f0r_instance_t instance, bool deep) const {
         for (const auto& [name, value] : {std::pair{"doDust", 1.0}, {"dustFreq", 1.0}, {"doBasicScratch", 1.0},
                                           {"basicScratchNumber", 0.2}, {"basicScratchDuration", 0.01}})
@@ -274,8 +270,8 @@ protected:
 
 }  // namespace
 
-// What a host asks before it renders: an RGBA filter with the settings and fps as parameters,
-// each instance starting at the frei0r defaults, a value set read back as it was set.
+// An RGBA filter with fps and the settings as parameters, each instance at the defaults,
+// values read back as set.
 TEST_F(Frei0rFilter, DescribesItselfAndKeepsItsValues) {
     f0r_plugin_info_t info{};
     lib.pluginInfo(&info);
@@ -316,8 +312,7 @@ TEST_F(Frei0rFilter, DescribesItselfAndKeepsItsValues) {
     lib.destruct(b);
 }
 
-// With no parameter set a frame comes back as it went in; with a stage on it does not, and the
-// source frame is left alone.
+// Unchanged with every stage off; changed with one on, the source left alone.
 TEST_F(Frei0rFilter, RendersUnchangedUntilAStageIsOn) {
     const std::vector<uint32_t> in = testFrame(kWidth, kHeight);
     std::vector<uint32_t> out(in.size(), 0xDEADBEEF);
@@ -327,8 +322,7 @@ TEST_F(Frei0rFilter, RendersUnchangedUntilAStageIsOn) {
         lib.update(instance, frame / 25.0, in.data(), out.data());
         EXPECT_EQ(out, in) << "frame " << frame;
     }
-    // Post contrast bends every channel by one rising curve, so in each pixel red stays above,
-    // level with or below blue as it was: the channels come back in their places.
+    // One rising curve for every channel: red stays above or below blue as it was.
     lib.set(instance, "doContrast", 1);
     lib.set(instance, "contrastAmount", 1);
     lib.update(instance, 3 / 25.0, in.data(), out.data());
@@ -345,8 +339,7 @@ TEST_F(Frei0rFilter, RendersUnchangedUntilAStageIsOn) {
     lib.destruct(instance);
 }
 
-// Two instances rendering the same frames in turn keep their own scratches: each gives what an
-// instance rendering alone gives.
+// Instances rendering the same frames in turn each give what one alone gives.
 TEST_F(Frei0rFilter, InstancesKeepTheirOwnScratches) {
     const std::vector<uint32_t> in = testFrame(kWidth, kHeight);
     f0r_instance_t alone = lib.construct(kWidth, kHeight);
@@ -368,9 +361,8 @@ TEST_F(Frei0rFilter, InstancesKeepTheirOwnScratches) {
     for (f0r_instance_t i : {alone, first, second}) lib.destruct(i);
 }
 
-// The frame numbers follow the host's time with fps as the unit says: seconds at 25 fps and
-// milliseconds at 0.025 give the same frames; frames without a usable time (ffmpeg's lost
-// timestamps) are counted on from the last, so from the start they are 0, 1, 2, ...
+// Seconds at 25 fps and milliseconds at 0.025 give the same frames; frames without a usable
+// time are counted on from the last.
 TEST_F(Frei0rFilter, FramesFollowTheTimeOrAreCounted) {
     const std::vector<uint32_t> in = testFrame(kWidth, kHeight);
     f0r_instance_t seconds = lib.construct(kWidth, kHeight);
@@ -399,9 +391,8 @@ TEST_F(Frei0rFilter, FramesFollowTheTimeOrAreCounted) {
     for (f0r_instance_t i : {seconds, milliseconds, lost, late}) lib.destruct(i);
 }
 
-// A frame without pixels is not rendered, however many rows it claims: the fuzzer's 0 x
-// 4294967295 frame walked its rows for minutes under the sanitizers (26 s here without them).
-// The bound only catches that walk; the work left takes milliseconds.
+// A frame without pixels is not rendered, however many rows it claims (the fuzzer's 0 x
+// 4294967295 frame walked its rows for minutes).
 TEST_F(Frei0rFilter, AFrameWithoutPixelsIsNotRendered) {
     for (const auto& [width, height] : {std::pair{0u, 0xFFFFFFFFu}, std::pair{0u, 0u}, std::pair{1u, 0u}}) {
         const auto began = std::chrono::steady_clock::now();
@@ -419,9 +410,8 @@ TEST_F(Frei0rFilter, AFrameWithoutPixelsIsNotRendered) {
     }
 }
 
-// Without a module to load, the filter says so once on stderr, has no parameters, and frames
-// pass through unchanged; nothing fails in the host. In a child process, which may let the
-// module go: the leak checker trips over the thread storage of a module unloaded in this one.
+// Without a module: one line on stderr, no parameters, frames pass through. In a child
+// process, as the leak checker trips over a module unloaded in this one.
 TEST_F(Frei0rFilter, WithoutTheModuleFramesPassThrough) {
     auto withoutModule = [&] {
         lib.deinit();  // SetUp's

@@ -1,6 +1,5 @@
-// Gate weave: the swing's worked examples and the generator's draws, the black strip,
-// amplitudes as wide as the frame, translucent pictures, the refused copy raster, both
-// depths, and the driver's settings.
+// Gate weave: the swing, the jolts and their draws, the black strip, wide amplitudes,
+// translucent pictures, tall frames, the refused copy, both depths, the driver's settings.
 #include <limits>
 
 #include "StageTestSupport.h"
@@ -13,13 +12,11 @@ using namespace stage_support;
 
 namespace {
 
-// An opaque sample laid over the opaque black fill. The 16-bit fill's alpha is 16383, one
-// short of white, so the blend mixes in 1/16384 of the sample: ((1 v + 8192) >> 14) +
-// ((16383 v + 8192) >> 14), which is v except that 8192 becomes 8193.
+// An opaque sample over the opaque black fill. The 16-bit fill's alpha is 16383, so the blend
+// keeps v except that 8192 becomes 8193.
 uint32_t overFill(uint32_t v, bool wide) { return wide ? ((v + 8192) >> 14) + ((v * 16383 + 8192) >> 14) : v; }
 
-// A 21 x H frame, its picture opaque unless asked otherwise; in 16-bit column 3's green is
-// 8192, the one value the fill's blend moves.
+// A 21 x H frame, opaque unless asked; in 16-bit column 3's green is 8192, which the fill moves.
 template <class Tag, uint32_t H = 6>
 struct Weave : StageFrame {
     static constexpr uint32_t w = 21, h = H;
@@ -56,11 +53,10 @@ template <class Tag>
 class GateWeave : public ::testing::Test {};
 TYPED_TEST_SUITE(GateWeave, AllFormats);
 
-// The swing is A cos(2 pi F n / 24), rounded: at F 0.25 frame 0 moves right by A, frame 48
-// left by A, frame 24 (cos(pi / 2)) not at all. Every frame draws once from the thread's
-// generator; a frame other than 0 draws again for a jolt when the noise frequency beats the
-// first draw (at 100 it always does), which moves nothing at amplitude 0. Amplitudes of the
-// frame's width or more leave it black; one that is not a number moves nothing.
+// The swing is A cos(2 pi F n / 24), rounded: at F 0.25 frame 0 moves right by A, 48 left,
+// 24 not at all. Every frame draws once; a frame other than 0 draws again for a jolt when the
+// noise frequency beats the first draw. Amplitudes of the width or more leave black; NaN moves
+// nothing.
 TYPED_TEST(GateWeave, SwingJoltsAndTheirDraws) {
     const float W = 21, inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
     const struct {
@@ -82,14 +78,10 @@ TYPED_TEST(GateWeave, SwingJoltsAndTheirDraws) {
     }
 }
 
-// The jolt u2 (2A) - A, for draws u1 then u2 of the thread's generator. At frequency 0 the
-// swing is A on every frame, at 0.25 frame 48's is -A (cos of pi in single precision is -1),
-// so with A = 8 a draw of 4096 (u2 = 0.125004) jolts by -5.99994: 8 -> 2 and -8 -> -14;
-// 28000 by +5.67229: 8 -> 14 and -8 -> -2; 0 and 32767 by -8 and +8. The jolt is narrowed
-// to single precision before the sum: A = 17.140625 and 16727 give 17.49999905 exactly, which
-// the single-precision sum makes 17.5, so 18. The gate: u1 = 1 (32767) never beats 100; and
-// u1 x 100 is narrowed before the test, so 16383 (49.99847407, narrowed up to 49.99847412)
-// does not beat a noise frequency of that single-precision value.
+// The jolt u2 (2A) - A for draws u1, u2: A = 8 and 4096 jolt by -5.99994 (8 -> 2, -8 -> -14),
+// 28000 by +5.67229. Narrowed to float before the sum: A = 17.140625 and 16727 give
+// 17.49999905, 17.5 in float, so 18. The gate: 32767 never beats 100, and u1 x 100 is narrowed
+// before the test (16383 does not beat its own float value).
 TYPED_TEST(GateWeave, JoltSizeSignAndPrecision) {
     const float threshold = float(16383 / 32767.0 * 100.0);
     ASSERT_GT(double(threshold), 16383 / 32767.0 * 100.0);
@@ -114,9 +106,8 @@ TYPED_TEST(GateWeave, JoltSizeSignAndPrecision) {
     }
 }
 
-// Partly transparent pixels end up over the black: opaque, their colour scaled by their
-// alpha. The 8-bit over step divides by 255 where the scaling used 256 (one level off at
-// most) and rounds twice; in 16-bit the fill's missing 1/16384 of alpha adds up to 2.
+// Translucent pixels end up opaque over black, their colour scaled by their alpha (8-bit one
+// level off at most; 16-bit up to 2 from the fill's alpha).
 TYPED_TEST(GateWeave, TranslucentPicturesAreLaidOverBlack) {
     Weave<TypeParam> f(9, false);
     ASSERT_EQ(f.weave(5, 0.25f, 0, 0), STATUS_OK);
@@ -131,8 +122,7 @@ TYPED_TEST(GateWeave, TranslucentPicturesAreLaidOverBlack) {
         }
 }
 
-// Frames taller than the rows moved at a time: every row moves as in a whole-frame copy laid
-// over a black frame by the plain compositor, translucent pixels included.
+// Frames taller than a band: every row as in a whole-frame copy laid over black.
 TYPED_TEST(GateWeave, TallFramesMoveAsAWhole) {
     using Tag = TypeParam;
     for (const int64_t shift : {5, -5, 0}) {

@@ -44,11 +44,9 @@ Status grain(StageFrame& f, int32_t frame, const GrainArgs& a) {
                  a.black, a.white);
 }
 
-// The noise layer of `picture` by the formula, the generator run here from `seed` with the C
-// runtime's steps: per pixel a draw (three, R G B, with colour noise), d = v mod (2n + 1) - n
-// with n = trunc(amount W + 0.5), held to 0..W around mid grey, through the channel's curve,
-// drawn toward mid grey by the weight of the picture's own value in single precision. A R G B
-// per pixel.
+// The noise layer by the formula, the C runtime's generator run here from `seed`: a draw per
+// pixel (three with colour noise), d = v mod (2n + 1) - n, n = trunc(amount W + 0.5), around
+// mid grey, through the curve, drawn toward mid grey by the picture's weight. A R G B per pixel.
 template <class Tag>
 std::vector<uint32_t> plainNoise(bool colour, float amount, uint32_t seed, const Curves<Tag>& curves,
                                  const std::vector<float>& weights, const Image& picture) {
@@ -151,19 +149,11 @@ TYPED_TEST(Grain, ChannelCurvesSqueezeTowardMidGrey) {
     }
 }
 
-// Worked by hand from seed 1, whose first draws are 41, 18467, 6334 (the C runtime's), with
-// the red curve inverted (W - v), green and blue the identity, weights 1 unless said.
-// 8-bit, amount 0.75: n = trunc(191.25 + 0.5) = 191, 2n + 1 = 383; the offsets 41 - 191 = -150,
-// 83 - 191 = -108 and 206 - 191 = 15 around 128 give 0 (held), 20 and 143, so the pixel is
-// R 255 - 0, G 20, B 143 with colour noise, and R 255, G = B = 0 without (one draw for all
-// three), the next pixel's 18467 giving 20. 16-bit: n = 12288, 2n + 1 = 24577 and the centre
-// 8224: -12247, 6179, -5954 give 0, 14403 and 2270. Weights 0.5 for every picture value but 0:
-// with the picture's R 7, G 0, B 200, (255 / 255 x 0.5 + 0.5 x 128 / 255) x 255 = 191.5 -> 191,
-// G stays at 128 and (143 x 0.5 + 64) = 135.5 -> 135 (16-bit: 8192 + 4112, 8224, 1135 + 4112).
-// Amplitudes, from single draws: amount 1 is n = 255 (offsets -255..255; 16-bit n = 16384,
-// 2n + 1 past every draw, so d = v - 16384); 0.50392157 is 128.5 in single precision, so
-// n = 129 (not 128); 0.0019607842 is 0.49999997, which the 0.5 added in double keeps below 1,
-// so n = 0 (not 1).
+// By hand from seed 1 (draws 41, 18467, 6334), red curve W - v, green and blue the identity.
+// 8-bit, amount 0.75: n = 191; offsets -150, -108, 15 around 128 give 0 (held), 20, 143; one
+// draw for all three without colour noise. 16-bit: n = 12288, centre 8224. Weights 0.5 pull
+// halfway to mid grey. Amplitudes: amount 1 is n = 255; 0.50392157 is 128.5 in float, n = 129;
+// 0.0019607842 stays below 0.5 with the 0.5 added in double, n = 0.
 TYPED_TEST(Grain, NoiseWorkedByHand) {
     using Tag = TypeParam;
     constexpr uint32_t W = Tag::white, A = fromByte<Tag>(255);
@@ -197,10 +187,9 @@ TYPED_TEST(Grain, NoiseWorkedByHand) {
         EXPECT_EQ(first(false, k.amount, stateBefore(k.draw), ones)[2], k.green) << "amount " << k.amount << " draw " << k.draw;
 }
 
-// Every sample of the layer is its formula's, on small frames and on frames large enough for
-// the pass to work out its tables first, with the tables given or with the settings they were
-// built from (which lets the pass work in lanes); monochrome and colour, strengths of 0 to
-// 100 %, suppression and none, amplitudes up to the full range.
+// Every sample of the layer is its formula's, on frames small and large enough for tables,
+// with the tables given or their settings handed over (the lanes), monochrome and colour,
+// strengths 0 to 100 %, with and without suppression, amplitudes up to the full range.
 TYPED_TEST(Grain, NoiseFollowsAPlainGenerator) {
     using Tag = TypeParam;
     const struct {
@@ -226,10 +215,8 @@ TYPED_TEST(Grain, NoiseFollowsAPlainGenerator) {
     }
 }
 
-// At the defaults blue grain is the strongest, red the weakest: on a flat picture, whose
-// weight is the same for every channel, each channel's spread in the layer is its strength's
-// share of blue's (the curves squeeze linearly toward mid grey; to 0.005 for their whole
-// levels and 34000 draws a channel).
+// At the defaults each channel's spread on a flat picture is its strength's share of blue's
+// (the curves squeeze linearly toward mid grey).
 TYPED_TEST(Grain, NoiseStrengthsAtTheDefaults) {
     using Tag = TypeParam;
     const GrainArgs a;
@@ -252,9 +239,8 @@ TYPED_TEST(Grain, NoiseStrengthsAtTheDefaults) {
     EXPECT_NEAR(spread[2] / spread[3], 0.3554, 0.005);
 }
 
-// Softness 2 is radius 1, a 3-tap box; softness 0 the identity; softness 1 is radius 0.5,
-// the taps 0.5, 1, 0.5 over 2, exact on even samples. No radius above 0 leaves the
-// destination alone; a huge one is held, not looped over.
+// Softness 2 is a 3-tap box, 0 the identity, 1 the taps 0.5, 1, 0.5 over 2. No radius above 0
+// leaves the destination alone; a huge one is held, not looped over.
 TYPED_TEST(Grain, BlurKernelsOfTheWorkedExamples) {
     using Tag = TypeParam;
     AcfPtr<Image> im = image<Tag>(13, 7, 21);
@@ -291,20 +277,16 @@ TYPED_TEST(Grain, AmountZeroLeavesThePictureAlmostAsItWas) {
     a.amount = 0;
     a.softRed = a.softGreen = a.softBlue = 0;  // softening truncates, lowering a flat layer
     ASSERT_EQ(grain<TypeParam>(f, 3, a), STATUS_OK);
-    // The layer sits at the curves' entry for mid grey: 128 in 8-bit, whatever the strength,
-    // and hard light with 128 gives 255 - ((254 (255 - d) + 128) >> 8), at most 2 above d;
-    // the 56 % mix keeps the change within 2. In 16-bit the entry lies between 8192 (the
-    // threshold, neutral) and 8224, which lifts a channel by at most 64 before the mix, so by
-    // at most 0.56 x 64 + 1 = 37.
+    // The layer sits at the curves' entry for mid grey: in 8-bit hard light then moves d by at
+    // most 2; in 16-bit the entry lies between 8192 and 8224, at most 0.56 x 64 + 1 = 37.
     const int64_t bound = kIs16Bit<TypeParam> ? 37 : 2;
     const std::vector<uint32_t> after = snapshot(f.out());
     for (size_t i = 0; i < after.size(); ++i) ASSERT_LE(std::abs(int64_t(after[i]) - int64_t(before[i])), bound) << i;
 }
 
-// The stage is its steps: weights and curves into the instance's tables (whatever post
-// contrast left there, 100 % is the identity), noise seeded by the frame number, each
-// softness halved into a radius, the layer in hard light at 56 %. Whether the stage takes them
-// a row at a time (radii up to 1) or whole (a larger radius, or none), the result is the same.
+// The stage is its steps: weights and curves into the instance's tables, noise seeded by the
+// frame number, each softness halved into a radius, the layer in hard light at 56 %; by rows
+// (radii up to 1) or whole, the same result.
 TYPED_TEST(Grain, TheStageIsItsStepsInOrder) {
     using Tag = TypeParam;
     const float softnesses[][3] = {{2, 1, 5.3f}, {2, 1, 0.4f}, {0.1f, 0.2f, 0.4f}, {0, 0, 0}, {1.96f, 1.96f, 1.96f}};
@@ -352,17 +334,10 @@ TYPED_TEST(Grain, FailuresAndForeignParameters) {
 }
 
 TEST(GrainDepths, EightAndSixteenBitLookAlikeInTheirStatistics) {
-    // The same picture in both depths. The noise differs pixel by pixel (offsets are the
-    // draws modulo 2n + 1: 257 in 8-bit, 16385 in 16-bit), so only its statistics can agree:
-    // per channel, the mean and spread of (out - in) / white. Conditions chosen so that they
-    // should: no suppression (the weights are then the same fractions in both depths), full
-    // strengths (a spread of about 10 levels, far above 8-bit rounding) and amount 0.5. Above
-    // 0.5 the 16-bit modulus passes half the draw range, the low remainders come twice as
-    // often and the 16-bit grain turns darker than the 8-bit grain by design.
-    // Tolerances: 19200 pixels blurred over about 3 x 3 leave some 2000 independent samples,
-    // so a spread is known to about 2 %: 6 % allowed. Each 8-bit truncation of the layer
-    // (weighting, two blur passes) loses half a level on average, the blend's rounding
-    // another half: 2 levels allowed between the means.
+    // The noise differs pixel by pixel (the modulus is 257 or 16385), so only its statistics
+    // can agree: the mean and spread of (out - in) / white per channel. No suppression, full
+    // strengths, amount 0.5 (above it the 16-bit grain turns darker by design). About 2000
+    // independent samples know a spread to 2 %: 6 % allowed; truncations: 2 levels of mean.
     constexpr uint32_t w = 160, h = 120;
     StageFrame eight(PixelLayout::BGRA8, w, h), sixteen(PixelLayout::ARGB16, w, h);
     for (uint32_t y = 0; y < h; ++y)

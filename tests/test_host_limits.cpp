@@ -1,7 +1,6 @@
-// Limits of the host services and of the process-wide data, in-process: rasters the host
-// cannot or should not make, numbers that do not fit an integer, shared data given back at
-// shut-down (test_instance_data), the C++ heap running out anywhere in an instance's life, and
-// a stage's working memory refused.
+// Limits of the host services in-process: rasters the host cannot or should not make, numbers
+// that do not fit an integer, the C++ heap running out anywhere in an instance's life, and a
+// stage's working memory refused.
 #include <utility>
 #include <atomic>
 #include <cstdlib>
@@ -25,10 +24,9 @@
 using namespace refhost;
 using namespace testing_support;
 
-// The C++ heap of this test program can be told to refuse its Nth allocation from now, or
-// only its Nth non-throwing one (the form that working memory takes) and, if asked, every
-// later one too; it counts the blocks it holds. Every form of new and delete is replaced, so
-// that a sanitizer's own forms never pair with ours.
+// This program's heap can refuse its Nth allocation from now, or only its Nth non-throwing one
+// (working memory's form) and every later one; it counts the blocks it holds. Every form of
+// new and delete is replaced, so a sanitizer's own forms never pair with ours.
 namespace {
 std::atomic<long> gRefuseNewIn{0};  // 0: never; n: the nth allocation from now fails
 std::atomic<long> gAllocations{0};  // made so far
@@ -93,10 +91,9 @@ class HostLimits : public InProcessEffect {};
 
 }  // namespace
 
-// Sizes past a 16-bit rectangle, byte counts past the memory service's signed 32-bit size
-// (whose products would overflow 64 bits on the way) and negative sizes: refused with the
-// out-of-memory status, nothing taken from the host. An empty raster is made: a frame under
-// four rows high has an empty microscratch mask.
+// Sizes past a 16-bit rectangle, byte counts past a signed 32-bit size (whose products would
+// overflow on the way) and negative sizes: refused as out of memory, nothing asked of the host.
+// An empty raster is made (a frame under four rows has an empty microscratch mask).
 TEST_F(HostLimits, RastersTheHostCannotOrShouldNotMake) {
     for (PixelLayout layout : {PixelLayout::BGRA8, PixelLayout::ARGB16}) {
         FrameSetup f(reg.host.get(), ImageSpec{4, 4, layout});
@@ -143,11 +140,9 @@ TEST_F(HostLimits, RastersTheHostCannotOrShouldNotMake) {
     }
 }
 
-// The C++ heap refuses each allocation in turn while an instance is made: the object, its block
-// (the memory service answers null) or the shared data, all refused as out of memory, nothing kept.
+// The heap refuses each allocation in turn while an instance is made: out of memory, nothing kept.
 TEST_F(HostLimits, HeapRunningOutWhileAnInstanceIsMade) {
-    // The vignette table is made once per process and may be refused without failing the
-    // instance (each block then works it out): made first, so every refusal falls on the instance.
+    // The process-wide vignette table may be refused without failing the instance: made first.
     AcfPtr<IAVXEffect> first;
     ASSERT_EQ(makeEffect(first), ACF_OK);
     first.reset();
@@ -169,9 +164,9 @@ TEST_F(HostLimits, HeapRunningOutWhileAnInstanceIsMade) {
     }
 }
 
-// The C++ heap refuses each allocation in turn while a frame renders with every stage on: before
-// the stages (the allocations a frame with every stage off makes) the frame fails as unexpected,
-// inside a stage it ends there and the entry succeeds. Every host object and byte comes back.
+// The heap refuses each allocation in turn while a frame renders with every stage on: before
+// the stages the frame fails as unexpected, inside one it ends there with success. Every host
+// object and byte comes back.
 TEST_F(HostLimits, HeapRunningOutWhileAFrameRenders) {
     auto idle = reg.defaults(), values = reg.defaults();
     hostile::everyStageOn(*reg.effect.get(), *values);
@@ -207,8 +202,8 @@ TEST_F(HostLimits, HeapRunningOutWhileAFrameRenders) {
 
 namespace {
 
-// Counts the non-throwing requests made while it lives, refusing the `at`th (0: none) and,
-// with `onward`, every later one.
+// Counts the non-throwing requests while it lives, refusing the `at`th (0: none) and, with
+// `onward`, every later one.
 struct NothrowPlan {
     NothrowPlan(long at, bool onward) {
         gNothrowAsked = 0;
@@ -219,9 +214,8 @@ struct NothrowPlan {
     long asked() const { return gNothrowAsked; }
 };
 
-// One stage call whose working memory is refused in turn. `essential`: how many of its
-// requests, each refused alone, must end the stage (-1: not counted, it depends on the
-// processor); `timeSavers`: how many it can do without, the frame the same (-1 as well).
+// One stage call whose working memory is refused in turn: `essential` requests must end the
+// stage, `timeSavers` only save time (-1: depends on the processor).
 struct RefusedCall {
     const char* stage;
     std::function<Status(stage_support::StageFrame&)> render;
@@ -230,14 +224,12 @@ struct RefusedCall {
     bool withInstance = true;
 };
 
-// Each request of the call refused alone, then with every later one: the stage answers 4 with
-// the frame as it came, or 0 with the frame it renders when nothing is refused; nothing
-// throws, and the heap and the host's memory service get back every block.
+// Each request refused alone, then with every later one: the stage answers 4 with the frame as
+// it came, or 0 with its usual frame; nothing throws, and every block comes back.
 void expectRefusalsClean(stage_support::PixelLayout layout, const RefusedCall& call) {
     SCOPED_TRACE(call.stage);
     stage_support::StageFrame f(layout, call.width, call.height, 17, call.withInstance);
-    // A memo the instance keeps is dropped after each call, so that every call asks for all of
-    // its memory afresh.
+    // The instance's memo is dropped after each call, so each call asks for all its memory.
     const auto render = [&] {
         f.start();
         rng::threadState() = 5;
@@ -296,8 +288,7 @@ std::vector<RefusedCall> refusedCalls() {
             return f.run(&GrainStage<Tag>, true, amount, 28.22f, 35.54f, 100.0f, softness, softness, softness, 20.0f, 10.0f);
         };
     };
-    // The final composite's table of scaled alphas (8-bit frames of this size have room for
-    // it) only saves time: refused, the plain kernel gives the same frame.
+    // The final composite's table of scaled alphas (8-bit) only saves time.
     constexpr int composite = kIs16Bit<Tag> ? 0 : 1;
     return {
         {"flicker: its three tables", [](StageFrame& f) { return f.run(&FlickerStage<Tag>, 40.0f); }, 1, 0},
@@ -314,24 +305,23 @@ std::vector<RefusedCall> refusedCalls() {
         {"grain without the instance's tables", grain(0.75f, 3.3f), 3, composite, 48, 27, false},
         // Radii up to 1: the rows softened in the processor's lanes, or the blur's passes by rows.
         {"grain: the softened rows", grain(0.75f, 0.4f), -1, -1},
-        // An amplitude beyond the lanes, on a frame with more samples than the noise tables
-        // have entries: those tables (two in 8-bit, one in 16-bit), and the passes by rows.
+        // An amplitude beyond the lanes, on more samples than the noise tables have entries.
         {"grain: the noise tables and the columns", grain(1e5f, 0.4f), -1, kIs16Bit<Tag> ? 1 : 2, 200, 170},
     };
 }
 
 }  // namespace
 
-// A stage's working memory comes from the heap for the call and goes back at its end; refused,
-// the stage ends with 4 and the frame it was given, or goes the slower way to the same frame.
+// Working memory refused: the stage ends with 4 and its frame as given, or reaches the same
+// frame the slower way.
 TEST(HeapRefusingWorkingMemory, EachStageEndsCleanlyOrRendersTheSame) {
     for (const RefusedCall& call : refusedCalls<PIXEL_ARGB8>()) expectRefusalsClean(PixelLayout::ARGB8, call);
     for (const RefusedCall& call : refusedCalls<PIXEL_BGRA14>()) expectRefusalsClean(PixelLayout::BGRA16, call);
 }
 
-// Numbers a host hands over that do not fit an integer convert to defined values: the
-// effect number saturates (NaN gives 0), a curve value truncates as x86 does (NaN and
-// out-of-range give INT32_MIN), and the random seed is the magnitude of INT32_MIN.
+// Numbers that do not fit an integer: the effect number saturates (NaN gives 0), a curve value
+// truncates as x86 does (NaN and out-of-range give INT32_MIN), the seed of INT32_MIN is its
+// magnitude.
 TEST_F(HostLimits, NumbersThatDoNotFitAnInteger) {
     FrameSetup f(reg.host.get(), ImageSpec{2, 2});
     const double nan = hostile::kNaN, inf = hostile::kInf;

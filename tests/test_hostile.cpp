@@ -1,8 +1,5 @@
-// The built module against a hostile host: every parameter far outside its range, frame
-// numbers at the ends of their type, frame shapes from empty to wider than a 16-bit
-// rectangle, odd render scales, failing host calls and refused memory, all with every stage
-// on. Each case must render with a defined status, leave the input and the guard bytes
-// alone and give back every byte and object it took.
+// The built module against a hostile host, every stage on: each case renders with a defined
+// status, leaves the input and guard bytes alone and gives back every byte and object.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -21,8 +18,7 @@ const ACFRESULT kFailed = int32_t(0x80000777u);
 
 class Hostile : public LoadedModule {
 protected:
-    // Renders one frame of the given shape and checks what must hold whatever happened;
-    // `passedThrough` (optional) says whether the output came out as the input.
+    // One frame of the given shape, checked for damage; `passedThrough`: output is the input.
     ACFRESULT render(EffectInstance& effect, const ImageSpec& shape, const RenderCall& call, uint32_t seed = 1,
                      bool* passedThrough = nullptr) {
         AcfPtr<Image> input(new Image(shape));
@@ -63,9 +59,8 @@ double attribute(const ParameterDefinition& p, const acfUID& key, double fallbac
 
 }  // namespace
 
-// Each parameter in turn at every hostile value of its kind and just past both ends of its
-// range, the others at their defaults, every stage on; both depths, both channel orders.
-// No value may make the plug-in ask the host for memory beyond a few frames' worth.
+// Each parameter in turn at every hostile value of its kind and just past its range; no value
+// may make the plug-in ask for memory beyond a few frames' worth.
 TEST_F(Hostile, EveryParameterBeyondItsRange) {
     for (PixelLayout layout : {PixelLayout::ARGB8, PixelLayout::BGRA16}) {
         SCOPED_TRACE(int(layout));
@@ -87,9 +82,8 @@ TEST_F(Hostile, EveryParameterBeyondItsRange) {
             const bool checkbox = p->dataType == TYPE_Boolean;
             effect->values().set(p->id, p->dataType, checkbox ? 1.0 : attribute(*p, PROP_Default, 0));
         }
-        // Working rasters of the frame's size and fixed tables, the funk raster and the raster a
-        // texture set is read through (2048 x 2048), and a splotch at the scale just past its
-        // range (6 x 400 square): nothing that grows with any other value.
+        // Frame-sized rasters and tables, the 2048 x 2048 funk and texture rasters, a splotch
+        // just past its scale range: nothing that grows with any other value.
         const int64_t pixelBytes = layout == PixelLayout::ARGB8 ? 4 : 8;
         const int64_t funk = 2048 * 2048 * pixelBytes, splotch = 2400 * 2400 * pixelBytes;
         const int64_t bound = 4 * frameBytes + (int64_t(1) << 20) + 2 * funk + splotch;
@@ -114,11 +108,9 @@ TEST_F(Hostile, EveryParameterHostileAtOnce) {
     }
 }
 
-// What a render call hands over: frames from empty to one pixel, lines, odd sizes, padded
-// strides, and frames wider or taller than a 16-bit rectangle can address; render scales with
-// zero, negative and extreme terms, every field layout value and pixel aspects that are not
-// numbers; frame numbers at both ends of their type, backwards, repeated and jumping, with the
-// parameter time following the frame number, as the host's keys are frame numbers.
+// Frames from empty to wider than a 16-bit rectangle, padded strides, zero, negative and
+// extreme render scales, every field layout, NaN aspects, frame numbers at the ends of their
+// type, backwards and jumping, with keys that follow the frame number.
 TEST_F(Hostile, EveryFrameShapeScaleAndNumber) {
     struct Shape {
         uint32_t width, height;
@@ -156,10 +148,9 @@ TEST_F(Hostile, EveryFrameShapeScaleAndNumber) {
     }
 }
 
-// With every stage on, each host call of a frame fails in turn, or the memory service refuses
-// one allocation, or every one from some point on. A call failing before the stages gives the
-// host its own status; one failing inside a stage passes the frame through as it came, with
-// success. A refused raster ends the frame inside the plug-in. Nothing is kept.
+// Each host call of a frame fails in turn, or one allocation or every one from a point is
+// refused: a call failing before the stages gives the host its own status, inside a stage the
+// frame passes through with success; a refused raster ends the frame inside. Nothing is kept.
 TEST_F(Hostile, FailingHostCallsAndRefusedMemoryWithEveryStageOn) {
     const struct {
         uint32_t width, height;
@@ -214,9 +205,7 @@ TEST_F(Hostile, FailingHostCallsAndRefusedMemoryWithEveryStageOn) {
     }
 }
 
-// The host hands an input image unlike the output: smaller or larger (it was read past its
-// end at the output's size), or of another depth or channel order. Refused as an image the
-// effect cannot process, the output left as it was.
+// An input unlike the output (size, depth or order): refused, the output left as it was.
 TEST_F(Hostile, InputImageUnlikeTheOutput) {
     struct Case {
         PixelLayout inputLayout, outputLayout;
@@ -242,10 +231,8 @@ TEST_F(Hostile, InputImageUnlikeTheOutput) {
     EXPECT_EQ(effect->render(*input.get(), *output.get(), RenderCall{2, 2.0}), ACF_OK);
 }
 
-// Each host call made while an instance is made or destroyed fails in turn (those of its
-// renders are above). Memory the instance took while one query of the host's memory service
-// succeeded was once given back to the C runtime's, or the other way round, when another
-// query failed.
+// Each host call while an instance is made or destroyed fails in turn: memory must go back to
+// the allocator it came from.
 TEST_F(Hostile, EveryFailingHostCallWhileAnInstanceIsMadeOrDestroyed) {
     const ImageSpec shape = imageSpec(PixelLayout::BGRA16, 13, 8);
     int64_t made = 0, rendered = 0;

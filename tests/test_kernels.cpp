@@ -51,40 +51,30 @@ void fillRandom(Image& im, std::mt19937& rng, bool foreign = true) {
         }
 }
 
-// One pixel source s over base d by CompositeRect, with its vector path where the mode has one
-// and by the plain kernel alone; the two must agree.
+// One pixel s over d by CompositeRect onto d (blend false) or by BlendImages into a third
+// image, each by its vector path and by the plain kernel alone; the two must agree.
 template <class Tag>
-Px compositeOne(int mode, const Px& s, const Px& d, double opacity) {
-    Px result[2];
-    for (int plain = 0; plain < 2; ++plain) {
-        AcfPtr<Image> top = raster<Tag>(1, 1), base = raster<Tag>(1, 1);
-        setPixel(*top.get(), 0, 0, s);
-        setPixel(*base.get(), 0, 0, d);
-        const auto composite = plain ? CompositeRectPlain<Tag> : CompositeRect<Tag>;
-        const RasterDesc t = descOf(*top.get()), b = descOf(*base.get());
-        EXPECT_EQ(composite(nullptr, mode, t, b, {0, 0, 1, 1}, {0, 0, 1, 1}, opacity), 0);
-        result[plain] = pixelOf(*base.get(), 0, 0);
-    }
-    EXPECT_EQ(result[0], result[1]) << "vector and plain kernels differ, mode " << mode;
-    return result[1];
-}
-
-// The same by BlendImages into a third image, both ways.
-template <class Tag>
-Px blendOne(int mode, const Px& s, const Px& d, float topOpacity, float baseOpacity) {
+Px onePixel(bool blend, int mode, const Px& s, const Px& d, double topOpacity, float baseOpacity) {
     Px result[2];
     for (int plain = 0; plain < 2; ++plain) {
         AcfPtr<Image> top = raster<Tag>(1, 1), base = raster<Tag>(1, 1), out = raster<Tag>(1, 1);
         setPixel(*top.get(), 0, 0, s);
         setPixel(*base.get(), 0, 0, d);
-        const auto blend = plain ? BlendImagesPlain<Tag> : BlendImages<Tag>;
         const RasterDesc t = descOf(*top.get()), b = descOf(*base.get()), o = descOf(*out.get());
-        EXPECT_EQ(blend(nullptr, mode, topOpacity, baseOpacity, t, b, o), 0);
-        result[plain] = pixelOf(*out.get(), 0, 0);
+        if (blend)
+            EXPECT_EQ((plain ? BlendImagesPlain<Tag> : BlendImages<Tag>)(nullptr, mode, float(topOpacity), baseOpacity, t, b, o), 0);
+        else
+            EXPECT_EQ((plain ? CompositeRectPlain<Tag> : CompositeRect<Tag>)(nullptr, mode, t, b, {0, 0, 1, 1}, {0, 0, 1, 1},
+                                                                              topOpacity), 0);
+        result[plain] = pixelOf(blend ? *out.get() : *base.get(), 0, 0);
     }
     EXPECT_EQ(result[0], result[1]) << "vector and plain kernels differ, mode " << mode;
     return result[1];
 }
+template <class Tag>
+Px compositeOne(int mode, const Px& s, const Px& d, double opacity) { return onePixel<Tag>(false, mode, s, d, opacity, 1.0f); }
+template <class Tag>
+Px blendOne(int mode, const Px& s, const Px& d, float top, float base) { return onePixel<Tag>(true, mode, s, d, top, base); }
 
 template <class Tag>
 class Kernels : public ::testing::Test {};
@@ -105,12 +95,9 @@ TYPED_TEST(Kernels, WorkedCompositeExamples) {
         EXPECT_EQ(compositeOne<Tag>(BLEND_NORMAL, {16384, 3001, 16384, 1}, {16384, 1001, 16383, 0}, 0.5),
                   (Px{16384, 2002, 16384, 1}));
     }
-    // Opaque 200 over opaque 100 in each mode, sc(x) = (x + 128) >> 8: multiply sc(20000);
-    // screen 255 - sc(55 x 155); overlay (100 < 127) sc(2 x 200 x 100); soft light
-    // 100 + sc((255 - 400)(sc(100 x 100) - 100)); hard light (200 >= 127) 255 - sc(2 x 55 x 155);
-    // add and difference min(300, 255) and 100, times 255 / 255; dodge 100 x 255 / 55, held to
-    // 255; burn 255 - 155 x 255 / 200. In 16-bit the same with 12800 over 6400, white 16384,
-    // sc(x) = (x + 8192) >> 14 and the premultiplied modes times 16385 / 16384.
+    // Opaque 200 over opaque 100, sc(x) = (x + 128) >> 8: e.g. multiply sc(20000), screen
+    // 255 - sc(55 x 155), burn 255 - 155 x 255 / 200. 16-bit: 12800 over 6400, sc(x) =
+    // (x + 8192) >> 14, the premultiplied modes times 16385 / 16384.
     const struct {
         int mode;
         int64_t eight, sixteen;
@@ -132,16 +119,10 @@ TYPED_TEST(Kernels, WorkedCompositeExamples) {
     EXPECT_EQ(compositeOne<Tag>(BLEND_NORMAL, {W, 5, 6, 7}, {W / 3, 200, 100, 50}, 1.0), (Px{W, 5, 6, 7}));
 }
 
-// Both alphas partial, in every mode, by both families at opacity 1. 8-bit: 200 at a_s = 160
-// over 100 at a_d = 100, sc(x) = (x + 128) >> 8. a = 100 + 160 - sc(16000) = 197. The blend m
-// (as over an opaque base above; dodge's 463 not yet held to white) is mixed with the source
-// by the base's cover, m' = sc(155 x 200) + sc(100 m) = 121 + sc(100 m); then w = sc(95 x 100)
-// = 37, A = 37 + 160 = 197 and c = (sc(37 x 100) + sc(160 m')) x 255 / 197 = (14 + sc(160 m'))
-// x 255 / 197: Normal m' = 121 + 78 = 199, c = (14 + 124) x 255 / 197 = 178. Add and difference
-// premultiply, s' = sc(200 x 160) = 125, d' = sc(100 x 100) = 39: min(164, 197) x 255 / 197 =
-// 212 and 86 x 255 / 197 = 111. 16-bit: 12800 at 10240 over 6400 at 6400, sc(x) = (x + 8192)
-// >> 14: a = 16640 - 4000 = 12640, m' = 7800 + sc(6400 m), w = 2400, A = 12640, c = (938 +
-// sc(10240 m')) x 16385 / 12640; s' = 8000, d' = 2500.
+// Both alphas partial, every mode, both families. 8-bit: 200 at a_s = 160 over 100 at a_d = 100:
+// a = 197, m' = sc(155 x 200) + sc(100 m), c = (sc(37 x 100) + sc(160 m')) x 255 / 197, e.g.
+// Normal (14 + 124) x 255 / 197 = 178; add and difference premultiply (s' 125, d' 39). 16-bit:
+// 12800 at 10240 over 6400 at 6400: a = 12640, c = (938 + sc(10240 m')) x 16385 / 12640.
 TYPED_TEST(Kernels, PartlyCoveredPixelsInEveryMode) {
     using Tag = TypeParam;
     const bool wide = kIs16Bit<Tag>;
@@ -171,28 +152,20 @@ TYPED_TEST(Kernels, PartlyCoveredPixelsInEveryMode) {
     }
 }
 
-// An opacity scales an alpha and the product is truncated: CompositeRect's in double,
-// BlendImages' two in single precision. They part at 90 x 0.7, 62.99999999999999 in double but
-// 63 in float, and at 5760 x 0.7, 4031.9999999999995 and 4032.
+// An opacity scales an alpha, truncated: CompositeRect in double, BlendImages in float. They
+// part at 90 x 0.7 (62.999... in double, 63 in float) and 5760 x 0.7 (4031.999... and 4032).
 TYPED_TEST(Kernels, FractionalOpacities) {
     using Tag = TypeParam;
     const bool wide = kIs16Bit<Tag>;
     const int64_t W = Tag::white, alpha = wide ? 5760 : 90, scaled = wide ? 4032 : 63;
     const Px s = wide ? Px{alpha, 12800, 3001, 16384} : Px{alpha, 200, 47, 255};
     const Px d = wide ? Px{alpha, 6400, 9000, 0} : Px{alpha, 100, 140, 0};
-    // Normal over an opaque base, a_s = 62: a = 255 + 62 - sc(255 x 62) = 255, w = sc(193 x 255)
-    // = 192, A = 254, c = (sc(192 d) + sc(62 s)) x 255 / 254: (75 + 48) x 255 / 254 = 123,
-    // (105 + 11) x 255 / 254 = 116, (0 + 62) x 255 / 254 = 62. 16-bit, a_s = 4031: a = 16384,
-    // w = 12353, A = 16384, c = (sc(12353 d) + sc(4031 s)) x 16385 / 16384: (4825 + 3149),
-    // (6786 + 738) and (0 + 4031), each x 16385 / 16384.
+    // Normal over an opaque base, a_s = 62: A = 254, c = (sc(192 d) + sc(62 s)) x 255 / 254.
+    // 16-bit, a_s = 4031: c = (sc(12353 d) + sc(4031 s)) x 16385 / 16384.
     EXPECT_EQ(compositeOne<Tag>(BLEND_NORMAL, s, {W, d[1], d[2], d[3]}, 0.7),
               (wide ? Px{16384, 7974, 7524, 4031} : Px{255, 123, 116, 62}));
-    // Multiply, both opacities 0.7: a_s = a_d = 63, a = 126 - sc(63 x 63) = 110; m = sc(s d),
-    // m' = sc(192 s) + sc(63 m); w = sc(192 x 63) = 47, A = 47 + 63 = 110, c = (sc(47 d) + sc(63 m'))
-    // x 255 / 110. R: m = 78, m' = 150 + 19, c = (18 + 42) x 255 / 110 = 139; G: m = 26, m' = 35 + 6,
-    // c = (26 + 10) x 255 / 110 = 83; B: m = 0, m' = 191, c = (0 + 47) x 255 / 110 = 108. 16-bit,
-    // a_s = a_d = 4032: a = 8064 - 992 = 7072, w = 3040, A = 7072; R: m' = 9650 + 1230,
-    // c = (1188 + 2678) x 16385 / 7072 = 8957.
+    // Multiply, both at 0.7: a_s = a_d = 63, A = 110, m' = sc(192 s) + sc(63 sc(s d)),
+    // c = (sc(47 d) + sc(63 m')) x 255 / 110. 16-bit: a_s = a_d = 4032, A = 7072.
     EXPECT_EQ(blendOne<Tag>(BLEND_MULTIPLY, s, d, 0.7f, 0.7f),
               (wide ? Px{7072, 8957, 5391, 7043} : Px{110, 139, 83, 108}));
     // No top: the base's colours under its scaled alpha. No base: the source's colours and a_s.
@@ -200,13 +173,8 @@ TYPED_TEST(Kernels, FractionalOpacities) {
     EXPECT_EQ(blendOne<Tag>(BLEND_MULTIPLY, s, d, 0.7f, 0.0f), (Px{scaled, s[1], s[2], s[3]}));
 }
 
-// Hard light branches on the source and overlay on the base, at 127 in 8-bit and 8192 in
-// 16-bit; opaque pixels, so c = m. 8-bit hard light over 100: s = 126 is below, sc(2 x 126 x
-// 100) = 98 (the upper formula would give 99); s = 127 is not, 255 - sc(2 x 128 x 155) = 100 (the
-// lower 99); s = 50, sc(10000) = 39 (the upper 7). 16-bit hard light: s = 8191 over 100, sc(2 x
-// 8191 x 100) = 100 (the upper 98); s = 8192 gives d by either formula; s = 3200 over 6400,
-// sc(40960000) = 2500 (the upper 316). 16-bit overlay of 100: over d = 8191, sc(2 x 100 x 8191) =
-// 100 (the upper 8191 - 8093 = 98); d = 8192 gives s either way; over 4000, sc(800000) = 49.
+// Hard light branches on the source, overlay on the base, at 127 (8-bit) and 8192 (16-bit):
+// each value either side gives what only the formula of its side gives (opaque, so c = m).
 TYPED_TEST(Kernels, HardLightAndOverlayBranches) {
     using Tag = TypeParam;
     const int64_t W = Tag::white;
@@ -392,9 +360,7 @@ AcfPtr<Image> canvas(uint32_t w, uint32_t h, const Px& canary) {
 
 const Px kCanary{1, 2, 3, 4};
 
-// A 3 x 2 source onto a 3 x 2 destination at scale 1. The area is the whole destination,
-// cx = 1.5, cy = 1. R is 10 20 30 over 40 50 61, G = R + 100, B = 255 - R, and alpha 0 255 0
-// over 255 0 255: each pixel takes its centre's alpha, never a mean of it.
+// A 3 x 2 source onto 3 x 2 at scale 1: each pixel takes its centre's alpha, never a mean.
 TYPED_TEST(Kernels, RotateScaleCopyFiltersWithClampedTaps) {
     using Tag = TypeParam;
     AcfPtr<Image> source = raster<Tag>(3, 2), destination = raster<Tag>(3, 2, 16);
@@ -412,36 +378,29 @@ TYPED_TEST(Kernels, RotateScaleCopyFiltersWithClampedTaps) {
             for (uint32_t x = 0; x < 3; ++x) v.push_back(pixelOf(*destination.get(), x, y));
         return v;
     };
-    // Angle 0: u = trunc(i + 0.5) = i, v = j. Taps past an edge take the edge: at (0, 0) the
-    // R sum is 10 + 10 + 20 + 10 + 40 = 90, a fifth 18; at (2, 1) 61 + 50 + 61 + 30 + 61 = 263,
-    // 52.6 truncated to 52. The B sums are 1275 less the R sums (1012 / 5 = 202.4 at (2, 1)).
+    // Angle 0: u = i, v = j, taps past an edge take the edge: at (0, 0) R is
+    // (10 + 10 + 20 + 10 + 40) / 5 = 18; at (2, 1) 263 / 5 truncated to 52.
     EXPECT_EQ(placed(0.0f), (std::vector<Px>{{0, 18, 118, 237}, {255, 26, 126, 229}, {0, 34, 134, 220},
                                               {255, 36, 136, 219}, {0, 44, 144, 210}, {255, 52, 152, 202}}));
-    // Angle 180: c = -1 and u = trunc(-X + 1.5 + 0.5) = 3 - i, v = 2 - j (the s term, -8.7e-8,
-    // stays below the rounding). The first column reads column 3, every tap clamped: (3, 2) is
-    // 5 x 61 / 5 = 61; (2, 2) is 61 + 50 + 61 + 61 + 61 = 294, 58; (1, 2) is 50 + 40 + 61 + 50 +
-    // 50 = 251, 50; (3, 1) is 61 + 61 + 61 + 30 + 61 = 274, 54. Not the mirror of angle 0.
+    // Angle 180: u = 3 - i, v = 2 - j, so column 0 reads column 3, every tap clamped: not the
+    // mirror of angle 0.
     EXPECT_EQ(placed(180.0f), (std::vector<Px>{{255, 61, 161, 194}, {255, 58, 158, 196}, {0, 50, 150, 204},
                                                 {255, 54, 154, 200}, {255, 52, 152, 202}, {0, 44, 144, 210}}));
 }
 
-// Placement without rotation: x0 = (Wd - trunc(Ws sx)) / 2 and y0 likewise, integer division
-// truncating toward zero, the area x0 .. Wd - x0 by y0 .. Hd - y0, u = trunc((i - cx + cx) / sx
-// + 0.5) and v likewise; samples past the source are clamped.
+// Without rotation: x0 = (Wd - trunc(Ws sx)) / 2 (truncated toward zero), the area x0 .. Wd - x0,
+// u = trunc(i / sx + 0.5), and likewise down; samples past the source clamped.
 TYPED_TEST(Kernels, RotateScaleCopyPlacesTheScaledSourceInTheCentre) {
     using Tag = TypeParam;
     AcfPtr<Image> source = patterned<Tag>(2, 2);
     const RasterDesc from = descOf(*source.get());
-    // Scale 2 onto 6 x 5: x0 = (6 - 4) / 2 = 1, y0 = (5 - 4) / 2 = 0, so the area is 4 x 5 from
-    // column 1; u = trunc(i / 2 + 0.5) = 0 1 1 2, v = trunc(j / 2 + 0.5) = 0 1 1 2 2.
+    // Scale 2 onto 6 x 5: x0 = 1, y0 = 0, u = 0 1 1 2, v = 0 1 1 2 2.
     AcfPtr<Image> wide = canvas<Tag>(6, 5, kCanary);
     RotateScaleCopy<Tag>(from, descOf(*wide.get()), 2.0f, 2.0f, 0.0f);
     SampleMap map;
     for (int v : {0, 1, 1, 2, 2}) map.push_back({{0, v}, {1, v}, {1, v}, {2, v}});
     expectPlaced(*source.get(), *wide.get(), 1, 0, map, kCanary);
-    // Scale 3 by 2 onto 4 x 5: trunc(2 x 3) = 6 is wider than 4, x0 = (4 - 6) / 2 = -1, the area
-    // 6 x 5 with cx = 3, cut at the destination's edges; its columns 1..4 land on 0..3 with u =
-    // trunc(i / 3 + 0.5) = 0 1 1 1, the rows as above.
+    // Scale 3 by 2 onto 4 x 5: x0 = -1, the area cut at the edges, u = 0 1 1 1.
     AcfPtr<Image> cut = canvas<Tag>(4, 5, kCanary);
     RotateScaleCopy<Tag>(from, descOf(*cut.get()), 3.0f, 2.0f, 0.0f);
     map.clear();
@@ -453,17 +412,12 @@ TYPED_TEST(Kernels, RotateScaleCopyPlacesTheScaledSourceInTheCentre) {
     expectPlaced(*source.get(), *none.get(), 0, 0, {}, kCanary);
 }
 
-// Rotation in single precision: theta = float(angle x 0.017453292519943295), c and s the float
-// cosine and sine, and every step of u = trunc((X c - Y s + cx) / sx + 0.5) and v = trunc((X s
-// + Y c + cy) / sy + 0.5) rounded to float, X = i - cx, Y = j - cy.
+// Rotation in single precision: every step of u = trunc((X c - Y s + cx) / sx + 0.5) and
+// v = trunc((X s + Y c + cy) / sy + 0.5) rounded to float, X = i - cx, Y = j - cy. Each case
+// below has pixels where double precision would sample elsewhere.
 TYPED_TEST(Kernels, RotateScaleCopyRotatesInSinglePrecision) {
     using Tag = TypeParam;
-    // 90 degrees, 4 x 4 onto 4 x 5 at scale 1: x0 = 0, y0 = 0, cx = 2, cy = 2.5. theta rounds
-    // above pi / 2, so c = -4.371139e-8, not 0, and s = 1. Exactly, u = 5 - j and v = i + 1 (held
-    // to the last column and row past them), each landing on a whole number; the c terms mostly
-    // vanish in the rounding, but not at (1, 4): X = -1, Y = 1.5, X s + Y c = -1 - 6.6e-8 rounds
-    // to -1 - 2^-23, + 2.5 gives 1.5 - 2^-23 and + 0.5 gives 2 - 2^-23, so v = 1, not 2. At
-    // (0, 4) -2 - 6.6e-8 rounds back to -2 and v = 1 (in double it would stay below: v = 0).
+    // 90 degrees: c = -4.371139e-8, not 0. u = 5 - j, v = i + 1, but at (1, 4) v = 1, not 2.
     {
         AcfPtr<Image> source = patterned<Tag>(4, 4), destination = canvas<Tag>(4, 5, kCanary);
         RotateScaleCopy<Tag>(descOf(*source.get()), descOf(*destination.get()), 1.0f, 1.0f, 90.0f);
@@ -472,13 +426,7 @@ TYPED_TEST(Kernels, RotateScaleCopyRotatesInSinglePrecision) {
         map[4][1] = {1, 1};
         expectPlaced(*source.get(), *destination.get(), 0, 0, map, kCanary);
     }
-    // 180 degrees, 2 x 2 onto 6 x 4 at scale 2: x0 = 1, x1 = 5, y0 = 0, y1 = 4, cx = cy = 2; the
-    // first and last columns keep their canary. theta rounds above pi: c = -1,
-    // s = -8.742278e-8. Exactly, u = trunc((4 - i) / 2 + 0.5) = 2 2 1 1 and v likewise by j, odd
-    // i and j landing on whole numbers, so the s terms decide there. At (3, 0): X = 1, Y = -2,
-    // -1 - 1.7e-7 rounds to -1 - 2^-23, + 2 is 1 - 2^-23, / 2 + 0.5 is 1 - 2^-24: u = 0. At
-    // (3, 3): Y = 1, -1 + 8.7e-8 rounds to -(1 - 2^-24), + 2 ties back to 1: u = 1; but v:
-    // X s + Y c = -8.7e-8 - 1 rounds to -1 - 2^-23, so v = 0.
+    // 180 degrees at scale 2: s = -8.742278e-8 decides where odd i and j land on whole numbers.
     {
         AcfPtr<Image> source = patterned<Tag>(2, 2), destination = canvas<Tag>(6, 4, kCanary);
         RotateScaleCopy<Tag>(descOf(*source.get()), descOf(*destination.get()), 2.0f, 2.0f, 180.0f);
@@ -488,22 +436,14 @@ TYPED_TEST(Kernels, RotateScaleCopyRotatesInSinglePrecision) {
                             {{2, 1}, {2, 1}, {1, 1}, {1, 0}}};
         expectPlaced(*source.get(), *destination.get(), 1, 0, map, kCanary);
     }
-    // 30 degrees, 4 x 3 onto 5 x 4 at 1.5 by 0.75: c = 0.8660254, s = 0.5 (the float sine rounds
-    // to it). trunc(4 x 1.5) = 6: x0 = (5 - 6) / 2 = 0, truncated toward zero, x1 = 5, cx = 2.5;
-    // trunc(3 x 0.75) = 2: y0 = 1, y1 = 3, cy = 1. At (4, 1): X = 1.5, Y = 0, u = trunc((1.299 +
-    // 2.5) / 1.5 + 0.5) = trunc(3.03) = 3, v = trunc((0.75 + 1) / 0.75 + 0.5) = trunc(2.83) = 2.
-    // At (0, 0): X = -2.5, Y = -1, u = trunc((-2.165 + 0.5 + 2.5) / 1.5 + 0.5) = trunc(1.06) = 1,
-    // v = trunc((-1.25 - 0.866 + 1) / 0.75 + 0.5) = trunc(-0.99) = 0.
+    // 30 degrees at 1.5 by 0.75: x0 = (5 - 6) / 2 = 0, truncated toward zero; y0 = 1.
     {
         AcfPtr<Image> source = patterned<Tag>(4, 3), destination = canvas<Tag>(5, 4, kCanary);
         RotateScaleCopy<Tag>(descOf(*source.get()), descOf(*destination.get()), 1.5f, 0.75f, 30.0f);
         const SampleMap map{{{1, 0}, {1, 0}, {2, 0}, {2, 1}, {3, 1}}, {{0, 0}, {1, 0}, {1, 1}, {2, 2}, {3, 2}}};
         expectPlaced(*source.get(), *destination.get(), 0, 1, map, kCanary);
     }
-    // The + 0.5 in float too. 2 x 1 onto 6 x 1 at sx = 6 + 2^-21, the float just above 6:
-    // trunc(2 sx) = 12, x0 = -3, cx = 6, so column 0 is i = 3 and 3 / sx rounds to 0.5 - 2^-25;
-    // + 0.5 is 1 - 2^-25, a tie that rounds to 1 in float (in double it would stay below 1 and
-    // give u = 0). Every column takes u = 1.
+    // The + 0.5 in float too: at sx = 6 + 2^-21, 3 / sx + 0.5 rounds to 1 (in double u = 0).
     {
         AcfPtr<Image> source = patterned<Tag>(2, 1), destination = canvas<Tag>(6, 1, kCanary);
         RotateScaleCopy<Tag>(descOf(*source.get()), descOf(*destination.get()), 6.0f + 0x1p-21f, 1.0f, 0.0f);
@@ -511,10 +451,8 @@ TYPED_TEST(Kernels, RotateScaleCopyRotatesInSinglePrecision) {
     }
 }
 
-// The 16-bit form on ImageBuffers: the area is the destination's region of interest less the
-// same margins, and the five-tap sum is divided by 5.0. A 2 x 2 source at scale 2 into the
-// region (2, 1) .. (8, 6) of an 8 x 6 buffer: the region is 6 x 5, x0 = (6 - 4) / 2 = 1 and
-// y0 = (5 - 4) / 2 = 0, so pixels 3..6 of rows 1..5 change, sampled as in the placement above.
+// The 16-bit form on ImageBuffers: the area is the region of interest less the same margins.
+// Scale 2 into the region (2, 1) .. (8, 6): pixels 3..6 of rows 1..5, sampled as above.
 TEST(KernelsResample, TransformResampleFillsTheRegionOfInterest) {
     for (const PixelLayout layout : {PixelLayout::ARGB16, PixelLayout::BGRA16}) {
         SCOPED_TRACE(int(layout));
@@ -530,8 +468,7 @@ TEST(KernelsResample, TransformResampleFillsTheRegionOfInterest) {
         const int alphaIndex = layout == PixelLayout::ARGB16 ? PIXEL_ARGB14::FORMAT::A : PIXEL_BGRA14::FORMAT::A;
         Vel::AVXRange().TransformResample(imageBufferOf(descOf(*source.get()), EDGE_CLAMP), to, 2.0f, 2.0f, 0.0f,
                                           alphaIndex);
-        // (3, 1) samples (0, 0): R 3 x 16384 + 16383 + 16381 = 81916, G 0 + 0 + 5 + 0 + 9 = 14,
-        // B 3 x 16383 + 16384 + 1 = 65534, each / 5 truncated.
+        // (3, 1) samples (0, 0): R 81916 / 5, G 14 / 5, B 65534 / 5, truncated.
         EXPECT_EQ(pixelOf(*destination.get(), 3, 1), (Px{16384, 16383, 2, 13106}));
         SampleMap map;
         for (int v : {0, 1, 1, 2, 2}) map.push_back({{0, v}, {1, v}, {1, v}, {2, v}});
@@ -546,8 +483,7 @@ TEST(KernelsCurves, LevelsFollowTheirDefinition) {
     BuildChannelCurves<uint8_t>(255, levels, tables8);
     for (int v = 0; v <= 255; ++v) ASSERT_EQ(t8[0][size_t(v)], v);
     EXPECT_EQ(t8[1][64], 128);  // trunc(sqrt(64 / 255) * 255 + 0.5) = trunc(128.25)
-    // Flat at trunc(0.1 * 255) = 25 up to 51, at trunc(0.9 * 255) = 229 from 204;
-    // v = 100: (49 / 153) * 0.8 * 255 + 25.5 + 0.5 = 91.33.
+    // Flat at 25 up to 51 and 229 from 204; v = 100: (49 / 153) 0.8 x 255 + 25.5 + 0.5 = 91.33.
     EXPECT_EQ((std::vector<int>{t8[2][0], t8[2][100], t8[2][255]}), (std::vector<int>{25, 91, 229}));
 
     std::vector<uint16_t> t16(16385);

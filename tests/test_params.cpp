@@ -200,9 +200,8 @@ TEST(ParameterSet, EveryDefinitionCarriesItsKindLabelDefaultAndRange) {
     }
 }
 
-// The definition routine as the host sees it, with the positions of two kinds of call noted:
-// each request for the identifier service (a definition begins by deriving its identifier)
-// and each definition joining the parameter list, with the properties it carries by then.
+// The definition routine as the host sees it: each request for the identifier service (a
+// definition begins there) and each definition joining the list, with its properties then.
 struct CallPositions {
     std::vector<int64_t> serviceQueries, additions;
     std::vector<size_t> propertiesWhenAdded;
@@ -256,10 +255,9 @@ private:
     CallPositions& mAt;
 };
 
-// Each host call of the full pass fails in turn. The adder it belongs to gives up and the
-// routine goes on: the definition is lost exactly when the failure came between the request
-// that began it and its joining the list (both included); every other definition is there,
-// in slot order, and nothing leaks.
+// Each host call of the full pass fails in turn: the definition is lost exactly when the
+// failure came between its identifier request and its joining the list (both included);
+// every other one is there, in slot order, and nothing leaks.
 TEST(ParameterSet, AFailedHostCallCostsOnlyTheDefinitionItWasMaking) {
     const long objectsBefore = liveObjects();
     CallPositions at;

@@ -1,7 +1,6 @@
-// The scratch engine over runs of frames, watched through its list with a scratch kind of our
-// own that records where it is drawn; deep, basic and microscratches called in-process as the
-// driver calls them. Columns, lifetimes and drifts are worked from draws forced on the
-// thread's generator, or followed with a generator of our own from a known state.
+// The scratch engine over runs of frames, watched through a scratch kind of our own that
+// records its draws; deep, basic and microscratches called in-process. Columns, lifetimes and
+// drifts come from draws forced on the thread's generator or followed from a known state.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -76,8 +75,7 @@ std::vector<ScratchObject*> scratchesOf(ScratchList& list) {
     return v;
 }
 
-// Pixels whose red differs between two images of one size: how many, and their bounding box
-// as left, top, right, bottom (exclusive).
+// Pixels whose red differs: how many, and their box (left, top, right, bottom, exclusive).
 struct Changes {
     int64_t count = 0;
     std::array<uint32_t, 4> box{~0u, ~0u, 0, 0};
@@ -133,8 +131,7 @@ protected:
 }  // namespace
 
 TEST_F(ScratchEngine, FirstFrameSameFrameAndFramesBackAndForth) {
-    // Made in turn, each drawing lifetime round(29 r + 1) and drift round(3 r); then placed in
-    // turn at r x 1919 and drawn where they were placed.
+    // Made in turn (lifetime round(29 r + 1), drift round(3 r)), then placed at r x 1919.
     rng::threadState() = kKnownState;
     Draws d{kKnownState};
     int32_t lifetimes[3], drifts[3];
@@ -154,8 +151,8 @@ TEST_F(ScratchEngine, FirstFrameSameFrameAndFramesBackAndForth) {
     EXPECT_EQ(scratcher.log, placed);
     EXPECT_EQ(rng::threadState(), d.state);
 
-    // Back to 10: one born at 5 takes one leftward step; the last, born at 11, dies and its
-    // replacement (lifetime, drift, then column) is placed and drawn in the same frame.
+    // Back to 10: one born at 5 steps left; the last, born at 11, dies and its replacement is
+    // placed and drawn in the same frame.
     list.entries.clear();
     TracedScratch& old = add(5, 11, 20, 1, 500.0);
     add(11, 11, 20, 2, 700.0);
@@ -192,8 +189,8 @@ TEST_F(ScratchEngine, LifetimeAndDriftFromTheirDraws) {
         uint32_t lifeDraw, driftDraw;
         int32_t lifetime, drift;
     };
-    // 16384 / 32767 x 29 + 1 = 15.50044 rounds up, 16383 gives 15.49956; 5461 x 3 / 32767 =
-    // 0.49998 is drift 0, 5462 is 1; 27305 gives 2.49992, 27306 gives 2.50002.
+    // Either side of each rounding: 16384 and 16383 give 15.50044 and 15.49956; 5461 and 5462
+    // drift 0 and 1; 27305 and 27306 drift 2 and 3.
     for (const Case& c : {Case{30, 16384, 5461, 16, 0}, Case{30, 16383, 5462, 15, 1}, Case{30, 0, 27305, 1, 2},
                           Case{30, 32767, 27306, 30, 3}, Case{30, 32767, 32767, 30, 3}, Case{1, 32767, 0, 1, 0}}) {
         forceDraws(0, c.lifeDraw, int32_t(c.driftDraw));
@@ -212,8 +209,8 @@ TEST_F(ScratchEngine, LifetimeAndDriftFromTheirDraws) {
     EXPECT_EQ(drawnIds(), Ids{2});
 }
 
-// Drift 1 dies once 0 >= position + 5 (width 6), drift 2 once position - 5 >= 1919, drift 3
-// only hides there. A step is 8 pixels; the draw says how much of it is taken.
+// Drift 1 dies once 0 >= position + 5, drift 2 once position - 5 >= 1919, drift 3 only hides.
+// A step is 8 pixels; the draw says how much of it is taken.
 TEST_F(ScratchEngine, DriftingOffThePicture) {
     enum Outcome { Drawn, Replaced, Hidden };
     struct Case {
@@ -329,8 +326,8 @@ TYPED_TEST_SUITE(Scratches, AllFormats);
 
 namespace {
 
-// The groove as it is built from strip member `texels`: each texel as the format holds it,
-// then the colour channels through the levels window 0.216..0.557 onto white..0.
+// The groove from strip member `texels`: each texel as the format holds it, the colours
+// through the levels window 0.216..0.557 onto white..0.
 template <class Tag>
 AcfPtr<Image> grooveOf(const uint8_t* texels) {
     const double white = Tag::white, low = 0.216 * white, high = 0.557 * white;
@@ -351,9 +348,8 @@ AcfPtr<Image> grooveOf(const uint8_t* texels) {
 
 }  // namespace
 
-// In black the highlight adds nothing: the frame is exactly the groove multiplied on at 0.33
-// over columns 10..15, darker but for the blend's rounding. Frame 7 again leaves the scratch
-// where it is put and takes one draw, the strip's.
+// In black the highlight adds nothing: the frame is the groove multiplied on at 0.33 over
+// columns 10..15. Frame 7 again leaves the scratch put and takes one draw, the strip's.
 TYPED_TEST(Scratches, DeepScratchInBlackIsItsGrooveAlone) {
     using Tag = TypeParam;
     StageFrame f(kLayout<Tag>, 40, 200);
@@ -382,8 +378,8 @@ TYPED_TEST(Scratches, DeepScratchInBlackIsItsGrooveAlone) {
     EXPECT_TRUE(lighter);
 }
 
-// At -2.5 the groove's rectangle is 5 columns for a 6-column strip: that composite fails, the
-// walk stops and the scratch after it is neither moved nor drawn; the stage still answers 0.
+// At -2.5 the groove's rectangle is 5 columns for a 6-column strip: the composite fails and
+// the walk stops, the next scratch neither moved nor drawn; the stage still answers 0.
 TYPED_TEST(Scratches, DeepScratchAtAFractionalColumnLeftOfThePictureStopsTheFrame) {
     using Tag = TypeParam;
     StageFrame f(kLayout<Tag>, 40, 96);
@@ -415,9 +411,8 @@ TYPED_TEST(Scratches, DeepScratchAtAFractionalColumnLeftOfThePictureStopsTheFram
         for (uint32_t x = 5; x < 20; ++x) ASSERT_EQ(f.out().channel(x, y, 1), f.in().channel(x, y, 1)) << x << "," << y;
 }
 
-// Strips are 6 x 1440: stretched to the height of taller frames, scaled with the render scale,
-// left alone otherwise. Seen in what the host lends (two strips, then two resampled) and, on
-// a flat opaque frame in black, in the groove's footprint: every pixel under it darkens.
+// Strips (6 x 1440) stretch to taller frames and scale with the render scale, as seen in what
+// the host lends and in the groove's footprint on a flat frame in black.
 TEST(DeepScratchStrips, SizeFollowsTallFramesAndTheRenderScale) {
     {
         StageFrame warm(PixelLayout::BGRA8, 8, 8);
@@ -454,9 +449,9 @@ TEST(DeepScratchStrips, SizeFollowsTallFramesAndTheRenderScale) {
     }
 }
 
-// Opacity 15/255 on a flat frame: at most 15/255 of white added (twice that on a boosted
-// row), nothing at the two ends, the most in the middle; inverted it takes away instead and
-// black stays black; the second column gets half, truncated as the first is.
+// Opacity 15/255 on a flat frame: at most that much of white added (twice on a boosted row),
+// nothing at the ends, most in the middle; inverted it takes away and black stays black; the
+// second column gets half, truncated as the first is.
 TYPED_TEST(Scratches, BasicScratchStrengthEndsInvertAndSecondColumn) {
     using Tag = TypeParam;
     const uint32_t white = Tag::white, base = white * 100 / 255;
@@ -527,8 +522,8 @@ TYPED_TEST(Scratches, BasicScratchStrengthEndsInvertAndSecondColumn) {
     EXPECT_GT(black->channel(7, 60, 1), 0u);
 }
 
-// A quarter of 1080 is 270: tops in -270..270 and bottoms in 810..1350, both ends reached;
-// the two raw draws taken modulo 541 place them exactly.
+// Tops in -270..270 and bottoms in 810..1350 on 1080 rows, both ends reached; the two raw
+// draws modulo 541 place them exactly.
 TEST(BasicScratchCreation, EndsWithinAQuarterOfTheHeight) {
     BasicScratch<PIXEL_BGRA8> generator(false);
     const ScratchBounds bounds{0, 0, 1919, 1080};
@@ -560,8 +555,8 @@ TEST(BasicScratchCreation, EndsWithinAQuarterOfTheHeight) {
 
 namespace {
 
-// The source multiplied by a mask of one value (white or black) into the output: a white mask
-// takes 8-bit values above 128 down one level and 16-bit values not at all.
+// The source multiplied by a mask of one value: white takes 8-bit values above 128 down one
+// level and 16-bit ones not at all.
 template <class Tag>
 void expectSourceUnder(StageFrame& f, bool whiteMask) {
     const uint32_t white = Tag::white;
@@ -577,9 +572,8 @@ void expectSourceUnder(StageFrame& f, bool whiteMask) {
 
 }  // namespace
 
-// At opacity 0 the output is the source frame, whatever it held; without dots the mask is
-// white. Under four rows the mask has no rows: the output keeps what it held and is
-// multiplied onto the source (white keeps the source, black makes black).
+// At opacity 0 the output is the source; without dots the mask is white. Under four rows the
+// mask is empty: the output keeps what it held, multiplied onto the source.
 TYPED_TEST(Scratches, MicroscratchesAtOpacityZeroWithoutDotsOrUnderFourRows) {
     using Tag = TypeParam;
     const uint32_t white = Tag::white;
@@ -602,9 +596,8 @@ TYPED_TEST(Scratches, MicroscratchesAtOpacityZeroWithoutDotsOrUnderFourRows) {
         }
 }
 
-// One dot at mask column 13, row 150 of 308: blurred over mask rows 125..175, 106..156 once
-// the 19-row margin is cut, about four output rows each: a faint streak some 204 rows long
-// from about row 424, in that column only.
+// One dot at mask column 13, row 150 of 308: a faint streak some 204 rows long from about
+// row 424, in that column only.
 TYPED_TEST(Scratches, MicroscratchesOneDotIsOneFaintStreak) {
     using Tag = TypeParam;
     const uint32_t white = Tag::white, grey = white * 200 / 255;

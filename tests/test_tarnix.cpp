@@ -1,5 +1,5 @@
-// tarnix end to end, with the real ffmpeg: small clips in, rendered files out, each checked
-// against the input or against properties worked out here, never against tarnix's own output.
+// tarnix end to end with the real ffmpeg, each output checked against the input or properties
+// worked out here, never against tarnix's own output.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -157,8 +157,7 @@ int maxDifference(const std::string& a, const std::string& b) {
     return worst;
 }
 
-// What a blur takes away, relative to the input: the sum of absolute differences between
-// horizontal and vertical neighbours, colour only, of a frame of `out` over that of `in`.
+// Neighbour differences (colour only) of a frame of `out` over those of `in`: what a blur left.
 double detailKept(const std::string& out, const std::string& in) {
     const auto detail = [](const std::string& bgra) {
         double sum = 0;
@@ -171,8 +170,7 @@ double detailKept(const std::string& out, const std::string& in) {
     return detail(out) / detail(in);
 }
 
-// One 64 x 48 clip of 10 frames at 25 fps with fine moving detail and a tone, stored
-// losslessly, made once for all tests, and its frames.
+// One lossless 64 x 48 clip of 10 frames at 25 fps with moving detail and a tone, made once.
 class Tarnix : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -216,11 +214,9 @@ TEST_F(Tarnix, EveryStageOffGivesTheInputBackAndStagesOnChangeIt) {
     EXPECT_GT(maxDifference(clipFrames, graded), 40);
 }
 
-// H.264 and ProRes keep the count, size and rate and carry the audio (FLAC cannot go into MP4
-// as it is, so it is encoded there). A saturated red and a skin tone, side by side, from an
-// RGB source, come back as they went: the YUV matrix the output is written with must be the
-// one it is tagged with. With the wrong one the red's green moves by about 18; 8-bit video
-// levels and lossy coding alone move values by up to 4.
+// H.264 and ProRes keep the count, size, rate and audio. A saturated red and a skin tone from
+// an RGB source come back: the YUV matrix written must be the one tagged (the wrong one moves
+// the red's green by about 18; levels and lossy coding alone by up to 4).
 TEST_F(Tarnix, YuvOutputsKeepTheClipsShapeAudioAndColours) {
     w.ffmpeg({"-f", "lavfi", "-i", "color=c=0xC8102E:s=32x48:r=25:d=0.4", "-f", "lavfi", "-i",
               "color=c=0xE0AC8C:s=32x48:r=25:d=0.4", "-f", "lavfi", "-i", "sine=f=440:d=0.4", "-filter_complex",
@@ -284,14 +280,11 @@ TEST_F(Tarnix, GrainFollowsFrameNumbersSoTheStartFrameMovesIt) {
     for (size_t i = 0; i + 3 < 10; ++i) EXPECT_TRUE(frameOf(b, i) == frameOf(a, i + 3)) << "frame number " << i + 3;
 }
 
-// One effect instance renders a run's frames in order, as an editor plays them, so a scratch
-// keeps its column from frame to frame: it moves at most 240 / 240 = 1 pixel per new frame
-// number at this width, and a two-pixel scratch reaches one column further. It dies only when
-// its lifetime (1 to the duration, drawn at its birth) runs out or it drifts off the picture,
-// and only then does a new one appear elsewhere: with three of them and a duration of 240, not
-// more than twice in nine frames. Scratches born afresh on every frame would appear three times
-// a frame, and scratches that did not see the frame number change would never move. On a flat
-// grey picture every changed column belongs to a basic scratch.
+// One instance renders a run's frames in order, so a scratch keeps its column (moving at most
+// a pixel per frame here) until its lifetime runs out or it drifts off: with three of them and
+// duration 240, new ones appear at most twice in nine frames. Scratches born every frame would
+// appear three times a frame; ones that never saw the frame change would never move. On flat
+// grey every changed column is a scratch's.
 TEST_F(Tarnix, ScratchesLiveAcrossTheFramesOfARender) {
     constexpr int kWidth = 240, kHeight = 24;
     constexpr size_t kFrame = size_t(kWidth) * kHeight * 4;
@@ -323,8 +316,8 @@ TEST_F(Tarnix, ScratchesLiveAcrossTheFramesOfARender) {
 }
 
 TEST_F(Tarnix, AnInterruptedOrKilledRenderLeavesNoOutput) {
-    // An input that never ends, so the signal always lands in the middle of a render: a fifo
-    // that a fresh generator feeds for each reader (tarnix's ffprobe, then its decoder).
+    // An input that never ends, so the signal lands mid-render: a fifo a fresh generator feeds
+    // for each reader.
     const std::string live = w.path("live.y4m");
     ASSERT_EQ(::mkfifo(live.c_str(), 0644), 0);
     const pid_t feeder = start({"setsid", "sh", "-c", "while :; do ffmpeg -v quiet -nostdin -f lavfi -i testsrc2=s=160x120:r=25 "
@@ -357,10 +350,8 @@ TEST_F(Tarnix, AnInterruptedOrKilledRenderLeavesNoOutput) {
     EXPECT_EQ(listDir(w.dir()), (std::vector<std::string>{"killed.err", "killed.out", "live.y4m", "out.mkv", "stopped.err", "stopped.out"}));
 }
 
-// Each mistake, and each way ffmpeg can fail, gives one line naming it and its exit code.
-// ffmpeg is found on PATH, so a stand-in put ahead of the real one fails on cue: as the
-// decoder (it writes to pipe:1) or the encoder (it reads pipe:0), as FAKE_FFMPEG says; for
-// everything else it is the real one. Frames of the clip are 12288 bytes.
+// Each mistake, and each way ffmpeg can fail, gives one line and its exit code. A stand-in
+// ffmpeg ahead on PATH fails on cue as the decoder (pipe:1) or encoder (pipe:0).
 TEST_F(Tarnix, MistakesGiveOneClearLineAndTheirExitCode) {
     std::ofstream(w.path("taken.mkv")) << "precious";
     std::ofstream(w.path("fake.avx")) << std::string(256, '#');
@@ -462,11 +453,8 @@ TEST_F(Tarnix, AFullDiskIsReportedAndLeavesNothing) {
 }
 
 // PNGs of 8 and 16 bits, with and without alpha, through a render with every stage off in
-// both channel orders, at the source's depth. 8-bit samples come back as they went. A 16-bit
-// sample v goes to the plug-in's 0..16384 as p = round(v x 16384 / 65535) and back as
-// round(p x 65535 / 16384): it moves by at most 2 (half a plug-in step is 65535 / 16384 / 2,
-// just under 2, plus half a unit of the way back). Worked out here in floating point for every
-// sample, alpha included.
+// both orders: 8-bit samples come back as they went, 16-bit ones as round(round(v x 16384 /
+// 65535) x 65535 / 16384), within 2.
 TEST_F(Tarnix, PngsComeBackWithinTheQuantisationBound) {
     // One pseudo-random 16-bit RGBA picture, every value range touched, written as each kind.
     std::string raw(size_t(40 * 30 * 8), '\0');
@@ -509,9 +497,8 @@ TEST_F(Tarnix, PngsComeBackWithinTheQuantisationBound) {
 
 TEST_F(Tarnix, SequencesRangesProxiesAndListings) {
     w.ffmpeg({"-i", clip(), "-frames:v", "5", "-start_number", "1", w.path("shot_%04d.png")});
-    // Files 1 to 5 as frames -12 to -8: negative frame numbers reach the plug-in (by the keys,
-    // post contrast is off at frames -12 and -11 and on from -10), and the files of the output
-    // keep the input's numbers.
+    // Files 1 to 5 as frames -12 to -8: negative frame numbers reach the plug-in (contrast keyed
+    // on from -10), and the output's files keep the input's numbers.
     Result r = w.tarnix({"render", w.path("shot_%04d.png"), w.path("graded_%04d.png"), "--start-frame", "-12", "--frames",
                          "-11:-9", "--set", "doContrast=off@-12,on@-10", "-q"});
     ASSERT_EQ(r.code, 0) << r.err;

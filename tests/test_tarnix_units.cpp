@@ -1,8 +1,6 @@
-// tarnix's own parts: the parameter names against what the module registers, value and key
-// parsing, presets, raw frame packing, frame spans, output planning and the safe output.
-// What the end-to-end test shows through the command line (its messages, the codecs and
-// formats written, the 16-bit conversion, a kept or replaced output, the left-overs of a
-// stopped render) is not repeated here.
+// tarnix's own parts: parameter names, value and key parsing, presets, frame packing, spans,
+// output planning and the safe output. What the end-to-end test shows through the command
+// line is not repeated here.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -137,11 +135,9 @@ TEST(TarnixParameters, ValuesKeysAndTheirErrors) {
     EXPECT_EQ(catalog().closest("gateweaveAmplitud", 3).front(), "gateweaveAmplitude");
 }
 
-// Displacement (with an amount above 0) and microscratches start again from the untouched
-// source frame, so whatever fading, funk, splotches, dust, flicker and vignette did before
-// them is lost, and microscratches lose displacement as well. No built-in look may switch on
-// a stage that a later stage of the same look wipes out; the heavy one switches on every
-// stage that can show together.
+// Displacement (amount above 0) and microscratches restart from the source frame, losing what
+// the stages before them did. No built-in look may switch on a stage a later one wipes out;
+// the heavy one switches on every stage that can show together.
 TEST(TarnixPresets, BuiltInsParseAndSwitchOnNoStageThatALaterOneWipesOut) {
     const std::vector<std::string> wipedOut = {"doFading", "doFunk", "doSplotches", "doDust", "doFlicker", "doVignette"};
     for (const char* name : {"light", "worn-print", "silent-era", "home-movie-8mm", "scratched-print"}) {
@@ -213,9 +209,8 @@ TEST(TarnixPixels, RawFramesLandInTheImageChannelsByMeaning) {
             refhost::ImageSpec shape;
             shape.width = 3, shape.height = 2, shape.layout = layoutFor(raw);
             AcfPtr<refhost::Image> image(new refhost::Image(shape));
-            // One pixel per position with A, R, G, B of distinct values, in ffmpeg's layout:
-            // bgra stores B G R A, argb stores A R G B, and 16-bit frames of both orders
-            // travel as rgba64le, R G B A.
+            // Distinct A, R, G, B per pixel in ffmpeg's layout: bgra B G R A, argb A R G B,
+            // 16-bit as rgba64le.
             std::vector<uint8_t> bytes(rawFrameBytes(raw, 3, 2));
             const int slotOf[4] = {deep || bgra ? 3 : 0, deep ? 0 : (bgra ? 2 : 1), deep ? 1 : (bgra ? 1 : 2),
                                    deep ? 2 : (bgra ? 0 : 3)};  // A, R, G, B
@@ -239,8 +234,8 @@ TEST(TarnixPixels, RawFramesLandInTheImageChannelsByMeaning) {
         }
 }
 
-// The vector conversions against the table ones: every 16-bit sample in every channel of both
-// orders, runs of odd lengths that leave a pixel for the tail, out of place and in place.
+// The vector conversions against the table ones: every 16-bit sample in every channel, odd
+// run lengths, out of place and in place.
 TEST(TarnixPixels, VectorConversionsMatchThePlainOnesOnEverySample) {
     // An odd step visits every value in 65536 pixels; each channel starts elsewhere.
     const size_t pixels = 65537;
@@ -264,8 +259,7 @@ TEST(TarnixPixels, VectorConversionsMatchThePlainOnesOnEverySample) {
             packPixelsPlain(samples.data(), raw, plain.data(), count);
             packPixels(samples.data(), raw, fast.data(), count);
             ASSERT_TRUE(fast == plain);
-            // A plane at a time: every sample into each slot, over pixels that already hold
-            // values, and every pixel's value of each slot out.
+            // A plane at a time, into pixels that already hold values, and back out.
             for (bool deep : {false, true})
                 for (bool alpha : {false, true}) {
                     const RawFormat planes{deep, bgra, true, alpha};
@@ -311,8 +305,7 @@ TEST(TarnixCommandLine, FrameSpansRatesAndProxyScales) {
 
 namespace {
 
-// A plan's depth, channel order, size, scale, first frame number, input frames decoded (first
-// and count), frames expected and first file number, in one line.
+// A plan in one line: depth, order, size, scale, first frame, decoded range, expected, file.
 std::string summary(const RenderPlan& p) {
     return std::string(p.raw.deep ? "16 " : "8 ") + (p.raw.bgra ? "bgra " : "argb ") + std::to_string(p.width) + "x" +
            std::to_string(p.height) + " " + std::to_string(p.scale.first) + "/" + std::to_string(p.scale.second) + " frame " +
@@ -335,8 +328,8 @@ TEST(TarnixRenderPlan, FramesNumbersFormatsAndSizes) {
     RenderPlan plan = planRender(o, video);
     EXPECT_EQ(summary(plan), "16 bgra 1920x1080 1/1 frame 0 from 0+-1 expect 100 file 0");
     EXPECT_EQ(plan.output.container, Container::Mkv);
-    // 16-bit frames cross as planes from YUV sources, with an alpha plane only where the source
-    // has alpha, and into every output but raw video; RGB sources send rgba64le.
+    // 16-bit frames cross as planes from YUV sources (alpha only where the source has it) and
+    // into every output but raw video; RGB sources send rgba64le.
     const auto pipes = [&](const SourceInfo& from, const std::string& output, const std::string& codec = "") {
         RenderOptions p = o;
         p.output = output, p.encode.codec = codec;
@@ -441,8 +434,7 @@ PipelineRun pipeFrames(const RawFormat& in, const RawFormat& out, int width, int
     return run;
 }
 
-// A frame of `raw` samples into plug-in pixels and back, the plain way: a plane at a time for
-// planar frames.
+// Raw samples into plug-in pixels and back the plain way, a plane at a time when planar.
 void plainIn(const uint8_t* raw, const RawFormat& format, uint8_t* pixels, size_t count) {
     if (!format.planes) return unpackPixelsPlain(raw, format, pixels, count);
     const size_t planeBytes = count * (format.deep ? 2 : 1);
@@ -458,10 +450,8 @@ void plainOut(const uint8_t* pixels, const RawFormat& format, uint8_t* raw, size
 
 }  // namespace
 
-// Frames of more pixels than one conversion piece, an odd number of them in the last piece, more
-// frames than the pool has images: each comes out as the render step made it, in order,
-// converted both ways for 16 bits, packed or planar, with and without an alpha plane. The
-// expectation converts whole frames with the plain tables.
+// More pixels than one conversion piece, an odd remainder, more frames than the pool has
+// images: each frame comes out as rendered, in order, for every packed and planar way.
 TEST(TarnixFramePipeline, FramesComeOutAsRenderedInOrder) {
     const int width = 181, height = 183;  // 33123 pixels: a piece of 32768 and one of 355
     const size_t pixels = size_t(width) * height;
@@ -541,8 +531,7 @@ TEST(TarnixFramePipeline, ARefusedFrameOrAShortInputEndsTheRun) {
         << "the render thread's time is split, not counted twice";
 }
 
-// The progress line and the summary say how fast the plug-in renders and how much of the
-// time went on waiting for ffmpeg; the failure that explains an ending comes before its consequences.
+// Progress and summary lines; the failure that explains an ending before its consequences.
 TEST(TarnixRenderReport, ProgressSummaryAndTheFailureThatExplainsAnEnding) {
     EXPECT_EQ(progressText(50, 100, 10.0, 2.0, 6.0), "frame 50/100  5.0 fps  render 25.0 fps  waiting on ffmpeg 60%  0:10 left");
     EXPECT_EQ(progressText(50, -1, 10.0), "frame 50  5.0 fps  0:10 elapsed");
@@ -618,8 +607,7 @@ TEST(TarnixMedia, SequencePatternsAndOutputPlans) {
         for (const std::string& a : planOutput(k.file, rgb, k.raw, 64, 48, k.choice).videoArgs) all += a + " ";
         EXPECT_NE(all.find(k.args), std::string::npos) << k.file << ": " << all;
     }
-    // Raw video keeps the pipe's RGB, so no matrix conversion copies its frames again; any other
-    // encoder may choose YUV and gets one.
+    // Raw video keeps the pipe's RGB (no matrix conversion); other encoders get one.
     const auto argsOf = [&](const EncodeChoices& choice) {
         std::string all;
         for (const std::string& a : planOutput("a.mov", rgb, sixteen, 64, 48, choice).videoArgs) all += a + " ";
@@ -644,8 +632,8 @@ TEST(TarnixMedia, SequencePatternsAndOutputPlans) {
         EXPECT_EQ(failureOf([&] { planOutput("a.mp4", rgb, eight, 64, 48, beyond); }).first, Exit::Usage) << beyond.codec;
 }
 
-// ffmpeg names the cause in a "[component @ address]" line, which may run on over the next
-// lines, and ends with generic ones: the reason is the cause, whole, on one line.
+// ffmpeg names the cause in a "[component @ address]" line that may run on: the reason is
+// that cause, whole, on one line.
 TEST(TarnixProcess, TheReasonIsTheCauseWhole) {
     const auto reasonOf = [](const std::string& text) {
         ChildProcess child({"/bin/sh", "-c", "printf '" + text + "' >&2"}, ChildProcess::Stream::Null, ChildProcess::Stream::Null);
@@ -659,8 +647,8 @@ TEST(TarnixProcess, TheReasonIsTheCauseWhole) {
     EXPECT_EQ(reasonOf(""), "it said nothing");
 }
 
-// Children that frames cross get huge pages for glibc's heap, unless the user tuned the heap
-// themselves; the rest of the environment passes through, and other children get it untouched.
+// Children that frames cross get huge pages for glibc's heap unless the user tuned it; the
+// rest of the environment passes through.
 TEST(TarnixProcess, FrameChildrenGetHugePagesUnlessTheUserTunedTheHeap) {
     const auto heapOf = [](ChildProcess::Stream out) {
         ChildProcess child({"/bin/sh", "-c", "printf '%s|%s' \"${GLIBC_TUNABLES-unset}\" \"$TARNIX_PROBE\" >&2"},
@@ -682,7 +670,7 @@ TEST(TarnixProcess, FrameChildrenGetHugePagesUnlessTheUserTunedTheHeap) {
 }
 
 // A file goes under a temporary name beside OUTPUT, a sequence through a temporary folder,
-// and each is moved into place, numbers kept, only on commit.
+// each moved into place only on commit.
 TEST(TarnixSafeOutput, WritesBesideAndMovesIntoPlaceOnlyOnCommit) {
     char made[] = "/tmp/tarnix-units-XXXXXX";
     ASSERT_TRUE(::mkdtemp(made));

@@ -1,12 +1,8 @@
-// The module's texture bitmaps: that it carries exactly the files of resources/, byte for byte,
-// and that each decodes at its set's size to the files' pixels. The POSIX build reads the same
-// bitmap table that is linked into the module; the Windows build reads the module's resources
-// through the system.
-//
-//   test_texture_bitmaps                      the tests
-//   test_texture_bitmaps digest MODULE FILE   one line per bitmap: id, size, a hash of its rows
-//                                             (the two builds' lines must agree; see
-//                                             texture_bitmaps_cross_platform.sh)
+// The module's texture bitmaps: exactly the files of resources/, byte for byte, each decoding
+// at its set's size to the files' pixels (POSIX: the table linked into the module; Windows:
+// the module's resources through the system).
+//   test_texture_bitmaps digest MODULE FILE   one line per bitmap, id, size and a hash of its
+//                                             rows, for texture_bitmaps_cross_platform.sh
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,8 +41,7 @@ uint64_t fnv1a(const uint8_t* bytes, size_t size) {
     return h;
 }
 
-// The rows are B, G, R, 0 per pixel, bottom row first, each the file's grey level as our own
-// reader of the files has it.
+// The rows are B, G, R, 0 per pixel, bottom row first, each the file's grey level.
 TEST(TextureBitmaps, EachDecodesAtItsSetSizeToTheFilesPixels) {
     forEachBitmap([](const FileSet& set, int32_t id) {
         grey_bitmap::Bitmap file;
@@ -89,8 +84,8 @@ TEST(TextureBitmaps, ModuleCarriesExactlyTheFilesInEnglish) {
 TEST(TextureBitmaps, ModuleCarriesExactlyTheFilesWhole) {
     const std::vector<uint8_t> module = grey_bitmap::readFile(TARNIX_MODULE_PATH);
     ASSERT_FALSE(module.empty());
-    // Every place that starts like a bitmap file: "BM", a file size that fits, 4 reserved zero
-    // bytes, a 40-byte header of one plane.
+    // Every place that starts like a bitmap file: "BM", a fitting size, reserved zeros, a
+    // 40-byte header of one plane.
     std::vector<size_t> starts;
     for (size_t i = 0; i + 54 <= module.size(); ++i) {
         const uint8_t* p = &module[i];

@@ -1,7 +1,6 @@
-// The texture bitmaps in resources/, read with a plain reader of our own: every member present,
-// stored as the resource compiler and the decoders take it (8-bit with a linear grey palette,
-// RLE8 for the funk grime, 24-bit grey for dust, rows bottom-up), with the value statistics the
-// stages are tuned to, fading out at the edges, and byte for byte what the generator makes.
+// The texture bitmaps in resources/, read with a plain reader of our own: every member in the
+// storage form the resource compiler and decoders take, with the value statistics the stages
+// are tuned to, and byte for byte what the generator makes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -103,8 +102,7 @@ TEST(TextureData, EveryMemberInItsStorageFormAndNothingElse) {
 }
 
 TEST(TextureData, ValueStatisticsOfEachSet) {
-    // Splotches: white with darker stains, 104 at the darkest; multiplied onto the picture, so
-    // the white surround must leave it alone right up to the edge.
+    // Splotches: white with darker stains (104 at the darkest), white right up to the edge.
     const auto splotches = loadSet(kSplotches);
     const Stats s = statsOf(splotches);
     EXPECT_EQ(s.min, 104);
@@ -117,8 +115,7 @@ TEST(TextureData, ValueStatisticsOfEachSet) {
         EXPECT_GT(m.mean, 235.0) << "splotch " << i + 1 << " is mostly stain";
     }
 
-    // Dust: black with small bright specks, added onto the picture (or inverted and multiplied):
-    // black edges, and a visible speck that covers a small part of the tile.
+    // Dust: black with small bright specks: black edges, a speck covering a small part.
     const auto dust = loadSet(kDust);
     const Stats d = statsOf(dust);
     EXPECT_EQ(d.min, 0);
@@ -131,8 +128,7 @@ TEST(TextureData, ValueStatisticsOfEachSet) {
         EXPECT_LT(lit, 32 * 32 / 4) << "dust speck " << i + 1 << " fills its tile";
     }
 
-    // Scratch strips: mostly dark, with a narrow bright groove inside the six columns, the two
-    // outer columns much dimmer than the groove.
+    // Scratch strips: mostly dark, a narrow bright groove, the outer columns much dimmer.
     const auto strips = loadSet(kStrips);
     const Stats t = statsOf(strips);
     EXPECT_EQ(t.min, 0);
@@ -146,9 +142,8 @@ TEST(TextureData, ValueStatisticsOfEachSet) {
         EXPECT_LT(std::max(column[0], column[5]), 0.6 * column[groove]) << "strip " << i + 1 << " is not narrow";
     }
 
-    // Funk: mid-grey grime overlaid on the picture (128 leaves it alone), blotchy at large scale
-    // (areas of a quarter of the texture differ in their average), smooth from pixel to pixel
-    // rather than noise, with dark and light blotches both present.
+    // Funk: mid-grey grime, blotchy at large scale (quarters differ in average), smooth from
+    // pixel to pixel, dark and light blotches both present.
     const auto funk = loadSet(kFunk);
     const Bitmap& f = funk[0];
     const Stats g = statsOf(funk);

@@ -1,8 +1,8 @@
-// Vignette: the worked example at the corner, every pixel by its distance from the centre,
-// frames it must leave alone, a host without memory, foreign parameters, the same result without
-// the instance's table, 8-bit and 16-bit alike, and the stage in the chain at its defaults.
+// Vignette: worked examples, every pixel by its distance from the centre, foreign parameters,
+// the instance's memo, flicker's tables in its pass, both depths, and the chain.
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "StageTestSupport.h"
 #include "lib/Common/simd/Cpu.h"
@@ -14,15 +14,11 @@ using namespace stage_support;
 
 namespace {
 
-// The stage's result by its definition, every pixel worked out on its own. The map holds one
-// quadrant measured from (halfW, halfH) for x <= cx, y <= cy and is read at |x - cx|, |y - cy|,
-// so a pixel's distance per axis is |x - cx| + (halfW - cx): whole pixels on even sizes, half a
-// pixel more on odd ones, whose centre lies mid-pixel. Past the inner radius the multiplier
-// falls linearly to 1 - intensity at the corner distance (the ratio narrowed to single
-// precision, maxR - inner a single-precision difference); its gamma step is
-// trunc(1000 m) - 1 in single precision, at least 0; 8-bit values go through the single-
-// precision table entry 255 (v / 255)^(1 / g), rounded; 16-bit ones 16384 (v / 16384)^(1 / g),
-// rounded. Alpha stays.
+// The stage's result by its definition, pixel by pixel. A pixel's distance per axis is
+// |x - cx| + (halfW - cx) (half a pixel more on odd sizes); past the inner radius the multiplier
+// falls linearly to 1 - intensity at the corner distance (ratio narrowed to float); its gamma
+// step is trunc(1000 m) - 1 in float, at least 0; values go through v' = W (v / W)^(1 / g)
+// rounded (8-bit through the float table entry). Alpha stays.
 template <class Tag>
 std::vector<uint32_t> vignetted(const Image& in, float size, float intensity) {
     const uint32_t w = in.shape().width, h = in.shape().height;
@@ -69,12 +65,9 @@ template <class Tag>
 class Vignette : public ::testing::Test {};
 TYPED_TEST_SUITE(Vignette, AllFormats);
 
-// Defaults, size 40 and intensity 0.7: at the corner m = 0.3, so mid grey becomes
-// 255 (128 / 255)^(1 / 0.3) = 25.6 -> 26 in 8-bit and 16384 (1/2)^(1 / 0.3) = 1625.499 -> 1625
-// in 16-bit. Half way up the left edge of 64 x 36, 32 from the centre, between the inner radius
-// 0.4 x 36.7 = 14.7 and the corner's 36.7: m = 0.3 + 0.7 (36.7 - 32) / (36.7 - 14.7) = 0.4498,
-// whose gamma step is m cut to three decimals, 0.449. Black and white never move, alpha is
-// never touched.
+// Defaults (size 40, intensity 0.7): at the corner m = 0.3, mid grey 255 (128 / 255)^(1 / 0.3)
+// = 25.6 -> 26, in 16-bit 1625.499 -> 1625. Half way up the left edge of 64 x 36, m = 0.4498,
+// gamma step 0.449. Black and white never move, alpha is never touched.
 TYPED_TEST(Vignette, DefaultsWorkedAtTheCorner) {
     using Tag = TypeParam;
     const uint32_t W = Tag::white, grey = kIs16Bit<Tag> ? 8192 : 128;
@@ -92,13 +85,10 @@ TYPED_TEST(Vignette, DefaultsWorkedAtTheCorner) {
         }
 }
 
-// Every pixel as its distance from the centre says, on even and odd sizes (the odd ones'
-// centre mid-pixel), one row or column, and frames whose corner distance narrows below the
-// exact distance of the corner pixels: at size 100, 16 x 7's corners (8, 3.5 from the centre)
-// lie just outside and take 1 - intensity. On 3 x 79 and 5 x 15 the ratio's narrowing decides
-// a pixel's gamma step. The same without the instance's table (the 8-bit curves worked out
-// from the same definition), and from a host that refuses all of its memory: the map and the
-// curves are the call's own memory from the heap (test_host_limits refuses that).
+// Every pixel as its distance says, on even and odd sizes, one row or column, and frames whose
+// corner distance narrows below the corner pixels' exact distance (16 x 7 at size 100: they
+// take 1 - intensity; 3 x 79 and 5 x 15: the ratio's narrowing decides a step). The same
+// without the instance's table, and from a host that refuses all of its memory.
 TYPED_TEST(Vignette, EveryPixelByItsDistanceFromTheCentre) {
     using Tag = TypeParam;
     ASSERT_GT(std::sqrt(8.0 * 8.0 + 3.5 * 3.5), double(float(std::sqrt(8.0 * 8.0 + 3.5 * 3.5))));
@@ -120,9 +110,7 @@ TYPED_TEST(Vignette, EveryPixelByItsDistanceFromTheCentre) {
         }
 }
 
-// Intensity 0 keeps every multiplier at 1; size 100 puts every pixel inside the inner radius
-// on frames whose corner distance, narrowed to float, is at or above the exact distance of
-// the corner pixel. Neither does any work.
+// Intensity 0 keeps every multiplier at 1; size 100 puts every pixel inside the inner radius.
 TYPED_TEST(Vignette, IntensityZeroAndFullSizeLeaveTheFrame) {
     using Tag = TypeParam;
     const struct {
@@ -140,10 +128,9 @@ TYPED_TEST(Vignette, IntensityZeroAndFullSizeLeaveTheFrame) {
     }
 }
 
-// Parameters no host should send stay defined: radii that are not numbers or put every pixel
-// inside leave the frame; a multiplier that is not a number or below 0.001 takes the first
-// gamma step (1 / 0.001: everything up to half white goes black at the corner), negative
-// intensities only brighten, and nothing leaves the value range.
+// Parameters no host should send stay defined: NaN radii or all-inside ones leave the frame;
+// a NaN multiplier or one below 0.001 takes the first gamma step; negative intensities only
+// brighten; nothing leaves the value range.
 TYPED_TEST(Vignette, ForeignParameters) {
     using Tag = TypeParam;
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
@@ -174,8 +161,7 @@ TYPED_TEST(Vignette, ForeignParameters) {
 }
 
 // One instance over frames whose size, depth and settings change and come back: each frame is
-// the one its own settings give, whatever the frames before it left in the instance; so is a
-// frame rendered while another thread holds the instance's memo, and the frames after it.
+// the one its own settings give, also while another thread holds the instance's memo.
 TEST(VignetteMemo, EachFrameOfAnInstanceFollowsItsOwnSettings) {
     StageFrame small(PixelLayout::ARGB8, 45, 32, 9), deep(PixelLayout::BGRA16, 45, 32, 4),
         large(PixelLayout::BGRA8, 64, 36, 5);
@@ -190,16 +176,12 @@ TEST(VignetteMemo, EachFrameOfAnInstanceFollowsItsOwnSettings) {
         else if (f.in().isBGRA()) expectVignetted<PIXEL_BGRA8>(f, size, intensity);
         else expectVignetted<PIXEL_ARGB8>(f, size, intensity);
     };
-    check(small, 40, 0.7f);
-    check(small, 40, 0.7f);
-    check(small, 40, 0.6f);
-    check(small, 30, 0.6f);
-    check(small, 100, 0.6f);  // nothing to do: no curves
-    check(small, 30, 0.6f);
-    check(deep, 30, 0.6f);
-    check(small, 30, 0.6f);
-    check(large, 30, 0.6f);
-    check(small, 30, 0.6f);
+    // Size 100: nothing to do, no curves.
+    for (const auto& [f, size, intensity] : {std::tuple{&small, 40.0f, 0.7f}, {&small, 40.0f, 0.7f}, {&small, 40.0f, 0.6f},
+                                             {&small, 30.0f, 0.6f}, {&small, 100.0f, 0.6f}, {&small, 30.0f, 0.6f},
+                                             {&deep, 30.0f, 0.6f}, {&small, 30.0f, 0.6f}, {&large, 30.0f, 0.6f},
+                                             {&small, 30.0f, 0.6f}})
+        check(*f, size, intensity);
     ASSERT_TRUE(shared.vignetteMemo);
     shared.vignetteMemo->inUse.test_and_set();  // another thread's render
     check(small, 55, 0.9f);
@@ -209,9 +191,8 @@ TEST(VignetteMemo, EachFrameOfAnInstanceFollowsItsOwnSettings) {
     check(small, 55, 0.9f);
 }
 
-// Handed flicker's tables, the stage applies them in its own pass over the frame: the frame is
-// the one flicker and then the stage give, at each vector width and odd widths, 16-bit samples
-// past white included, for settings that darken and for those that leave every pixel.
+// Handed flicker's tables, the stage applies them in its own pass: the frame is flicker's
+// and then the stage's, at each vector width, 16-bit samples past white included.
 TYPED_TEST(Vignette, FlickersTablesInItsPassGiveFlickerThenVignette) {
     using Tag = TypeParam;
     const struct {
@@ -248,11 +229,8 @@ TYPED_TEST(Vignette, FlickersTablesInItsPassGiveFlickerThenVignette) {
     cpu::holdToSse2(false);
 }
 
-// The same picture in 8 and 16 bits. Both round the same law to their own levels, so each is
-// within half of its own level of the exact value; the 16-bit picture is the 8-bit one only to
-// 1/128 of an 8-bit level, which the steepest curve met (slope 1 / 0.3) stretches to 0.03.
-// The scaled 16-bit result is thus within 0.5 + 0.03 + 0.5 of the 8-bit one: after rounding,
-// within 1.
+// Each depth rounds the same law to its own levels; the 16-bit input differs by 1/128 of an
+// 8-bit level, stretched to 0.03 by the steepest curve: within 0.5 + 0.03 + 0.5, so 1.
 TEST(VignetteDepth, EightAndSixteenBitsLookTheSame) {
     StageFrame narrow(PixelLayout::ARGB8, 80, 45, 3), wide(PixelLayout::ARGB16, 80, 45);
     sameInputInSixteenBits(narrow, wide);
@@ -263,8 +241,7 @@ TEST(VignetteDepth, EightAndSixteenBitsLookTheSame) {
     EXPECT_LE(gap.high, 1L);
 }
 
-// Through the driver with flicker on as well: its gate's draw, then the frame flicker and then
-// the stage give, though the driver hands flicker's tables to the stage's pass.
+// Through the driver with flicker on: its gate's draw, then flicker and the stage's frame.
 TYPED_TEST(Vignette, AfterFlickerInTheChain) {
     using Tag = TypeParam;
     ChainFrame chain(kLayout<Tag>, 33, 20, 3,
