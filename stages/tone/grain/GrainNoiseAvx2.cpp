@@ -140,10 +140,7 @@ void laneRows(const LaneConstants& k, bool colorNoise, uint32_t& state, const Ra
         laneRowsAvx512<Tag>(k, colorNoise, state, picture, layer, width, first, end);
         return;
     }
-    using Rows = void (*)(const LaneConstants&, uint32_t&, const RasterDesc&, const RasterDesc&, int32_t, int32_t, int32_t);
-    constexpr Rows colour[2] = {rowsOf<Tag, true, CurveForm::Float>, rowsOf<Tag, true, CurveForm::Fixed>};
-    constexpr Rows grey[2] = {rowsOf<Tag, false, CurveForm::Float>, rowsOf<Tag, false, CurveForm::Fixed>};
-    (colorNoise ? colour : grey)[size_t(k.curveForm)](k, state, picture, layer, width, first, end);
+    rowsIn<Tag>(k, colorNoise, state, picture, layer, width, first, end);
 }
 
 #define GRAIN_NOISE_LANES(Tag)                                                                                      \

@@ -21,10 +21,7 @@ using V = simd::Avx512Lanes;
 template <class Tag>
 void laneRowsAvx512(const LaneConstants& k, bool colorNoise, uint32_t& state, const RasterDesc& picture,
                     const RasterDesc& layer, int32_t width, int32_t first, int32_t end) {
-    using Rows = void (*)(const LaneConstants&, uint32_t&, const RasterDesc&, const RasterDesc&, int32_t, int32_t, int32_t);
-    constexpr Rows colour[2] = {rowsOf<Tag, true, CurveForm::Float>, rowsOf<Tag, true, CurveForm::Fixed>};
-    constexpr Rows grey[2] = {rowsOf<Tag, false, CurveForm::Float>, rowsOf<Tag, false, CurveForm::Fixed>};
-    (colorNoise ? colour : grey)[size_t(k.curveForm)](k, state, picture, layer, width, first, end);
+    rowsIn<Tag>(k, colorNoise, state, picture, layer, width, first, end);
 }
 
 #define GRAIN_NOISE_LANES(Tag)                                                                                      \
