@@ -5,6 +5,7 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "lib/Common/ChannelTables.h"
 #include "lib/Common/PixelFormats.h"
 #include "lib/Common/simd/Cpu.h"
 #include "lib/Common/simd/TargetAvx2.h"
@@ -218,10 +219,13 @@ void raiseInLanes(typename Tag::Channel* px, const double* exponents, const doub
     const __m256i top = _mm256_set1_epi32(Tag::white);
     // The tables first, over the whole run while it is in cache: gathers of their 16-bit
     // entries, or loads one by one into the lanes, measured slower than this pass.
-    if (before.tables) {
-        for (int32_t i = 0; i < count; ++i)
-            for (int c = 0; c < 3; ++c)
-                px[4 * i + channels[c]] = before(c, px[4 * i + channels[c]]);
+    if (before.tables && count > 0) {
+        RasterDesc run;
+        run.pixels = reinterpret_cast<uint8_t*>(px);
+        run.width = count, run.height = 1;
+        run.bytesPerPixel = 4 * sizeof(typename Tag::Channel);
+        run.rowBytes = count * int32_t(run.bytesPerPixel);
+        ApplyChannelTables<Tag>(run, before.tables, int32_t(before.last));
     }
     const Before<Tag> none{nullptr, 0};
     int32_t x = 0;
