@@ -581,7 +581,7 @@ TEST(FastPathsGrainBlur, ShortMultipliersGiveTheFloatProducts) {
     EXPECT_GT(fitted, tried - tried / 1000);
 }
 
-// Both passes a row at a time are the two whole passes, every row asked for and handed over
+// Both passes a row at a time are the two plain passes, every row asked for and handed over
 // once, in order.
 TYPED_TEST(FastPaths, GrainBlurByRowsIsBothPasses) {
     using Tag = TypeParam;
@@ -596,8 +596,8 @@ TYPED_TEST(FastPaths, GrainBlurByRowsIsBothPasses) {
                                           << radii[2] << " " << width << "x" << height);
         AcfPtr<Image> layer = randomFrame<Tag>(width, height, rng), buffer = randomFrame<Tag>(width, height, rng);
         AcfPtr<Image> whole = copyOf(*layer.get());
-        GrainBlur<Tag>(radii[0], radii[1], radii[2], false, descOf(*whole.get()), descOf(*buffer.get()));
-        GrainBlur<Tag>(radii[0], radii[1], radii[2], true, descOf(*buffer.get()), descOf(*whole.get()));
+        GrainBlurPlain<Tag>(radii[0], radii[1], radii[2], false, descOf(*whole.get()), descOf(*buffer.get()));
+        GrainBlurPlain<Tag>(radii[0], radii[1], radii[2], true, descOf(*buffer.get()), descOf(*whole.get()));
         atEachWidth([&] {
             // Only the working rasters' first rows may be used: the rest of them stays as it was.
             AcfPtr<Image> rowsLayer = randomFrame<Tag>(width, height, rng), rowsBuffer = randomFrame<Tag>(width, height, rng);

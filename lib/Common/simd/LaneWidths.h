@@ -431,6 +431,20 @@ struct Avx2Lanes {
     static I repeatLastPixel32(I v) { return _mm256_permute2x128_si256(v, v, 0x11); }
     static I pixelsBefore32(I prev, I v) { return _mm256_permute2x128_si256(prev, v, 0x21); }
     static I pixelsAfter32(I v, I next) { return _mm256_permute2x128_si256(v, next, 0x21); }
+    // And for pixels of 16-bit lanes: pixel 0 repeated, pixel 3 repeated, the pixels before
+    // (the last of `prev`, then v's but its last) and after (v's but its first, then next's first).
+    static I repeatFirstPixel(I v) { return _mm256_permute4x64_epi64(v, 0x00); }
+    static I repeatLastPixel(I v) { return _mm256_permute4x64_epi64(v, 0xFF); }
+    static I pixelsBefore(I prev, I v) { return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(prev, v, 0x21), 8); }
+    static I pixelsAfter(I v, I next) { return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, next, 0x21), v, 8); }
+    // kLanes bytes widened to 16-bit lanes, and back, held to 0..255 (lanes read as signed).
+    static I loadWidened(const uint8_t* at) {
+        return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
+    }
+    static void storeNarrowed(uint8_t* at, I v) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at),
+                         _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
+    }
 };
 
 }  // namespace simd

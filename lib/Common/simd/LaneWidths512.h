@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "lib/Common/PixelFormats.h"
+
 #include "lib/Common/simd/TargetAvx2.h"
 
 // GCC's AVX-512 headers warn of uninitialised values inside their conversions and shifts.
@@ -25,6 +27,17 @@ struct Avx512Lanes {
     using F = __m512;
     using Mask = __mmask16;
     using Count = __m128i;
+    static constexpr int kLanes = 32;  // of 16 bits
+
+    static I loadLanes(const int16_t* at) { return _mm512_loadu_si512(at); }
+    static void storeLanes(int16_t* at, I v) { _mm512_storeu_si512(at, v); }
+    // kLanes bytes widened to 16-bit lanes, and back, held to 0..255 (lanes from 0 to 32767).
+    static I loadWidened(const uint8_t* at) {
+        return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)));
+    }
+    static void storeNarrowed(uint8_t* at, I v) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), _mm512_cvtusepi16_epi8(v));
+    }
 
     static I loadBytes(const void* at) { return _mm512_loadu_si512(at); }
     static void storeBytes(void* at, I v) { _mm512_storeu_si512(at, v); }
@@ -68,6 +81,31 @@ struct Avx512Lanes {
     static F minFloat(F a, F b) { return _mm512_min_ps(a, b); }
     static F maxFloat(F a, F b) { return _mm512_max_ps(a, b); }
     static F selectFloat(Mask mask, F ifSet, F ifClear) { return _mm512_mask_blend_ps(mask, ifClear, ifSet); }
+    static F floatPattern(const float (&lanes)[4]) { return _mm512_broadcast_f32x4(_mm_loadu_ps(lanes)); }
+
+    // ---- 16-bit lanes ----
+
+    static I zero() { return _mm512_setzero_si512(); }
+    static I add(I a, I b) { return _mm512_add_epi16(a, b); }
+    static I mulLow(I a, I b) { return _mm512_mullo_epi16(a, b); }
+    static I mulHigh(I a, I b) { return _mm512_mulhi_epu16(a, b); }
+    static I max(I a, I b) { return _mm512_max_epi16(a, b); }
+    static I shiftRight(I a, int n) { return _mm512_srli_epi16(a, unsigned(n)); }
+    template <class Tag>
+    static I withAlphaOf(I alphas, I colours) {
+        return _mm512_mask_blend_epi16(__mmask32(0x11111111u << Tag::FORMAT::A), colours, alphas);
+    }
+    // Within each 128 bits, as the narrower widths do.
+    static I interleaveLow(I a, I b) { return _mm512_unpacklo_epi16(a, b); }
+    static I interleaveHigh(I a, I b) { return _mm512_unpackhi_epi16(a, b); }
+    static I pack32(I a, I b) { return _mm512_packs_epi32(a, b); }
+
+    // Pixels of 16-bit lanes along a line: pixel 0 repeated, pixel 7 repeated, the pixels before
+    // (the last of `prev`, then v's but its last) and after (v's but its first, then next's first).
+    static I repeatFirstPixel(I v) { return _mm512_broadcastq_epi64(_mm512_castsi512_si128(v)); }
+    static I repeatLastPixel(I v) { return _mm512_permutexvar_epi64(_mm512_set1_epi64(7), v); }
+    static I pixelsBefore(I prev, I v) { return _mm512_alignr_epi64(v, prev, 7); }
+    static I pixelsAfter(I v, I next) { return _mm512_alignr_epi64(next, v, 1); }
 };
 
 }  // namespace simd

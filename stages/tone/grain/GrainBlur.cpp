@@ -206,8 +206,8 @@ Status GrainBlur(float radiusRed, float radiusGreen, float radiusBlue, bool vert
         return doneOrRefused(runningSumPass<Tag>(*setup, vertical, source, destination));
     if constexpr (!kIs16Bit<Tag>) {
         if (grain_blur::ShortKernels k; shortLanes<Tag>(*setup, k))
-            return doneOrRefused(
-                grain_blur::shortPassAvx2<Tag>(k, vertical, source, destination, setup->width, setup->height));
+            return doneOrRefused((cpu::hasAvx512() ? grain_blur::shortPassAvx512<Tag> : grain_blur::shortPassAvx2<Tag>)(
+                k, vertical, source, destination, setup->width, setup->height));
     }
     return doneOrRefused((cpu::hasAvx2() ? grain_blur::floatPassAvx2<Tag> : grain_blur::floatPassSse2<Tag>)(
         grain_blur::FloatKernels::of<Tag>(setup->kernels), vertical, source, destination, setup->width, setup->height));
@@ -224,7 +224,8 @@ Status GrainBlurByRows(float radiusRed, float radiusGreen, float radiusBlue, con
     const int32_t width = setup->width, height = setup->height;
     if constexpr (!kIs16Bit<Tag>) {
         if (grain_blur::ShortKernels k; shortLanes<Tag>(*setup, k))
-            return doneOrRefused(grain_blur::shortBothAvx2<Tag>(k, layer, buffer, width, height, hooks));
+            return doneOrRefused((cpu::hasAvx512() ? grain_blur::shortBothAvx512<Tag> : grain_blur::shortBothAvx2<Tag>)(
+                k, layer, buffer, width, height, hooks));
     }
     return doneOrRefused((wide ? grain_blur::floatBothAvx2<Tag> : grain_blur::floatBothSse2<Tag>)(
         grain_blur::FloatKernels::of<Tag>(setup->kernels), layer, buffer, width, height, hooks));

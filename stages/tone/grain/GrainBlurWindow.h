@@ -179,14 +179,20 @@ struct ShortKernels {
     }
 };
 
-// The 16-bit-lane window's passes, 8-bit frames only, at the AVX2 width: the same as
-// floatPassAvx2 and floatBothAvx2 with the same kernels.
+// The 16-bit-lane window's passes, 8-bit frames only, at the AVX2 and AVX-512 widths: the same
+// as floatPassAvx2 and floatBothAvx2 with the same kernels.
 template <class Tag>
 bool shortPassAvx2(const ShortKernels& kernels, bool vertical, const RasterDesc& source, const RasterDesc& destination,
                    int32_t width, int32_t height);
 template <class Tag>
 bool shortBothAvx2(const ShortKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
                    int32_t height, const RowHooks& hooks);
+template <class Tag>
+bool shortPassAvx512(const ShortKernels& kernels, bool vertical, const RasterDesc& source,
+                     const RasterDesc& destination, int32_t width, int32_t height);
+template <class Tag>
+bool shortBothAvx512(const ShortKernels& kernels, const RasterDesc& layer, const RasterDesc& buffer, int32_t width,
+                     int32_t height, const RowHooks& hooks);
 
 // Each function below keeps its columns' working memory from the heap; where that is refused
 // it writes nothing (and calls no hook) and answers false. A pass over rows keeps none.
