@@ -4,30 +4,41 @@
 // one left it in the caches. Look 0 is every stage's checkbox on at its defaults; look 1 the
 // heavily worn print that bench/peers.sh renders through tarnix.
 #include <cstdlib>
+#include <string>
 
 #include <benchmark/benchmark.h>
 
 #include "BenchFrame.h"
 #include "refhost/Module.h"
+#include "refhost/ParameterCatalog.h"
+#include "refhost/Presets.h"
 #include "sdk/sdk_ids.h"
 
 namespace {
 
 using namespace refhost;
 
-const std::pair<const char*, double> kWornPrint[] = {
-    {"DoFading", 1}, {"FadeAmount", 60}, {"DoFunk", 1}, {"FunkOpacity", 30},
-    {"DoSplotches", 1}, {"SplotchNumber", 6}, {"SplotchesScale", 1}, {"SplotchesTransparency", 35},
-    {"SplotchesFrequency", 60}, {"DoDust", 1}, {"BlackNumber", 40}, {"WhiteNumber", 25}, {"DustOpacity", 0.7},
-    {"DustFreq", 0.9}, {"DoFlicker", 1}, {"FlickerFreq", 0.6}, {"FlickerAmount", 14},
-    {"DoVignette", 1}, {"VignetteSize", 35}, {"VignetteIntensity", 65},
-    {"DoGrain", 1}, {"AmountGrain", 0.6}, {"Red", 50}, {"Green", 55}, {"Blue", 80},
-    {"SoftnessRed", 0.6}, {"SoftnessGreen", 0.8}, {"SoftnessBlue", 1},
-    {"DoDeepScratch", 1}, {"DeepScratchNumber", 3}, {"DeepScratchDuration", 48},
-    {"DeepScratchColor_R", 150}, {"DeepScratchColor_G", 210}, {"DeepScratchColor_B", 130},
-    {"DoBasicScratch", 1}, {"BasicScratchNumber", 4}, {"BasicScratchDuration", 24},
-    {"DoGateweave", 1}, {"Frequency", 0.4}, {"Amplitude", 3}, {"NoiseFrequency", 8},
-    {"DoContrast", 1}, {"ContrastAmount", 22}};
+// The heavy preset's values on an instance, each field found in the parameter table and each
+// value as a preset file types it (on, off or a number). False, with the field in `error`, when
+// one cannot be set.
+bool setHeavyPreset(EffectInstance& effect, std::string& error) {
+    for (const Preset& preset : builtInPresets()) {
+        if (preset.name != kHeavyPreset) continue;
+        for (const auto& [field, text] : preset.values) {
+            const ParameterName* name = nullptr;
+            for (size_t i = 0; i < kParameterNameCount; ++i)
+                if (field == kParameterNames[i].field) name = &kParameterNames[i];
+            const double value = text == "on" ? 1.0 : text == "off" ? 0.0 : std::strtod(text.c_str(), nullptr);
+            if (!name || !effect.set(name->identifier, value)) {
+                error = field;
+                return false;
+            }
+        }
+        return true;
+    }
+    error = kHeavyPreset;
+    return false;
+}
 
 template <PixelLayout Layout>
 void BM_Look(benchmark::State& state) {
@@ -50,11 +61,10 @@ void BM_Look(benchmark::State& state) {
         for (const ParameterDefinition* p : session.effect()->parameters)
             if (p->dataType == TYPE_Boolean) effect.values().set(p->id, TYPE_Boolean, 1.0);
     } else {
-        for (const auto& [name, value] : kWornPrint)
-            if (!effect.set(std::string("Plugin_FXid_") + name, value)) {
-                state.SkipWithError(name);
-                return;
-            }
+        if (!setHeavyPreset(effect, error)) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
     }
 
     const ImageSpec shape{uint32_t(state.range(0)), uint32_t(state.range(1)), Layout};

@@ -5,20 +5,16 @@
 #include <vector>
 
 #include "apps/tarnix/Parameters.h"
+#include "refhost/Presets.h"
 
 namespace tarnix {
 
-struct Preset {
-    std::string name;
-    std::string description;
-    std::vector<std::pair<std::string, std::string>> values;  // name, value as typed in a file
-};
+// The built-in presets live with the reference host, which every host of the module shares.
+using refhost::builtInPresets;
+using refhost::kHeavyPreset;
+using refhost::Preset;
 
-const std::vector<Preset>& builtInPresets();
 const Preset* findBuiltInPreset(const std::string& name);
-// The preset the demo uses: a heavily worn print with every stage on whose work shows
-// (displacement and microscratches would wipe out the stages before them).
-const char* const kHeavyPreset = "worn-print";
 
 // Which stages undo which, as the chain runs them; `tarnix presets` prints it.
 const char* const kStageOrderNote =
