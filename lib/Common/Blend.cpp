@@ -24,6 +24,7 @@
 #include "lib/Common/simd/Cpu.h"
 #include "lib/Common/CallBuffer.h"
 #include "lib/Common/simd/LaneWidths.h"
+#include "lib/Common/simd/LaneWidths512.h"
 #include "lib/Common/PlainBlend.h"
 
 namespace {
@@ -353,6 +354,17 @@ using V = simd::Avx2Lanes;
 }  // namespace wide_lanes
 TX_END_AVX2
 
+// The AVX-512 width, for 8-bit samples only: their blocks of sixteen pixels fill its lanes from
+// one 64-byte line, where 16-bit blocks of 128 bytes split lines more often than they gain.
+TX_BEGIN_AVX512
+namespace widest_lanes {
+namespace {
+using V = simd::Avx512Lanes;
+#include "lib/Common/BlendLanes.inc"
+}  // namespace
+}  // namespace widest_lanes
+TX_END_AVX2
+
 namespace {
 
 // The rows of a raster that the kernels read or write, as a byte range.
@@ -380,6 +392,27 @@ bool separateOrSame(const typename Tag::Channel* input, int32_t inputRowBytes, c
     return !spanOf<Tag>(input, inputRowBytes, width, height).overlaps(spanOf<Tag>(output, outputRowBytes, width, height));
 }
 
+// The widest lanes the processor has, from the vector path's first row: AVX-512 for 8-bit
+// samples only (its 16-bit instances are not even made), AVX2, SSE2. Returns the rows done.
+template <class Tag, class Op, class... Args>
+int32_t constantPairRowsAtWidest(Args&... args) {
+    if constexpr (!kIs16Bit<Tag>)
+        if (cpu::hasAvx512())
+            return widest_lanes::constantPairRows<Tag, Op>(args...);
+    return cpu::hasAvx2() ? wide_lanes::constantPairRows<Tag, Op>(args...)
+                          : narrow_lanes::constantPairRows<Tag, Op>(args...);
+}
+template <class Tag, class Op, class... Args>
+void opaqueBaseRowsAtWidest(Args&... args) {
+    if constexpr (!kIs16Bit<Tag>)
+        if (cpu::hasAvx512())
+            return widest_lanes::opaqueBaseRows<Tag, Op>(args...);
+    if (cpu::hasAvx2())
+        wide_lanes::opaqueBaseRows<Tag, Op>(args...);
+    else
+        narrow_lanes::opaqueBaseRows<Tag, Op>(args...);
+}
+
 // The plain kernel over rows, after the vector path where the mode has one and it is allowed,
 // for as long as it lasts. `row(k)` gives row k's top, base and output pixels.
 template <class Tag, class Op, class Opacity, class Rows>
@@ -395,9 +428,7 @@ void compositeRows(const Opacity& opacity, bool vector, int32_t width, int32_t h
         const W as = opacity.topAlpha(topAlpha), ad = opacity.baseAlpha(baseAlpha);
         if (vector && as >= 0 && as <= K::white && ad >= 0 && ad <= K::white) {
             const AlphaTerms<K> terms = alphaTerms<K, Op>(as, ad);
-            k = cpu::hasAvx2()
-                    ? wide_lanes::constantPairRows<Tag, Op>(terms, topAlpha, baseAlpha, compositor, width, height, row)
-                    : narrow_lanes::constantPairRows<Tag, Op>(terms, topAlpha, baseAlpha, compositor, width, height, row);
+            k = constantPairRowsAtWidest<Tag, Op>(terms, topAlpha, baseAlpha, compositor, width, height, row);
         }
         // What is left, over an opaque base, pixel by pixel in lanes. The table of scaled top
         // alphas pays for itself from a few times its size in pixels on; without it the plain
@@ -408,10 +439,8 @@ void compositeRows(const Opacity& opacity, bool vector, int32_t width, int32_t h
             if (scaled) {
                 for (W v = 0; v <= K::white; ++v)
                     scaled[size_t(v)] = int16_t(opacity.topAlpha(v));
-                if (cpu::hasAvx2())
-                    wide_lanes::opaqueBaseRows<Tag, Op>(scaled.data(), compositor, width, k, height, row);
-                else
-                    narrow_lanes::opaqueBaseRows<Tag, Op>(scaled.data(), compositor, width, k, height, row);
+                const int16_t* table = scaled.data();
+                opaqueBaseRowsAtWidest<Tag, Op>(table, compositor, width, k, height, row);
                 k = height;
             }
         }

@@ -7,6 +7,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "lib/Common/PixelFormats.h"
 
@@ -27,7 +28,50 @@ struct Avx512Lanes {
     using F = __m512;
     using Mask = __mmask16;
     using Count = __m128i;
-    static constexpr int kLanes = 32;  // of 16 bits
+    static constexpr int kLanes = 32, kBlockPixels = 16;  // lanes of 16 bits
+    struct Block {
+        I low, high;  // pixels 0-7, 8-15
+    };
+
+    // ---- Blocks of pixels, as LaneWidths.h's widths hold them ----
+
+    template <class Tag>
+    static Block loadBlock(const uint8_t* at) {
+        if constexpr (kIs16Bit<Tag>)
+            return {_mm512_loadu_si512(at), _mm512_loadu_si512(at + 64)};
+        else
+            return {loadWidened(at), loadWidened(at + 32)};
+    }
+    // The pack works within 128 bits; the permute puts the pixels back in order.
+    template <class Tag>
+    static void storeBlock(uint8_t* at, const Block& b) {
+        if constexpr (kIs16Bit<Tag>) {
+            _mm512_storeu_si512(at, b.low);
+            _mm512_storeu_si512(at + 64, b.high);
+        } else {
+            const I order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
+            _mm512_storeu_si512(at, _mm512_permutexvar_epi64(order, _mm512_packus_epi16(b.low, b.high)));
+        }
+    }
+    // Partial blocks at the end of a line, padded with the last pixel (the filters' edge rule).
+    template <class Tag>
+    static constexpr int kBlockBytes = kBlockPixels * Tag::bytesPerPixel;
+    template <class Tag>
+    static Block loadPartialBlock(const uint8_t* at, int count) {
+        alignas(64) uint8_t bytes[kBlockBytes<Tag>];
+        std::memcpy(bytes, at, size_t(count) * Tag::bytesPerPixel);
+        for (int k = count; k < kBlockPixels; ++k)
+            std::memcpy(bytes + k * Tag::bytesPerPixel, at + (count - 1) * Tag::bytesPerPixel, Tag::bytesPerPixel);
+        return loadBlock<Tag>(bytes);
+    }
+    template <class Tag>
+    static void storePartialBlock(uint8_t* at, const Block& b, int count) {
+        alignas(64) uint8_t bytes[kBlockBytes<Tag>];
+        storeBlock<Tag>(bytes, b);
+        std::memcpy(at, bytes, size_t(count) * Tag::bytesPerPixel);
+    }
+    // All ones in the lanes of the channel at `position`.
+    static I channelLanes(int position) { return _mm512_movm_epi16(__mmask32(0x11111111u << position)); }
 
     static I loadLanes(const int16_t* at) { return _mm512_loadu_si512(at); }
     static void storeLanes(int16_t* at, I v) { _mm512_storeu_si512(at, v); }
@@ -86,15 +130,46 @@ struct Avx512Lanes {
     // ---- 16-bit lanes ----
 
     static I zero() { return _mm512_setzero_si512(); }
+    static I set16(int16_t v) { return _mm512_set1_epi16(v); }
     static I add(I a, I b) { return _mm512_add_epi16(a, b); }
+    static I sub(I a, I b) { return _mm512_sub_epi16(a, b); }
     static I mulLow(I a, I b) { return _mm512_mullo_epi16(a, b); }
     static I mulHigh(I a, I b) { return _mm512_mulhi_epu16(a, b); }
+    // (a b + 2^14) >> 15 of signed lanes, and the absolute value.
+    static constexpr bool kRoundingMultiply = true;
+    static I mulRounded(I a, I b) { return _mm512_mulhrs_epi16(a, b); }
+    static I absolute(I a) { return _mm512_abs_epi16(a); }
+    static I average(I a, I b) { return _mm512_avg_epu16(a, b); }
+    // All ones where a < b, signed: lanes rather than a mask, as the narrower widths give them.
+    static I less(I a, I b) { return _mm512_movm_epi16(_mm512_cmplt_epi16_mask(a, b)); }
+    static I min(I a, I b) { return _mm512_min_epi16(a, b); }
     static I max(I a, I b) { return _mm512_max_epi16(a, b); }
+    static I subSaturated(I a, I b) { return _mm512_subs_epu16(a, b); }
+    static I shiftLeft(I a, int n) { return _mm512_slli_epi16(a, unsigned(n)); }
     static I shiftRight(I a, int n) { return _mm512_srli_epi16(a, unsigned(n)); }
     template <class Tag>
     static I withAlphaOf(I alphas, I colours) {
         return _mm512_mask_blend_epi16(__mmask32(0x11111111u << Tag::FORMAT::A), colours, alphas);
     }
+    // Signed samples held to 0..white, as a plain kernel's clamp holds them before it stores;
+    // 8-bit samples are left to the saturating byte store.
+    template <class Tag>
+    static I heldToWhite(I v) {
+        if constexpr (kIs16Bit<Tag>)
+            return _mm512_max_epi16(_mm512_min_epi16(v, _mm512_set1_epi16(int16_t(Tag::white))), _mm512_setzero_si512());
+        else
+            return v;
+    }
+
+    // ---- Bits, of lanes of any size ----
+
+    static I bitAndNot(I a, I b) { return _mm512_andnot_si512(a, b); }
+    static I bitXor(I a, I b) { return _mm512_xor_si512(a, b); }
+    // Lanes of `ifSet` where `mask` is all ones, of `ifClear` where it is zero: one bitwise select.
+    static I select(I mask, I ifSet, I ifClear) { return _mm512_ternarylogic_epi64(mask, ifSet, ifClear, 0xCA); }
+    static bool allZero(I a) { return _mm512_test_epi64_mask(a, a) == 0; }
+    static I evenLanes32() { return _mm512_set1_epi64(0xFFFFFFFF); }
+    static I shiftLeft64By32(I a) { return _mm512_slli_epi64(a, 32); }
     // Within each 128 bits, as the narrower widths do.
     static I interleaveLow(I a, I b) { return _mm512_unpacklo_epi16(a, b); }
     static I interleaveHigh(I a, I b) { return _mm512_unpackhi_epi16(a, b); }
