@@ -28,8 +28,10 @@ bool setHeavyPreset(EffectInstance& effect, std::string& error) {
             const ParameterName* name = nullptr;
             for (size_t i = 0; i < kParameterNameCount; ++i)
                 if (field == kParameterNames[i].field) name = &kParameterNames[i];
-            const double value = text == "on" ? 1.0 : text == "off" ? 0.0 : std::strtod(text.c_str(), nullptr);
-            if (!name || !effect.set(name->identifier, value)) {
+            char* end = nullptr;
+            const double value = text == "on" ? 1.0 : text == "off" ? 0.0 : std::strtod(text.c_str(), &end);
+            const bool read = text == "on" || text == "off" || (end && *end == '\0' && end != text.c_str());
+            if (!name || !read || !effect.set(name->identifier, value)) {
                 error = field;
                 return false;
             }

@@ -390,9 +390,9 @@ Status VignetteAfter(TX_STAGE_ARGS, float size, float intensity, const HandedTab
             return STATUS_OK;
         }
     }
-    // Where the byte permutes take the tables sixteen pixels at a time, they go over each row
+    // Where the byte permutes take 8-bit tables sixteen pixels at a time, they go over each row
     // first, while it is in cache, and the curves are read alone: fewer loads a pixel.
-    const bool tablesFirst = before && cpu::hasAvx512Vbmi();
+    const bool tablesFirst = !kIs16Bit<Tag> && before && cpu::hasAvx512Vbmi();
     if (tablesFirst)
         before = nullptr;
     const int32_t farthest = std::max(f.cy, out.height - 1 - f.cy);

@@ -1,7 +1,8 @@
-// A third width of lane work, for the kernels that gain from it: AVX-512's sixteen 32-bit lanes,
-// with the names of LaneWidths.h for the operations those kernels use. Compared lanes come back
-// as a mask rather than as a vector of lanes; `auto` takes either. Compiled for AVX-512 and used
-// only after cpu::hasAvx512(), from code between TX_BEGIN_AVX512 and TX_END_AVX2.
+// A third width of lane work, for the kernels that gain from it: AVX-512's sixteen 32-bit or
+// thirty-two 16-bit lanes, with the names of LaneWidths.h for the operations those kernels use.
+// 32-bit compares give a mask rather than a vector of lanes (`auto` takes either); the 16-bit
+// `less` gives lanes, which the compositing kernels combine with bit operations. Compiled for
+// AVX-512 and used only after cpu::hasAvx512(), from code between TX_BEGIN_AVX512 and TX_END_AVX2.
 #pragma once
 
 #include <immintrin.h>
@@ -10,7 +11,6 @@
 #include <cstring>
 
 #include "lib/Common/PixelFormats.h"
-
 #include "lib/Common/simd/TargetAvx2.h"
 
 // GCC's AVX-512 headers warn of uninitialised values inside their conversions and shifts.
